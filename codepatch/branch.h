@@ -1,0 +1,38 @@
+// Decoding and writing of the branch instructions found at host call sites.
+//
+//   E8 rel32        call  address + 5 + rel32
+//   E9 rel32        jmp   address + 5 + rel32
+//   FF 15 abs32     call  [abs32]   (destination: the word stored at abs32)
+//   FF 25 abs32     jmp   [abs32]
+//
+// Only the relative call is ever written.
+#pragma once
+
+#include <cstdint>
+
+#include "codepatch/patch_address.h"
+
+namespace codepatch {
+
+constexpr std::uint8_t kOpCallRel32 = 0xE8;
+constexpr std::uint8_t kOpJmpRel32 = 0xE9;
+constexpr std::uint8_t kOpGroupFF = 0xFF;
+constexpr std::uint8_t kModRmCallIndirect = 0x15;  // FF /2, [disp32]
+constexpr std::uint8_t kModRmJmpIndirect = 0x25;   // FF /4, [disp32]
+constexpr std::uint32_t kRelativeBranchSize = 5;
+
+// The address the instruction at `address` branches to, or 0 when it is none
+// of the four forms above.
+std::uint32_t branch_target(patch_address address);
+
+// Writes E8 rel32 at `site` so that it calls `destination` (opcode and
+// displacement in two separate brackets) whatever the site held before.
+// Returns branch_target(site) as it was before the write.
+std::uint32_t redirect_call(patch_address site, std::uint32_t destination);
+
+// The rel32 of a 5-byte branch at `site` that reaches `destination`.
+constexpr std::uint32_t relative_displacement(std::uint32_t site, std::uint32_t destination) {
+    return destination - site - kRelativeBranchSize;
+}
+
+}  // namespace codepatch

@@ -1,0 +1,182 @@
+// Several hooks on one host call site.
+//
+// The site is a 5-byte relative call (E8 rel32) to a host function with no
+// arguments. The first hook saves the site's bytes and redirects the call to
+// the manager's call_site_entry; call_site_entry runs the hooks stacked on the
+// site, each receiving a continuation that leads to the hook added before it
+// and, after the first, to the host function the site called before. When the
+// last hook goes, the saved bytes go back.
+//
+// One manager per call site (shared_instance); one function_hooker per
+// installed hook, keyed in the manager by its own address. Copying a hook
+// object moves its entry to the copy (and to the end of the list).
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <iterator>
+#include <list>
+#include <memory>
+#include <utility>
+
+#include "codepatch/branch.h"
+#include "codepatch/scoped_patch.h"
+#include "host/HostBuild.h"
+
+namespace codepatch {
+
+template <class Patch, class HookBase, typename Result>
+class function_hooker_manager : public Patch {
+public:
+    using continuation_type = std::function<Result()>;
+    using hook_type = std::function<Result(continuation_type)>;
+    using target_type = Result (*)();
+
+    struct entry {
+        HookBase* owner;
+        hook_type hook;
+    };
+
+    // A new shared reference to the site's manager, created on first use.
+    static std::shared_ptr<function_hooker_manager> shared_instance() { return instance(); }
+
+    // Adds or replaces owner's entry and, if the site is not redirected yet,
+    // saves its 5 bytes and redirects it to `entry_point`.
+    void attach(HookBase* owner, hook_type hook, target_type entry_point) {
+        put_entry(owner, std::move(hook));
+        if (redirected) return;
+        const patch_address site(RebaseHostAddress(HookBase::site_address));
+        this->capture(site, kRelativeBranchSize, true);
+        previous_target = reinterpret_cast<target_type>(static_cast<std::uintptr_t>(
+            redirect_call(site, static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(entry_point)))));
+        redirected = true;
+    }
+
+    // Replaces owner's hook in place, or appends a new entry at the end.
+    void put_entry(HookBase* owner, hook_type hook) {
+        for (entry& e : entries)
+            if (e.owner == owner) {
+                e.hook = std::move(hook);
+                return;
+            }
+        entries.push_back(entry{owner, std::move(hook)});
+    }
+
+    // Moves old_owner's entry to new_owner, at the end of the list.
+    void rekey_entry(HookBase* old_owner, HookBase* new_owner) {
+        for (auto it = entries.begin(); it != entries.end(); ++it)
+            if (it->owner == old_owner) {
+                hook_type hook = std::move(it->hook);
+                entries.erase(it);
+                put_entry(new_owner, std::move(hook));
+                return;
+            }
+    }
+
+    // Drops every entry and writes the saved bytes back to the site.
+    void revert() override {
+        if (!redirected) return;
+        redirected = false;
+        entries.clear();
+        Patch::revert();
+    }
+
+    // Entered by the host's call instruction in place of the host function.
+    static Result call_site_entry() {
+        function_hooker_manager* m = instance().get();
+        if (m->entries.empty()) return call_previous(m);
+        continuation_type base = [m]() -> Result { return call_previous(m); };
+        if (std::next(m->entries.begin()) == m->entries.end()) return m->entries.front().hook(std::move(base));
+        // Two or more hooks: each continuation leads to the hook added before.
+        continuation_type next = std::move(base);
+        for (const entry& e : m->entries)
+            next = [hook = e.hook, inner = std::move(next)]() -> Result { return hook(inner); };
+        return next();
+    }
+
+    ~function_hooker_manager() override { entries.clear(); }
+
+    target_type previous_target = nullptr;
+    std::list<entry> entries;
+    bool redirected = false;
+
+private:
+    static const std::shared_ptr<function_hooker_manager>& instance() {
+        static const std::shared_ptr<function_hooker_manager> manager(new function_hooker_manager());
+        return manager;
+    }
+
+    // A site that held no branch when it was redirected has no host function
+    // to continue to: the call then yields 0 instead of jumping to address 0.
+    static Result call_previous(function_hooker_manager* m) {
+        if (!m->previous_target) return Result();
+        return m->previous_target();
+    }
+};
+
+// One installed hook on the call site `Address` (preferred-base host address).
+template <class Patch, std::uint32_t Address, typename FunctionPointer, typename Result>
+class function_hooker_base : public scoped_base {
+public:
+    using manager_type = function_hooker_manager<Patch, function_hooker_base, Result>;
+    using hook_type = typename manager_type::hook_type;
+    using continuation_type = typename manager_type::continuation_type;
+    static constexpr std::uint32_t site_address = Address;
+
+    function_hooker_base() : shared_manager(manager_type::shared_instance()) {}
+    function_hooker_base(const function_hooker_base& source) : scoped_base(source), shared_manager(source.shared_manager) {}
+    function_hooker_base& operator=(const function_hooker_base&) = delete;
+    ~function_hooker_base() override { remove_entry(); }
+
+    // Removes this object's hook; the last one out puts the site's bytes back.
+    void revert() override { remove_entry(); }
+    virtual void install(hook_type hook) = 0;
+
+    std::shared_ptr<manager_type> shared_manager;
+
+private:
+    void remove_entry() {
+        manager_type& m = *shared_manager;
+        for (auto it = m.entries.begin(); it != m.entries.end(); ++it)
+            if (it->owner == this) {
+                m.entries.erase(it);
+                if (m.entries.empty()) m.revert();
+                return;
+            }
+    }
+};
+
+template <class Patch, std::uint32_t Address, typename Function>
+class function_hooker;
+
+template <class Patch, std::uint32_t Address, typename Result>
+class function_hooker<Patch, Address, Result()>
+    : public function_hooker_base<Patch, Address, Result (*)(), Result> {
+    using base = function_hooker_base<Patch, Address, Result (*)(), Result>;
+
+public:
+    using typename base::hook_type;
+    using typename base::manager_type;
+
+    function_hooker() = default;
+    // The copy takes over the source's entry; destroying the source then
+    // removes nothing.
+    function_hooker(const function_hooker& source) : base(source) {
+        this->shared_manager->rekey_entry(const_cast<function_hooker*>(&source), this);
+    }
+
+    void install(hook_type hook) override {
+        this->shared_manager->attach(this, std::move(hook), &manager_type::call_site_entry);
+    }
+};
+
+// Keeps a copy of `hook` alive until the module unloads. The list is created
+// on first use, so it is destroyed before the manager and anything created
+// earlier: its hooks put the site's bytes back first.
+template <class Hooker>
+void retain_hook(const Hooker& hook) {
+    static std::list<Hooker> retained_hooks;
+    retained_hooks.push_back(hook);
+}
+
+}  // namespace codepatch

@@ -1,0 +1,86 @@
+#include "codepatch/memory.h"
+
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace codepatch {
+
+protection_bracket::protection_bracket(patch_address address, std::uint32_t size)
+    : address_(address), size_(size) {
+    if (size_ == 0) return;
+    DWORD old = 0;
+    lifted_ = VirtualProtect(address_.pointer(), size_, PAGE_EXECUTE_READWRITE, &old) != 0;
+    old_protection_ = old;
+}
+
+protection_bracket::~protection_bracket() {
+    if (!lifted_) return;
+    DWORD scratch = 0;
+    VirtualProtect(address_.pointer(), size_, static_cast<DWORD>(old_protection_), &scratch);
+}
+
+void protected_write(patch_address address, const void* source, std::uint32_t size, bool unprotect) {
+    protection_bracket bracket(address, unprotect ? size : 0);
+    if (size != 0) std::memcpy(address.pointer(), source, size);
+}
+
+void protected_read(patch_address address, void* destination, std::uint32_t size, bool unprotect) {
+    protection_bracket bracket(address, unprotect ? size : 0);
+    if (size != 0) std::memcpy(destination, address.pointer(), size);
+}
+
+std::uint8_t peek_u8(patch_address address) {
+    protection_bracket bracket(address, 1);
+    return *static_cast<const volatile std::uint8_t*>(address.pointer());
+}
+
+std::uint32_t peek_u32(patch_address address) {
+    protection_bracket bracket(address, 4);
+    std::uint32_t value;
+    std::memcpy(&value, address.pointer(), 4);
+    return value;
+}
+
+void poke_u32(patch_address address, std::uint32_t value) {
+    protection_bracket bracket(address, 4);
+    std::memcpy(address.pointer(), &value, 4);
+}
+
+bool is_readable(patch_address address, std::uint32_t size) {
+    std::uint64_t at = address.value;
+    const std::uint64_t end = at + size;
+    while (at < end) {
+        MEMORY_BASIC_INFORMATION info;
+        if (VirtualQuery(reinterpret_cast<const void*>(static_cast<std::uintptr_t>(at)), &info,
+                         sizeof info) == 0)
+            return false;
+        if (info.State != MEM_COMMIT || (info.Protect & (PAGE_NOACCESS | PAGE_GUARD)) != 0)
+            return false;
+        at = reinterpret_cast<std::uintptr_t>(info.BaseAddress) + info.RegionSize;
+    }
+    return true;
+}
+
+namespace {
+void default_contract_handler(const char* condition) {
+    std::fprintf(stderr, "Assertion failed: %s\n", condition);
+    std::fflush(stderr);
+}
+contract_handler current_handler = default_contract_handler;
+}  // namespace
+
+contract_handler set_contract_handler(contract_handler handler) {
+    contract_handler previous = current_handler;
+    current_handler = handler ? handler : default_contract_handler;
+    return previous;
+}
+
+void contract_violation(const char* condition) {
+    current_handler(condition);
+    std::abort();
+}
+
+}  // namespace codepatch

@@ -1,0 +1,57 @@
+// Reads and writes of host memory whatever its page protection.
+//
+// Every access is bracketed the same way, for exactly the bytes touched:
+//   1. VirtualProtect(address, n, PAGE_EXECUTE_READWRITE, &old)
+//   2. the access, whether or not step 1 succeeded
+//   3. only if step 1 succeeded: VirtualProtect(address, n, old, &scratch)
+// No instruction-cache flush follows a write. This file and memory.cpp are the
+// only places of the patching layer that talk to the operating system.
+#pragma once
+
+#include <cstdint>
+
+#include "codepatch/patch_address.h"
+
+namespace codepatch {
+
+// Lifts the protection of [address, address + size) for the lifetime of the
+// object. A size of 0 makes no system call at all.
+class protection_bracket {
+public:
+    protection_bracket(patch_address address, std::uint32_t size);
+    ~protection_bracket();
+    protection_bracket(const protection_bracket&) = delete;
+    protection_bracket& operator=(const protection_bracket&) = delete;
+
+    // True when the protection was lifted (and will be put back).
+    bool lifted() const { return lifted_; }
+
+private:
+    patch_address address_;
+    std::uint32_t size_;
+    unsigned long old_protection_ = 0;
+    bool lifted_ = false;
+};
+
+// Copies size bytes to host memory; the bracket covers them only when
+// unprotect is true.
+void protected_write(patch_address address, const void* source, std::uint32_t size, bool unprotect);
+// Copies size bytes out of host memory; the bracket as for protected_write.
+void protected_read(patch_address address, void* destination, std::uint32_t size, bool unprotect);
+
+std::uint8_t peek_u8(patch_address address);    // 1-byte bracket
+std::uint32_t peek_u32(patch_address address);  // 4-byte bracket
+void poke_u32(patch_address address, std::uint32_t value);  // 4-byte bracket
+
+// True when every byte of the range lies in committed memory that a bracketed
+// read can reach; used to probe hosts whose image may not cover an address.
+bool is_readable(patch_address address, std::uint32_t size);
+
+// The one contract of the layer: a restorable patch never saves more bytes
+// than it can hold. A violation calls the handler (by default: print the
+// failed condition and abort). Tests install a handler of their own.
+using contract_handler = void (*)(const char* condition);
+contract_handler set_contract_handler(contract_handler handler);
+[[noreturn]] void contract_violation(const char* condition);
+
+}  // namespace codepatch

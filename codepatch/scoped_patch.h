@@ -1,0 +1,61 @@
+// Restorable patches: objects that remember the host bytes a patch is about to
+// overwrite and write them back on revert() or destruction.
+#pragma once
+
+#include <cstdint>
+
+#include "codepatch/memory.h"
+#include "codepatch/patch_address.h"
+
+namespace codepatch {
+
+// Root of the restorable patches.
+class scoped_base {
+public:
+    virtual ~scoped_base() = default;
+    virtual void revert() = 0;
+
+protected:
+    scoped_base() = default;
+    scoped_base(const scoped_base&) = default;
+    scoped_base& operator=(const scoped_base&) = default;
+};
+
+// Remembers up to `bufsize` bytes of host memory.
+// Empty (is_saved false) --capture--> Saved --revert/destruction--> Empty.
+template <std::uint32_t bufsize>
+class scoped_basic : public scoped_base {
+public:
+    scoped_basic() = default;
+    ~scoped_basic() override { scoped_basic::revert(); }  // this class's own revert
+
+    // Writes the saved bytes back (if any) and forgets them.
+    void revert() override {
+        if (!is_saved) return;
+        protected_write(address, saved_bytes, size, unprotect);
+        is_saved = false;
+    }
+
+    // Saves `count` bytes at `at`; whatever was saved before goes back first,
+    // through the virtual revert so that a subclass's revert runs.
+    virtual void capture(patch_address at, std::uint32_t count, bool lift_protection) {
+        if (!(count <= bufsize)) contract_violation("size <= bufsize");
+        revert();
+        is_saved = true;
+        address = at;
+        size = count;
+        unprotect = lift_protection;
+        protected_read(address, saved_bytes, size, unprotect);
+    }
+
+    std::uint8_t saved_bytes[bufsize] = {};
+    patch_address address;
+    std::uint32_t size = 0;
+    bool is_saved = false;
+    bool unprotect = false;
+};
+
+// The 5 bytes of one relative call instruction (E8 rel32).
+class scoped_call : public scoped_basic<5> {};
+
+}  // namespace codepatch

@@ -1,0 +1,35 @@
+// Where the host image is loaded, how preferred-base host addresses map into
+// it, and which build of the host executable is running.
+#pragma once
+
+#include <cstdint>
+
+#include "host/HostInterface.h"
+
+using HostBuild = std::int32_t;  // 1001, 1002, 1011, 1101, 1111, 3200, 3210; 0: unrecognised
+
+// Load address of the host executable (GetModuleHandleA(NULL)), computed once.
+std::uint32_t GetHostImageBase();
+
+// base + address - 0x400000, modulo 2^32.
+constexpr std::uint32_t RebaseHostAddressFrom(std::uint32_t imageBase, host::Address address) {
+    return imageBase + address - host::kPreferredImageBase;
+}
+// The same for the running host's image base.
+std::uint32_t RebaseHostAddress(host::Address address);
+
+// Index into host::kBuildProbes of the first probe whose whole word matches in
+// a host image loaded at imageBase, or -1. A probe address that cannot be read
+// counts as a mismatch.
+int FindMatchingBuildProbe(std::uint32_t imageBase);
+
+// Probes the running host (first match wins); 0 when nothing matches.
+HostBuild DetectHostBuild();
+
+// DetectHostBuild, run once per process; later calls return the first result.
+HostBuild GetHostBuild();
+
+// a for 1001 and 1002, b for 1011, c for 1101, d for 1111, e for 3200,
+// f for 3210, 0 for any other build.
+std::uint32_t SelectAddressByBuild(std::uint32_t a, std::uint32_t b, std::uint32_t c,
+                                   std::uint32_t d, std::uint32_t e, std::uint32_t f);

@@ -1,0 +1,23 @@
+// The plugin's settings record and the loader that fills it, and the host,
+// from aimingSets.dat.
+#pragma once
+
+#include <cstdint>
+
+struct AimSettings {
+    std::int32_t reloadEveryFrame;  // line 1; non-zero: load again every frame
+    std::uint8_t zeroOffsetX;       // written by HandleFrameInput only
+    float aimRows[4][7];            // lines 11-14, copied whole into host 0x8CC4C0
+    float weaponOffsets[16][3];     // lines 16-31, read by AimPointHook
+};
+static_assert(sizeof(AimSettings::aimRows) == 112, "aimRows is the image of the 112-byte host block");
+static_assert(sizeof(AimSettings::weaponOffsets) == 192, "16 rows of 3 floats");
+
+// Zero until the first load.
+extern AimSettings aimSettings;
+
+// Reads aimingSets.dat from the plugin's directory and applies every value it
+// provides: host data words, the code constant at 0x521632, the host block at
+// 0x8CC4C0, reloadEveryFrame and weaponOffsets. A file that cannot be opened
+// changes nothing; a destination the file does not provide keeps its value.
+void LoadAimSettings();

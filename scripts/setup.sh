@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Installs what the build and the tests need on a Debian 12 machine, as root.
+# Idempotent: when everything is already there it prints nothing and installs nothing.
+set -euo pipefail
+
+need=()
+have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
+
+for p in cmake make g++ clang libclang-rt-14-dev googletest g++-mingw-w64-i686 wine; do
+  have_pkg "$p" || need+=("$p")
+done
+have_pkg wine32:i386 || need+=("wine32:i386")
+
+if ((${#need[@]})); then
+  if [ "$(id -u)" != 0 ]; then
+    echo "setup: missing packages (${need[*]}); run as root to install them" >&2
+    exit 1
+  fi
+  echo "setup: installing ${need[*]}"
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    dpkg --add-architecture i386
+  fi
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null
+fi

@@ -1,0 +1,22 @@
+// Layout of the stand-in host's image: what lies where, beyond the addresses
+// of the real host interface (host/HostInterface.h).
+#pragma once
+
+#include <cstdint>
+
+namespace standin {
+
+constexpr std::uint32_t kProbeAreaAddress = 0x401000;  // 16 bytes at the start of .text
+constexpr std::uint32_t kHostRangeBegin = 0x41F000;    // the image array covers at least
+constexpr std::uint32_t kHostRangeEnd = 0x8D0000;      //   this range
+constexpr std::uint32_t kHostCodeBegin = 0x520000;     // pages that hold host code
+constexpr std::uint32_t kHostCodeEnd = 0x580000;       //   (execute + read only)
+
+// Host functions of the stand-in that the real host interface leaves open.
+constexpr std::uint32_t kHostFrameFunction = 0x53F0A0;  // called from 0x53E981
+
+// Scratch data the host routines use to pass arguments and report registers.
+constexpr std::uint32_t kAimCallFrame = 0x700000;
+constexpr std::uint32_t kFrameCallFrame = 0x700100;
+
+}  // namespace standin

@@ -1,0 +1,189 @@
+// The stand-in host's API for test suites and the demonstration.
+//
+// A module loaded by standin-host.exe uses it to make the host image look like
+// a given host build and to run the host's code paths the plugin hooks:
+//
+//   standin::ResetHost(1001);                  // probes, call sites, doubles, data
+//   standin::Character().SetWeapon(22);        // the current character holds code 22
+//   standin::PluginModule plugin(dir);         // LoadLibrary of the real plugin
+//   auto call = standin::RunHostAimCall({...}); // the host reaches 0x527A95
+//   standin::OffsetCalls().back().offset        // what 0x5334F0 received
+//
+// Host call sites are real x86 routines in the host image whose call
+// instruction sits exactly at the host's address; host functions are jumps
+// (E9 rel32) from the host's address to the doubles below, which keep the
+// host's conventions and record what they receive.
+#pragma once
+
+#include <windows.h>
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "host/HostInterface.h"
+#include "standin_host/host_image.h"
+
+namespace standin {
+
+// ---- Host image ------------------------------------------------------------
+// Puts the host image into a known state for `build` (0: no probe matches):
+// probe words, the routines around both call sites with their original calls,
+// the host-function doubles, host data filled with kDataFill, the doubles'
+// records cleared, the character lookup returning Character().
+void ResetHost(std::int32_t build);
+
+// Writes the probe words of `build` and clears those of every other build.
+void WriteBuildProbes(std::int32_t build);
+
+// Raw access to any host byte, whatever its protection (the stand-in's own
+// VirtualProtect calls, not the plugin's).
+void WriteHostBytes(std::uint32_t address, const void* bytes, std::size_t size);
+void WriteHostWord(std::uint32_t address, std::uint32_t value);
+std::vector<std::uint8_t> ReadHostBytes(std::uint32_t address, std::size_t size);
+std::uint32_t ReadHostWord(std::uint32_t address);
+float ReadHostFloat(std::uint32_t address);
+void WriteHostFloat(std::uint32_t address, float value);
+
+constexpr std::uint32_t kDataFill = 0x7FC0DEAD;  // a NaN no settings file produces
+constexpr std::uint32_t kCodeConstantFill = 0x3F8CCCCD;  // 1.1f, the host's own constant
+
+// The 5 original bytes at the call sites after ResetHost.
+std::array<std::uint8_t, 5> OriginalAimCallBytes();
+std::array<std::uint8_t, 5> OriginalFrameCallBytes();
+
+// ---- Host call paths -------------------------------------------------------
+struct AimCallArgs {
+    void* object = nullptr;
+    const float* point = nullptr;
+    std::uint32_t arg2 = 0, arg3 = 0, arg4 = 0;  // raw bits of the three floats
+};
+
+struct HostCallOutcome {
+    std::uint32_t result = 0;       // EAX after the call
+    bool stackBalanced = false;     // ESP after the call equals ESP before the pushes
+    bool registersPreserved = false;  // EBX, ESI, EDI, EBP hold what the routine put there
+};
+
+// The host runs its aim routine: pushes the four arguments, loads ECX with
+// the object and executes the call instruction at 0x527A95.
+HostCallOutcome RunHostAimCall(const AimCallArgs& args);
+
+// The host runs its frame routine: executes the call instruction at 0x53E981.
+HostCallOutcome RunHostFrame();
+
+// ---- Doubles of the host functions ----------------------------------------
+struct AimFunctionCall {        // a call that reached 0x521500
+    void* object;
+    const float* point;
+    std::array<std::uint32_t, 3> pointBits;  // the three floats at `point`, raw
+    std::uint32_t arg2, arg3, arg4;
+};
+struct OffsetCall {             // a call that reached 0x5334F0
+    void* character;
+    std::array<std::uint32_t, 3> offsetBits;  // the offset vector received, raw
+    std::array<float, 3> point;               // what the double wrote back
+};
+const std::vector<AimFunctionCall>& AimFunctionCalls();
+const std::vector<OffsetCall>& OffsetCalls();
+const std::vector<std::int32_t>& CharacterLookups();  // arguments received by 0x56E210
+int HostFrameFunctionCalls();
+
+// What the doubles return: 0x521500 returns kAimFunctionResult + number of
+// calls so far; the frame function returns SetHostFrameResult's value.
+constexpr std::uint32_t kAimFunctionResult = 0xA1A10000;
+void SetHostFrameResult(std::uint32_t value);
+// Runs inside the host frame function, before it returns (null: nothing).
+void SetHostFrameAction(std::function<void()> action);
+
+// 0x5334F0 turns an offset into a point: the character's position plus the offset.
+constexpr std::array<float, 3> kCharacterPosition = {100.0f, 200.0f, 300.0f};
+
+// A chronological log that the doubles and the tests append to.
+std::vector<std::string>& Events();
+
+// ---- Character record ------------------------------------------------------
+class CharacterRecord {
+public:
+    void Clear();
+    void SetState(std::uint32_t state);
+    void SetCurrentSlot(std::uint8_t slot);
+    void SetWeaponType(std::uint8_t slot, std::uint32_t code);
+    // Current slot 0 holding `code`, state word clear.
+    void SetWeapon(std::uint32_t code);
+    void* Address() { return bytes_.data(); }
+
+private:
+    alignas(4) std::array<std::uint8_t, host::kRecordMinimumSize> bytes_{};
+};
+CharacterRecord& Character();
+// What 0x56E210 returns (ResetHost sets it to Character()).
+void SetCharacterLookupResult(void* record);
+
+// ---- Keys ------------------------------------------------------------------
+// Sets this thread's key state (SetKeyboardState) as GetKeyState reports it.
+void SetKeys(bool rightButton, bool space);
+
+// ---- Modules ---------------------------------------------------------------
+// Replaces the address that `module` imports for `function` from `dll`
+// (case-insensitive); returns the previous address, or null when not imported.
+void* ReplaceImport(HMODULE module, const char* dll, const char* function, void* replacement);
+HMODULE ThisModule();
+
+// Path of the plugin DLL as built (dist/), Windows form.
+std::string BuiltPluginPath();
+
+// A directory of its own under the temp directory, removed on destruction,
+// holding a copy of the plugin DLL and the settings file the test writes.
+class PluginDirectory {
+public:
+    PluginDirectory();
+    ~PluginDirectory();
+    PluginDirectory(const PluginDirectory&) = delete;
+    PluginDirectory& operator=(const PluginDirectory&) = delete;
+
+    const std::string& Path() const { return path_; }     // ends in a backslash
+    std::string PluginPath() const { return path_ + "AimingPlugin.dll"; }
+    std::string SettingsPath() const { return path_ + "aimingSets.dat"; }
+    void WriteSettings(const std::string& contents) const;
+    void RemoveSettings() const;
+
+private:
+    std::string path_;
+};
+
+// The plugin loaded with LoadLibrary; freed with FreeLibrary on destruction.
+class PluginModule {
+public:
+    // instrument: count through the plugin's imports (see PluginCounters).
+    explicit PluginModule(const std::string& dllPath, bool instrument = true);
+    ~PluginModule();
+    PluginModule(const PluginModule&) = delete;
+    PluginModule& operator=(const PluginModule&) = delete;
+
+    HMODULE Handle() const { return module_; }
+    bool Loaded() const { return module_ != nullptr; }
+    void Free();
+
+private:
+    HMODULE module_ = nullptr;
+};
+
+// What the plugin asked of the system, counted through its own imports:
+// PluginModule replaces the plugin's imports of malloc, calloc, realloc,
+// CreateFileA and GetKeyState with counting pass-throughs as soon as the
+// module is mapped, before its start-up runs. GetKeyState calls also go to
+// Events() as "GetKeyState".
+struct PluginCounters {
+    long allocations = 0;   // malloc, calloc, realloc (operator new goes through malloc)
+    int settingsOpens = 0;  // CreateFileA of a path ending in aimingSets.dat
+    int keyStateQueries = 0;
+};
+PluginCounters& Counters();  // cleared by ResetHost
+
+}  // namespace standin
+
+// Every module that standin-host.exe runs exports this entry point.
+extern "C" __declspec(dllexport) int standin_module_main(int argc, char** argv);

@@ -36,7 +36,12 @@ HostBuild GetHostBuild() {
 
 std::uint32_t SelectAddressByBuild(std::uint32_t a, std::uint32_t b, std::uint32_t c,
                                    std::uint32_t d, std::uint32_t e, std::uint32_t f) {
-    switch (GetHostBuild()) {
+    return SelectForBuild(GetHostBuild(), a, b, c, d, e, f);
+}
+
+std::uint32_t SelectForBuild(HostBuild build, std::uint32_t a, std::uint32_t b, std::uint32_t c,
+                             std::uint32_t d, std::uint32_t e, std::uint32_t f) {
+    switch (build) {
         case 1001:
         case 1002: return a;
         case 1011: return b;

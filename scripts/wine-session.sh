@@ -1,0 +1,8 @@
+# Sourced by the run scripts: one persistent wineserver for the whole run
+# (fast process starts), its background processes detached from our output,
+# and everything of Wine's stopped when the script exits.
+export WINEDEBUG=${WINEDEBUG:--all}
+export WINEPREFIX=${WINEPREFIX:-$HOME/.wine}
+stop_wine() { wineserver -k >/dev/null 2>&1 || true; wineserver -w >/dev/null 2>&1 || true; }
+trap stop_wine EXIT
+(wineserver -p && wine wineboot) </dev/null >/dev/null 2>&1

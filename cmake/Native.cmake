@@ -4,7 +4,7 @@ set(SANITIZE -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-fr
 target_compile_options(settings_reader PRIVATE ${SANITIZE} -fsanitize=fuzzer-no-link)
 target_link_options(settings_reader PUBLIC ${SANITIZE})
 
-add_executable(settings_reader_tests tests/native/settings_reader_test.cpp)
+add_executable(settings_reader_tests tests/native/settings_reader_test.cpp tests/settings_cases.cpp)
 target_link_libraries(settings_reader_tests PRIVATE settings_reader gtest_main)
 target_compile_options(settings_reader_tests PRIVATE ${SANITIZE})
 project_warnings(settings_reader_tests)

@@ -1,0 +1,280 @@
+// The settings reader on its own, natively, under AddressSanitizer and
+// UndefinedBehaviorSanitizer: conversions against the C library, line
+// splitting at every chunk boundary, and every settings case in plain memory.
+#include <gtest/gtest.h>
+
+#include <clocale>
+#include <cmath>
+#include <cstdlib>
+#include <map>
+#include <random>
+#include <string>
+
+#include "../settings_cases.h"
+#include "plugin/SettingsReader.h"
+
+namespace {
+
+using settings_cases::Bits;
+using settings_cases::Snapshot;
+
+// ---- Conversions -------------------------------------------------------------
+// strtof in the C locale is the meaning of "%f" for a float.
+float LibraryFloat(const std::string& token) { return std::strtof(token.c_str(), nullptr); }
+
+TEST(ConvertFloat, AgreesWithTheCLibraryBitForBit) {
+    const std::string tokens[] = {
+        "0", "-0", "1", "1.5", "-1.5", ".5", "5.", "0.1", "0.3", "3.14159265358979", "1e10", "1E-10",
+        "3.4028235e38", "3.4028236e38", "3.5e38", "1e39", "1e-38", "1.17549435e-38", "1e-45", "1.4e-45", "7e-46",
+        "1e-50", "16777216", "16777217", "16777219", "33554435", "123456789012345678901234567890",
+        "0.000000000000000000000000000000000000011754943508222875", "7.038531e-26",
+        "1.000000059604644775390625", "1.00000005960464477539062499", "1.0000000596046447753906251",
+        "8.589973e9", "1.5e-323", "4.9406564584124654e-324", "2.2250738585072011e-308", "9007199254740993",
+        "0.00000000000000000000000000000000000000000000000000001", "1" + std::string(40, '0'),
+        "0." + std::string(60, '0') + "1", "123456789e-20", "99999999999999999999e-5", "00000000001.5",
+        "1e0000000000000000000000001", "1e-0000000000000000000000001"};
+    for (const std::string& token : tokens) {
+        float value = -12345.0f;
+        const char* end = settings::ConvertFloat(token.data(), token.data() + token.size(), value);
+        ASSERT_EQ(end, token.data() + token.size()) << token;
+        EXPECT_EQ(Bits(value), Bits(LibraryFloat(token))) << token;
+    }
+}
+
+TEST(ConvertFloat, RandomDecimalsAgreeWithTheCLibrary) {
+    std::mt19937 random(20261210);
+    for (int n = 0; n < 200000; ++n) {
+        std::string token;
+        if (random() % 2) token += '-';
+        const int digits = 1 + static_cast<int>(random() % 24);
+        const int point = static_cast<int>(random() % static_cast<unsigned>(digits + 1));
+        for (int i = 0; i < digits; ++i) {
+            if (i == point) token += '.';
+            token += static_cast<char>('0' + random() % 10);
+        }
+        if (random() % 2) token += "e" + std::to_string(static_cast<int>(random() % 100) - 50);
+        float value;
+        settings::ConvertFloat(token.data(), token.data() + token.size(), value);
+        ASSERT_EQ(Bits(value), Bits(LibraryFloat(token))) << token;
+    }
+}
+
+TEST(ConvertFloat, LongestNumberPrefixOrNothing) {
+    struct Case {
+        const char* text;
+        std::size_t used;  // 0: no number
+        float value;
+    };
+    const Case cases[] = {
+        {"1e", 1, 1.0f},        {"1e+", 1, 1.0f},      {"2e-x", 1, 2.0f},       {"0x10", 1, 0.0f},
+        {"1,5", 1, 1.0f},       {"  -7.25abc", 7, -7.25f}, {"+.5", 3, 0.5f},    {".", 0, 0},
+        {"-", 0, 0},            {"+.e1", 0, 0},        {"e5", 0, 0},            {"abc", 0, 0},
+        {"", 0, 0},             {"1.5.5", 3, 1.5f},    {"12e3.5", 4, 12000.0f}, {"--1", 0, 0},
+    };
+    for (const Case& c : cases) {
+        const std::string text = c.text;
+        float value = 99.0f;
+        const char* end = settings::ConvertFloat(text.data(), text.data() + text.size(), value);
+        if (c.used == 0) {
+            EXPECT_EQ(end, nullptr) << c.text;
+        } else {
+            ASSERT_NE(end, nullptr) << c.text;
+            EXPECT_EQ(static_cast<std::size_t>(end - text.data()), c.used) << c.text;
+            EXPECT_EQ(value, c.value) << c.text;
+        }
+    }
+}
+
+TEST(ConvertFloat, InfinityAndNan) {
+    struct Case {
+        const char* text;
+        std::size_t used;
+        int kind;  // 1: +inf, -1: -inf, 0: NaN
+    };
+    const Case cases[] = {{"inf", 3, 1},      {"-INF", 4, -1},  {"Infinity", 8, 1}, {"infinit", 3, 1},
+                          {"nan", 3, 0},      {"-NaN", 4, 0},   {"nan(123)", 8, 0}, {"nan(12", 3, 0}};
+    for (const Case& c : cases) {
+        const std::string text = c.text;
+        float value = 0;
+        const char* end = settings::ConvertFloat(text.data(), text.data() + text.size(), value);
+        ASSERT_NE(end, nullptr) << c.text;
+        EXPECT_EQ(static_cast<std::size_t>(end - text.data()), c.used) << c.text;
+        if (c.kind == 0) {
+            EXPECT_TRUE(std::isnan(value)) << c.text;
+        } else {
+            EXPECT_TRUE(std::isinf(value) && (value > 0) == (c.kind > 0)) << c.text;
+        }
+    }
+    std::string text = "info";
+    float value = 0;
+    EXPECT_NE(settings::ConvertFloat(text.data(), text.data() + 4, value), nullptr);  // "inf" + "o"
+    text = "in";
+    EXPECT_EQ(settings::ConvertFloat(text.data(), text.data() + 2, value), nullptr);
+}
+
+TEST(ConvertInt, DecimalWithSignStoppingAtThePointAndSaturating) {
+    struct Case {
+        const char* text;
+        bool converts;
+        std::int32_t value;
+    };
+    const Case cases[] = {{"0", true, 0},
+                          {"1.9", true, 1},
+                          {"-3", true, -3},
+                          {"+42x", true, 42},
+                          {"2147483647", true, 2147483647},
+                          {"2147483648", true, 2147483647},
+                          {"-2147483648", true, -2147483647 - 1},
+                          {"-99999999999999999999", true, -2147483647 - 1},
+                          {"4294967296", true, 2147483647},
+                          {".5", false, 0},
+                          {"-", false, 0},
+                          {"x1", false, 0}};
+    for (const Case& c : cases) {
+        const std::string text = c.text;
+        std::int32_t value = 77;
+        const char* end = settings::ConvertInt(text.data(), text.data() + text.size(), value);
+        EXPECT_EQ(end != nullptr, c.converts) << c.text;
+        if (c.converts) EXPECT_EQ(value, c.value) << c.text;
+    }
+}
+
+TEST(ConvertFloat, LocaleWithACommaChangesNothing) {
+    const char* names[] = {"de_DE.UTF-8", "de_DE.utf8", "fr_FR.UTF-8", "de_DE", "German"};
+    const char* applied = nullptr;
+    for (const char* name : names)
+        if ((applied = std::setlocale(LC_NUMERIC, name))) break;
+    if (!applied || *std::localeconv()->decimal_point != ',') {
+        std::setlocale(LC_NUMERIC, "C");
+        GTEST_SKIP() << "no locale with a decimal comma on this machine";
+    }
+    const std::string tokens[] = {"1.5", "3.4028234e38", "123456789012345678901234567890.5", "0.1"};
+    const float expected[] = {1.5f, 3.4028234e38f, 1.23456789e29f, 0.1f};
+    for (std::size_t i = 0; i < 4; ++i) {
+        float value = 0;
+        settings::ConvertFloat(tokens[i].data(), tokens[i].data() + tokens[i].size(), value);
+        EXPECT_EQ(Bits(value), Bits(expected[i])) << tokens[i];
+    }
+    std::setlocale(LC_NUMERIC, "C");
+}
+
+// ---- Lines -------------------------------------------------------------------
+struct MemorySource {
+    const std::string* text;
+    std::size_t at;
+    std::size_t chunk;  // bytes handed out per read
+};
+
+std::size_t ReadMemory(void* context, char* buffer, std::size_t size) {
+    auto* source = static_cast<MemorySource*>(context);
+    std::size_t n = std::min({size, source->chunk, source->text->size() - source->at});
+    std::memcpy(buffer, source->text->data() + source->at, n);
+    source->at += n;
+    return n;
+}
+
+TEST(LineReader, OneFileLineIsOneLineAtEveryChunkSize) {
+    const std::string text = "a 1\r\n\n" + std::string(700, 'x') + "\nlast";
+    for (std::size_t chunk : {1u, 2u, 3u, 7u, 510u, 511u, 512u, 4096u}) {
+        MemorySource source{&text, 0, chunk};
+        settings::LineReader reader(&ReadMemory, &source);
+        settings::Line line;
+        ASSERT_TRUE(reader.Next(line));
+        EXPECT_EQ(std::string(line.text, line.length), "a 1\r") << chunk;
+        ASSERT_TRUE(reader.Next(line));
+        EXPECT_EQ(line.length, 0u);
+        ASSERT_TRUE(reader.Next(line));
+        EXPECT_EQ(line.length, 511u);
+        EXPECT_TRUE(line.truncated);
+        EXPECT_EQ(line.text[511], '\0');
+        ASSERT_TRUE(reader.Next(line));
+        EXPECT_EQ(std::string(line.text), "last");
+        EXPECT_FALSE(line.truncated);
+        EXPECT_FALSE(reader.Next(line));
+        EXPECT_FALSE(reader.Next(line));
+    }
+}
+
+// ---- Whole loads -------------------------------------------------------------
+struct PlainTarget {
+    Snapshot snapshot = settings_cases::Initial();
+    float staged[4][7] = {};
+    float offsets[16][3] = {};
+    std::int32_t reload = 0;
+    std::map<host::Address, float*> hostFloats;
+
+    PlainTarget() {
+        const host::Address addresses[6] = {host::kAimFloat8CC4B4, host::kAimFloat8CC4B8, host::kAimFloat8CC4B0,
+                                            host::kAimFloat8CC4AC, host::kAimFloat8CC4A8, host::kAimFloat8CC4A0};
+        for (int k = 0; k < 6; ++k) hostFloats[addresses[k]] = reinterpret_cast<float*>(&snapshot.hostFloats[k]);
+    }
+
+    settings::SettingsTarget Target() {
+        return {&reload,
+                staged,
+                offsets,
+                [](host::Address address, void* context) { return static_cast<PlainTarget*>(context)->hostFloats.at(address); },
+                [](std::uint32_t bits, void* context) { static_cast<PlainTarget*>(context)->snapshot.codeConstant = bits; },
+                [](const float (*rows)[7], int count, void* context) {
+                    std::memcpy(static_cast<PlainTarget*>(context)->snapshot.block, rows, sizeof rows[0] * static_cast<std::size_t>(count));
+                },
+                this,
+                nullptr};
+    }
+
+    Snapshot Result() {
+        snapshot.reload = reload;
+        std::memcpy(snapshot.offsets, offsets, sizeof offsets);
+        return snapshot;
+    }
+};
+
+void ExpectSnapshot(const Snapshot& actual, const Snapshot& expected) {
+    EXPECT_EQ(actual.reload, expected.reload);
+    for (int k = 0; k < 6; ++k) EXPECT_EQ(actual.hostFloats[k], expected.hostFloats[k]) << "host float " << k;
+    EXPECT_EQ(actual.codeConstant, expected.codeConstant);
+    for (int r = 0; r < 4; ++r)
+        for (int i = 0; i < 7; ++i) EXPECT_EQ(actual.block[r][i], expected.block[r][i]) << "block " << r << "," << i;
+    for (int r = 0; r < 16; ++r)
+        for (int i = 0; i < 3; ++i) EXPECT_EQ(actual.offsets[r][i], expected.offsets[r][i]) << "offset " << r << "," << i;
+}
+
+class SettingsFile : public testing::TestWithParam<settings_cases::Case> {};
+
+TEST_P(SettingsFile, LoadLeavesExactlyTheExpectedValues) {
+    const settings_cases::Case& c = GetParam();
+    PlainTarget target;
+    if (c.contents) {
+        const std::string text = c.contents();
+        for (std::size_t chunk : {std::size_t{4096}, std::size_t{3}}) {
+            if (chunk == 3 && text.size() > 100000) continue;
+            PlainTarget t;
+            MemorySource source{&text, 0, chunk};
+            settings::LineReader reader(&ReadMemory, &source);
+            const settings::SettingsTarget st = t.Target();
+            settings::ApplySettings(reader, st);
+            ExpectSnapshot(t.Result(), c.expected());
+        }
+    } else {
+        ExpectSnapshot(target.Result(), c.expected());
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(WellFormed, SettingsFile, testing::ValuesIn(settings_cases::WellFormedCases()),
+                         [](const testing::TestParamInfo<settings_cases::Case>& p) { return std::string(p.param.name); });
+INSTANTIATE_TEST_SUITE_P(Hostile, SettingsFile, testing::ValuesIn(settings_cases::HostileCases()),
+                         [](const testing::TestParamInfo<settings_cases::Case>& p) { return std::string(p.param.name); });
+
+TEST(SettingsFile, ReadsNoMoreThan31Lines) {
+    const std::string text = settings_cases::Join(settings_cases::ReferenceLines()) + "tail\n";
+    MemorySource source{&text, 0, 4096};
+    settings::LineReader reader(&ReadMemory, &source);
+    PlainTarget t;
+    const settings::SettingsTarget st = t.Target();
+    EXPECT_EQ(settings::ApplySettings(reader, st), 31);
+    settings::Line line;
+    ASSERT_TRUE(reader.Next(line));
+    EXPECT_STREQ(line.text, "tail");
+}
+
+}  // namespace

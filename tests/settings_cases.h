@@ -1,0 +1,98 @@
+// Settings files and what loading each must leave behind, shared by the native
+// reader tests (plain memory, under the sanitizers) and the plugin tests (the
+// real DLL writing into the stand-in host). Expected values are written out
+// from the file's text, never computed by the reader under test.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace settings_cases {
+
+// Every destination of a load, as raw bits.
+struct Snapshot {
+    std::int32_t reload = 0;
+    std::uint32_t hostFloats[6] = {};  // lines 3, 4, 6, 7, 8, 9 (0x8CC4B4, B8, B0, AC, A8, A0)
+    std::uint32_t codeConstant = 0;    // line 5 (0x521632)
+    std::uint32_t block[4][7] = {};    // host 0x8CC4C0 (lines 11-14)
+    std::uint32_t offsets[16][3] = {}; // weaponOffsets (lines 16-31)
+};
+
+inline std::uint32_t Bits(float f) {
+    std::uint32_t b;
+    std::memcpy(&b, &f, 4);
+    return b;
+}
+
+constexpr std::uint32_t kHostFill = 0x7FC0DEAD;   // the stand-in's fill of host data
+constexpr std::uint32_t kCodeFill = 0x3F8CCCCD;   // the host's own code constant, 1.1f
+
+// Before any load: host data as the host has it, plugin fields zero.
+inline Snapshot Initial() {
+    Snapshot s;
+    for (auto& f : s.hostFloats) f = kHostFill;
+    s.codeConstant = kCodeFill;
+    for (auto& row : s.block)
+        for (auto& f : row) f = kHostFill;
+    return s;
+}
+
+// The reference file: every value distinct and exact in binary.
+// Lines 3-9: L + 0.5; aim rows (lines 11-14): L + i/8; offsets (16-31): L + i/4.
+inline std::vector<std::string> ReferenceLines() {
+    std::vector<std::string> lines = {"reloadEveryFrame 0", "== a heading, 1 2 3 free text =="};
+    const char* labels[] = {"a", "b", "code", "c", "d", "e", "f"};
+    for (int line = 3; line <= 9; ++line)
+        lines.push_back(std::string(labels[line - 3]) + " " + std::to_string(line) + ".5");
+    lines.push_back("== aim block ==");
+    for (int line = 11; line <= 14; ++line) {
+        std::string text = "row" + std::to_string(line - 11);
+        static const char* const eighths[7] = {"000", "125", "250", "375", "500", "625", "750"};
+        for (int i = 0; i < 7; ++i) text += " " + std::to_string(line) + "." + eighths[i];
+        lines.push_back(text);
+    }
+    lines.push_back("== weapon offsets ==");
+    for (int line = 16; line <= 31; ++line)
+        lines.push_back("w" + std::to_string(line - 16) + " " + std::to_string(line) + ".0 " +
+                        std::to_string(line) + ".25 " + std::to_string(line) + ".5");
+    return lines;
+}
+
+inline std::string Join(const std::vector<std::string>& lines, const char* end = "\n") {
+    std::string text;
+    for (const std::string& line : lines) text += line + end;
+    return text;
+}
+
+// Sets what the destinations of file line `line` hold after the reference load.
+inline void ApplyReferenceLine(Snapshot& s, int line) {
+    static const int hostFloatLine[6] = {3, 4, 6, 7, 8, 9};
+    if (line == 1) s.reload = 0;
+    for (int k = 0; k < 6; ++k)
+        if (hostFloatLine[k] == line) s.hostFloats[k] = Bits(static_cast<float>(line) + 0.5f);
+    if (line == 5) s.codeConstant = Bits(5.5f);
+    if (line >= 11 && line <= 14)
+        for (int i = 0; i < 7; ++i) s.block[line - 11][i] = Bits(static_cast<float>(line) + static_cast<float>(i) / 8);
+    if (line >= 16 && line <= 31)
+        for (int i = 0; i < 3; ++i) s.offsets[line - 16][i] = Bits(static_cast<float>(line) + static_cast<float>(i) / 4);
+}
+
+inline Snapshot Reference() {
+    Snapshot s = Initial();
+    for (int line = 1; line <= 31; ++line) ApplyReferenceLine(s, line);
+    return s;
+}
+
+struct Case {
+    const char* name;
+    std::function<std::string()> contents;  // null: no file at all
+    std::function<Snapshot()> expected;     // after one load, from Initial()
+};
+
+std::vector<Case> WellFormedCases();
+std::vector<Case> HostileCases();
+
+}  // namespace settings_cases

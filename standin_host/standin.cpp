@@ -292,12 +292,17 @@ using CallocFn = void* (*)(std::size_t, std::size_t);
 using ReallocFn = void* (*)(void*, std::size_t);
 using CreateFileAFn = HANDLE(WINAPI*)(LPCSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE);
 using GetKeyStateFn = SHORT(WINAPI*)(int);
+using GetModuleHandleExAFn = BOOL(WINAPI*)(DWORD, LPCSTR, HMODULE*);
+using MessageBoxAFn = int(WINAPI*)(HWND, LPCSTR, LPCSTR, UINT);
 
 MallocFn realMalloc = nullptr;
 CallocFn realCalloc = nullptr;
 ReallocFn realRealloc = nullptr;
 CreateFileAFn realCreateFileA = nullptr;
 GetKeyStateFn realGetKeyState = nullptr;
+GetModuleHandleExAFn realGetModuleHandleExA = nullptr;
+MessageBoxAFn realMessageBoxA = nullptr;
+bool failModuleLookup = false;
 
 void* CountingMalloc(std::size_t n) { ++Counters().allocations; return realMalloc(n); }
 void* CountingCalloc(std::size_t n, std::size_t m) { ++Counters().allocations; return realCalloc(n, m); }
@@ -315,6 +320,20 @@ SHORT WINAPI CountingGetKeyState(int key) {
     return realGetKeyState(key);
 }
 
+BOOL WINAPI CountingGetModuleHandleExA(DWORD flags, LPCSTR name, HMODULE* module) {
+    ++Counters().moduleLookups;
+    if (failModuleLookup) {
+        if (module) *module = nullptr;
+        SetLastError(ERROR_MOD_NOT_FOUND);
+        return FALSE;
+    }
+    return realGetModuleHandleExA(flags, name, module);
+}
+int WINAPI RecordingMessageBoxA(HWND, LPCSTR text, LPCSTR caption, UINT type) {
+    Counters().messageBoxes.push_back({text ? text : "", caption ? caption : "", type});
+    return IDOK;
+}
+
 template <typename Fn>
 void Interpose(HMODULE module, const char* dll, const char* function, Fn replacement, Fn& real) {
     void* previous = ReplaceImport(module, dll, function, reinterpret_cast<void*>(replacement));
@@ -327,6 +346,8 @@ void InstrumentPlugin(HMODULE module) {
     Interpose(module, "msvcrt.dll", "realloc", &CountingRealloc, realRealloc);
     Interpose(module, "kernel32.dll", "CreateFileA", &CountingCreateFileA, realCreateFileA);
     Interpose(module, "user32.dll", "GetKeyState", &CountingGetKeyState, realGetKeyState);
+    Interpose(module, "kernel32.dll", "GetModuleHandleExA", &CountingGetModuleHandleExA, realGetModuleHandleExA);
+    Interpose(module, "user32.dll", "MessageBoxA", &RecordingMessageBoxA, realMessageBoxA);
 }
 
 // The loader's notification arrives once a module is mapped and its imports
@@ -346,6 +367,8 @@ VOID CALLBACK OnDllLoaded(ULONG reason, const DllNotificationData* data, PVOID) 
 }
 
 }  // namespace
+
+void FailPluginModuleLookup(bool fail) { failModuleLookup = fail; }
 
 PluginCounters& Counters() {
     static PluginCounters counters;
@@ -436,7 +459,9 @@ PluginModule::PluginModule(const std::string& dllPath, bool instrument) {
         pendingPluginName = baseName.c_str();
         reg(0, &OnDllLoaded, nullptr, &cookie);
     }
-    module_ = LoadLibraryA(dllPath.c_str());
+    // Paths beyond MAX_PATH load through the wide API's long-path form.
+    const std::string full = dllPath.size() >= MAX_PATH ? "\\\\?\\" + dllPath : dllPath;
+    module_ = LoadLibraryW(std::wstring(full.begin(), full.end()).c_str());
     if (cookie) unreg(cookie);
     pendingPluginName = nullptr;
 }

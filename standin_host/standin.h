@@ -176,12 +176,22 @@ private:
 // CreateFileA and GetKeyState with counting pass-throughs as soon as the
 // module is mapped, before its start-up runs. GetKeyState calls also go to
 // Events() as "GetKeyState".
+struct MessageBoxShown {
+    std::string text, caption;
+    unsigned type;
+};
 struct PluginCounters {
     long allocations = 0;   // malloc, calloc, realloc (operator new goes through malloc)
     int settingsOpens = 0;  // CreateFileA of a path ending in aimingSets.dat
     int keyStateQueries = 0;
+    int moduleLookups = 0;  // GetModuleHandleExA
+    std::vector<MessageBoxShown> messageBoxes;  // MessageBoxA never shows a box: it is recorded
 };
 PluginCounters& Counters();  // cleared by ResetHost
+
+// While true, the plugin's GetModuleHandleExA fails (last error 126), as it
+// does when a module cannot be identified.
+void FailPluginModuleLookup(bool fail);
 
 }  // namespace standin
 

@@ -1,0 +1,104 @@
+// The real plugin DLL in the stand-in host: a fixture that gives each test a
+// fresh host image, a directory of its own with a copy of the plugin, and
+// readers for everything the plugin may have changed.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "settings_cases.h"
+#include "standin_host/standin.h"
+
+namespace plugin_support {
+
+// Weapon-type code -> weaponOffsets row, written out from the host's table.
+struct CodeRow {
+    std::uint32_t code;
+    int row;
+};
+constexpr CodeRow kCodeRows[15] = {{22, 1}, {23, 2}, {24, 3}, {25, 4},  {26, 5},  {27, 6},  {28, 7}, {29, 8},
+                                   {32, 9}, {30, 10}, {31, 11}, {33, 12}, {19, 13}, {20, 14}, {37, 15}};
+
+inline std::uint32_t Bits(float f) { return settings_cases::Bits(f); }
+inline float FloatOf(std::uint32_t bits) {
+    float f;
+    std::memcpy(&f, &bits, 4);
+    return f;
+}
+
+class PluginTest : public testing::Test {
+protected:
+    // Resets the host image to `build` and writes the settings file (none
+    // when `contents` is empty).
+    void Prepare(std::int32_t build, std::optional<std::string> contents) {
+        standin::ResetHost(build);
+        if (contents) directory.WriteSettings(*contents);
+    }
+    void Load() {
+        plugin = std::make_unique<standin::PluginModule>(directory.PluginPath());
+        ASSERT_TRUE(plugin->Loaded()) << "LoadLibrary failed: " << GetLastError();
+    }
+    void Unload() { plugin.reset(); }
+
+    // The host runs an aim call with these arguments; returns what 0x521500 saw.
+    standin::AimFunctionCall AimCall(const float* point = nullptr, std::uint32_t a2 = 0x3F800000,
+                                     std::uint32_t a3 = 0x40000000, std::uint32_t a4 = 0x40400000) {
+        static const float hostPoint[3] = {1.0f, 2.0f, 3.0f};
+        standin::AimCallArgs args;
+        args.object = &hostObject;
+        args.point = point ? point : hostPoint;
+        args.arg2 = a2;
+        args.arg3 = a3;
+        args.arg4 = a4;
+        const auto before = standin::AimFunctionCalls().size();
+        lastOutcome = standin::RunHostAimCall(args);
+        EXPECT_EQ(standin::AimFunctionCalls().size(), before + 1) << "0x521500 runs once per aim call";
+        return standin::AimFunctionCalls().back();
+    }
+
+    // The offset vector that reached 0x5334F0 for `code`, or nothing when the
+    // call passed through unchanged.
+    std::optional<std::array<std::uint32_t, 3>> OffsetFor(std::uint32_t code) {
+        standin::Character().SetWeapon(code);
+        const auto before = standin::OffsetCalls().size();
+        AimCall();
+        if (standin::OffsetCalls().size() == before) return std::nullopt;
+        return standin::OffsetCalls().back().offsetBits;
+    }
+
+    // Everything a load can change, as the host and the aim calls see it.
+    // Row 0 of the offsets serves no weapon and reads as zero.
+    settings_cases::Snapshot Observe() {
+        settings_cases::Snapshot s;
+        const std::uint32_t addresses[6] = {0x8CC4B4, 0x8CC4B8, 0x8CC4B0, 0x8CC4AC, 0x8CC4A8, 0x8CC4A0};
+        for (int k = 0; k < 6; ++k) s.hostFloats[k] = standin::ReadHostWord(addresses[k]);
+        s.codeConstant = standin::ReadHostWord(0x521632);
+        const auto block = standin::ReadHostBytes(0x8CC4C0, 112);
+        std::memcpy(s.block, block.data(), 112);
+        for (const CodeRow& cr : kCodeRows) {
+            const auto offset = OffsetFor(cr.code);
+            EXPECT_TRUE(offset.has_value()) << "code " << cr.code;
+            if (offset) std::memcpy(s.offsets[cr.row], offset->data(), 12);
+        }
+        return s;
+    }
+
+    static void ExpectSameAsHost(const settings_cases::Snapshot& actual, const settings_cases::Snapshot& expected) {
+        for (int k = 0; k < 6; ++k) EXPECT_EQ(actual.hostFloats[k], expected.hostFloats[k]) << "host float " << k;
+        EXPECT_EQ(actual.codeConstant, expected.codeConstant) << "code constant";
+        for (int r = 0; r < 4; ++r)
+            for (int i = 0; i < 7; ++i) EXPECT_EQ(actual.block[r][i], expected.block[r][i]) << "block " << r << "," << i;
+        for (int r = 1; r < 16; ++r)
+            for (int i = 0; i < 3; ++i) EXPECT_EQ(actual.offsets[r][i], expected.offsets[r][i]) << "offset " << r << "," << i;
+    }
+
+    int hostObject = 0x0B1EC7;
+    standin::PluginDirectory directory;
+    std::unique_ptr<standin::PluginModule> plugin;
+    standin::HostCallOutcome lastOutcome;
+};
+
+}  // namespace plugin_support

@@ -103,6 +103,11 @@ int frameCalls = 0;
 std::uint32_t frameResult = 0;
 std::function<void()> frameAction;
 void* lookupResult = nullptr;
+bool logEvents = true;
+
+void LogEvent(const char* text) {
+    if (logEvents) Events().push_back(text);
+}
 
 std::array<std::uint32_t, 3> BitsOf(const float* v) {
     std::array<std::uint32_t, 3> bits;
@@ -112,8 +117,9 @@ std::array<std::uint32_t, 3> BitsOf(const float* v) {
 
 std::uint32_t HOST_THISCALL AimFunctionDouble(void* object, const float* point, std::uint32_t arg2,
                                               std::uint32_t arg3, std::uint32_t arg4) {
-    aimCalls.push_back({object, point, BitsOf(point), arg2, arg3, arg4});
-    Events().push_back("host 0x521500");
+    if (logEvents) aimCalls.push_back({object, point, BitsOf(point), arg2, arg3, arg4});
+    else aimCalls.back() = {object, point, BitsOf(point), arg2, arg3, arg4};
+    LogEvent("host 0x521500");
     return kAimFunctionResult + static_cast<std::uint32_t>(aimCalls.size());
 }
 
@@ -121,18 +127,19 @@ void HOST_THISCALL OffsetToPointDouble(void* character, float* point, const floa
     OffsetCall call{character, BitsOf(offset), {}};
     for (int i = 0; i < 3; ++i) call.point[i] = kCharacterPosition[i] + offset[i];
     std::memcpy(point, call.point.data(), sizeof call.point);
-    offsetCalls.push_back(call);
-    Events().push_back("host 0x5334F0");
+    if (logEvents) offsetCalls.push_back(call);
+    else offsetCalls.back() = call;
+    LogEvent("host 0x5334F0");
 }
 
 void* HOST_CDECL CharacterLookupDouble(std::int32_t which) {
-    characterLookups.push_back(which);
+    if (logEvents) characterLookups.push_back(which);
     return lookupResult;
 }
 
 std::uint32_t FrameFunctionDouble() {
     ++frameCalls;
-    Events().push_back("host frame function");
+    LogEvent("host frame function");
     if (frameAction) frameAction();
     return frameResult;
 }
@@ -215,6 +222,9 @@ void ResetHost(std::int32_t build) {
     frameResult = 0x00F4A3E0;
     frameAction = nullptr;
     Events().clear();
+    logEvents = true;
+    aimCalls.reserve(64);
+    offsetCalls.reserve(64);
     Character().Clear();
     Counters() = PluginCounters{};
     lookupResult = Character().Address();
@@ -237,6 +247,12 @@ const std::vector<OffsetCall>& OffsetCalls() { return offsetCalls; }
 const std::vector<std::int32_t>& CharacterLookups() { return characterLookups; }
 int HostFrameFunctionCalls() { return frameCalls; }
 void SetHostFrameResult(std::uint32_t value) { frameResult = value; }
+void LogHostEvents(bool on) {
+    logEvents = on;
+    // Without the log the doubles overwrite their last record in place.
+    if (!on && aimCalls.empty()) aimCalls.push_back({});
+    if (!on && offsetCalls.empty()) offsetCalls.push_back({});
+}
 void SetHostFrameAction(std::function<void()> action) { frameAction = std::move(action); }
 std::vector<std::string>& Events() {
     static std::vector<std::string> events;
@@ -316,7 +332,7 @@ HANDLE WINAPI CountingCreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECU
 }
 SHORT WINAPI CountingGetKeyState(int key) {
     ++Counters().keyStateQueries;
-    Events().push_back("GetKeyState");
+    LogEvent("GetKeyState");
     return realGetKeyState(key);
 }
 

@@ -103,6 +103,9 @@ constexpr std::array<float, 3> kCharacterPosition = {100.0f, 200.0f, 300.0f};
 
 // A chronological log that the doubles and the tests append to.
 std::vector<std::string>& Events();
+// The doubles log only while this is on (ResetHost turns it on); allocation
+// counts and benchmarks turn it off so that the host itself allocates nothing.
+void LogHostEvents(bool on);
 
 // ---- Character record ------------------------------------------------------
 class CharacterRecord {

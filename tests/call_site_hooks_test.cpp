@@ -1,0 +1,173 @@
+// Hooks stacked on the host's call at 0x53E981, instantiated in this module,
+// with the host's frame routine making the real call.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include "codepatch/hooking/function_hooker.h"
+#include "host/HostInterface.h"
+#include "standin_host/standin.h"
+
+namespace {
+
+using Hooker = codepatch::function_hooker<codepatch::scoped_call, host::kFrameCallSite, std::uint32_t()>;
+using Continuation = Hooker::continuation_type;
+using Manager = Hooker::manager_type;
+
+std::vector<std::uint8_t> SiteBytes() { return standin::ReadHostBytes(host::kFrameCallSite, 5); }
+std::vector<std::uint8_t> OriginalSiteBytes() {
+    const auto bytes = standin::OriginalFrameCallBytes();
+    return {bytes.begin(), bytes.end()};
+}
+
+// A hook that logs its name, continues `calls` times and returns `tag` plus
+// what its last continuation returned.
+Hooker::hook_type Logging(std::string name, int calls = 1, std::uint32_t tag = 0) {
+    return [name, calls, tag](Continuation next) -> std::uint32_t {
+        standin::Events().push_back(name);
+        std::uint32_t result = 0;
+        for (int i = 0; i < calls; ++i) result = next();
+        return result + tag;
+    };
+}
+
+class CallSiteHooks : public testing::Test {
+protected:
+    void SetUp() override {
+        standin::ResetHost(1001);
+        standin::SetHostFrameResult(1000);
+    }
+    void TearDown() override { EXPECT_EQ(SiteBytes(), OriginalSiteBytes()) << "every test leaves the site as it was"; }
+    std::vector<std::string> Frame(std::uint32_t expectedResult) {
+        standin::Events().clear();
+        const standin::HostCallOutcome outcome = standin::RunHostFrame();
+        EXPECT_EQ(outcome.result, expectedResult);
+        EXPECT_TRUE(outcome.registersPreserved && outcome.stackBalanced);
+        return standin::Events();
+    }
+    using Events = std::vector<std::string>;
+};
+
+TEST_F(CallSiteHooks, LaterHooksRunFirstAndTheHostGetsTheOutermostResult) {
+    Hooker a, b;
+    a.install(Logging("A", 1, 1));
+    b.install(Logging("B", 1, 20));
+    EXPECT_EQ(Frame(1021), (Events{"B", "A", "host frame function"}));
+    EXPECT_EQ(Frame(1021), (Events{"B", "A", "host frame function"}));
+}
+
+TEST_F(CallSiteHooks, AHookDecidesHowOftenItsContinuationRuns) {
+    Hooker a, b;
+    a.install(Logging("A"));
+    b.install(Logging("B", 0, 77));  // cuts off A and the host function
+    EXPECT_EQ(Frame(77), (Events{"B"}));
+    b.install(Logging("B", 2, 0));  // continues twice
+    EXPECT_EQ(Frame(1000), (Events{"B", "A", "host frame function", "A", "host frame function"}));
+    EXPECT_EQ(standin::HostFrameFunctionCalls(), 2);
+}
+
+TEST_F(CallSiteHooks, InstallingAgainReplacesTheFunctionInPlace) {
+    Hooker a, b;
+    a.install(Logging("A"));
+    b.install(Logging("B"));
+    a.install(Logging("A2"));
+    EXPECT_EQ(a.shared_manager->entries.size(), 2u);
+    EXPECT_EQ(Frame(1000), (Events{"B", "A2", "host frame function"}));
+}
+
+TEST_F(CallSiteHooks, CopyingAHookMovesItsEntryToTheEnd) {
+    Hooker b;
+    auto a = std::make_unique<Hooker>();
+    a->install(Logging("A"));
+    b.install(Logging("B"));
+    Hooker copy(*a);
+    EXPECT_EQ(Frame(1000), (Events{"A", "B", "host frame function"}));  // the copy is outermost
+    a.reset();  // the original owns nothing any more
+    EXPECT_EQ(a, nullptr);
+    EXPECT_EQ(Frame(1000), (Events{"A", "B", "host frame function"}));
+    EXPECT_EQ(copy.shared_manager->entries.size(), 2u);
+}
+
+TEST_F(CallSiteHooks, TheLastHookOutPutsBackExactlyTheOriginalBytes) {
+    for (bool firstOutFirst : {true, false}) {
+        SCOPED_TRACE(firstOutFirst);
+        auto a = std::make_unique<Hooker>();
+        auto b = std::make_unique<Hooker>();
+        a->install(Logging("A"));
+        const auto redirected = SiteBytes();
+        EXPECT_NE(redirected, OriginalSiteBytes());
+        b->install(Logging("B"));
+        EXPECT_EQ(SiteBytes(), redirected);  // a second hook changes no host byte
+        (firstOutFirst ? a : b).reset();
+        EXPECT_EQ(SiteBytes(), redirected);
+        EXPECT_EQ(Frame(1000), (Events{firstOutFirst ? "B" : "A", "host frame function"}));
+        (firstOutFirst ? b : a)->revert();
+        EXPECT_EQ(SiteBytes(), OriginalSiteBytes());
+        EXPECT_EQ(Frame(1000), (Events{"host frame function"}));
+        (firstOutFirst ? b : a).reset();
+    }
+    // A later hook redirects anew.
+    Hooker c;
+    c.install(Logging("C"));
+    EXPECT_NE(SiteBytes(), OriginalSiteBytes());
+    EXPECT_EQ(Frame(1000), (Events{"C", "host frame function"}));
+}
+
+TEST_F(CallSiteHooks, ManagerRevertDropsEveryHookAndDestroyedOwnersFindNothing) {
+    Hooker a, b;
+    a.install(Logging("A"));
+    b.install(Logging("B"));
+    a.shared_manager->revert();
+    EXPECT_EQ(SiteBytes(), OriginalSiteBytes());
+    EXPECT_TRUE(a.shared_manager->entries.empty());
+    EXPECT_EQ(Frame(1000), (Events{"host frame function"}));
+}
+
+TEST_F(CallSiteHooks, SiteThatHeldNoBranchContinuesToNothing) {
+    const std::uint8_t nops[5] = {0x90, 0x90, 0x90, 0x90, 0x90};
+    standin::WriteHostBytes(host::kFrameCallSite, nops, 5);
+    {
+        Hooker a;
+        a.install(Logging("A", 1, 5));
+        EXPECT_EQ(a.shared_manager->previous_target, nullptr);
+        standin::Events().clear();
+        standin::RunHostFrame();  // the hook's continuation yields 0 instead of calling address 0
+        EXPECT_EQ(standin::Events(), (Events{"A"}));
+    }
+    EXPECT_EQ(SiteBytes(), std::vector<std::uint8_t>(nops, nops + 5));
+    standin::ResetHost(1001);
+}
+
+// Allocation count of this module, through its own C-runtime imports.
+long allocations = 0;
+void* (*realMalloc)(std::size_t) = nullptr;
+void* CountingMalloc(std::size_t n) {
+    ++allocations;
+    return realMalloc(n);
+}
+
+TEST_F(CallSiteHooks, OneHookBuildsNoChainAndAllocatesNothing) {
+    static int passes = 0;
+    Hooker a;
+    a.install([](Continuation next) {
+        ++passes;
+        return next();
+    });
+    realMalloc = reinterpret_cast<void* (*)(std::size_t)>(
+        standin::ReplaceImport(standin::ThisModule(), "msvcrt.dll", "malloc", reinterpret_cast<void*>(&CountingMalloc)));
+    ASSERT_NE(realMalloc, nullptr);
+    standin::LogHostEvents(false);
+    allocations = 0;
+    for (int i = 0; i < 10000; ++i) standin::RunHostFrame();
+    const long counted = allocations;
+    Hooker b;
+    b.install([](Continuation next) { return next(); });
+    standin::RunHostFrame();  // two hooks build a chain, which may allocate
+    const long withTwo = allocations - counted;
+    standin::ReplaceImport(standin::ThisModule(), "msvcrt.dll", "malloc", reinterpret_cast<void*>(realMalloc));
+    EXPECT_EQ(counted, 0);
+    EXPECT_EQ(passes, 10001);
+    EXPECT_GT(withTwo, 0) << "the counter sees allocations when there are some";
+}
+
+}  // namespace

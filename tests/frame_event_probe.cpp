@@ -1,0 +1,69 @@
+// A module that uses the frame event the way the plugin does. hooking_tests
+// loads it into the stand-in host per scenario (every load starts with a
+// fresh frame event and a fresh call-site manager) and frees it to watch the
+// unload.
+#include <windows.h>
+
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "codepatch/FrameEvent.h"
+
+namespace {
+
+using Logger = void (*)(const char*);
+Logger logger = nullptr;
+std::weak_ptr<FrameHooker::manager_type> watchedManager;
+
+void Log(const std::string& text) {
+    if (logger) logger(text.c_str());
+}
+
+void PlainA() { Log("plain A"); }
+void PlainB() { Log("plain B"); }
+
+// A function object that reports when the frame event runs it and, when it
+// is destroyed at unload, what the call site and the manager look like then.
+struct Callback {
+    int id;
+    std::shared_ptr<int> watch;  // the last copy to go reports the unload
+    void operator()() const { Log("callback " + std::to_string(id)); }
+    ~Callback() {
+        if (!watch || watch.use_count() != 1) return;
+        const auto* site = reinterpret_cast<const unsigned char*>(RebaseHostAddress(host::kFrameCallSite));
+        char bytes[16];
+        std::snprintf(bytes, sizeof bytes, "%02X%02X%02X%02X%02X", site[0], site[1], site[2], site[3], site[4]);
+        Log("callback " + std::to_string(id) + " destroyed; site " + bytes + "; manager " +
+            (watchedManager.expired() ? "gone" : "alive"));
+    }
+};
+
+FrameEvent::CallbackList& List(int which) {
+    FrameEvent& event = GetFrameEvent();
+    return which == 0 ? event.before : event.after;
+}
+
+}  // namespace
+
+extern "C" __declspec(dllexport) void probe_set_logger(Logger log) { logger = log; }
+
+// kind 0: plain function A, 1: plain function B, 2: function object `id`,
+// 3: function object `id` that reports its destruction.
+extern "C" __declspec(dllexport) void probe_register(int list, int kind, int id) {
+    FrameEvent& event = GetFrameEvent();
+    switch (kind) {
+        case 0: event.AddCallback(List(list), &PlainA); break;
+        case 1: event.AddCallback(List(list), &PlainB); break;
+        case 2: event.AddCallback(List(list), Callback{id, nullptr}); break;
+        default: event.AddCallback(List(list), Callback{id, std::make_shared<int>(0)}); break;
+    }
+    watchedManager = FrameHooker::manager_type::shared_instance();
+}
+
+extern "C" __declspec(dllexport) void probe_state(int* hookInstalled, int* before, int* after) {
+    FrameEvent& event = GetFrameEvent();
+    *hookInstalled = event.hookInstalled;
+    *before = static_cast<int>(event.before.size());
+    *after = static_cast<int>(event.after.size());
+}

@@ -157,6 +157,7 @@ class function_hooker<Patch, Address, Result()>
 public:
     using typename base::hook_type;
     using typename base::manager_type;
+    using typename base::continuation_type;
 
     function_hooker() = default;
     // The copy takes over the source's entry; destroying the source then

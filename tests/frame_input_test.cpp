@@ -1,0 +1,227 @@
+// The aim toggle and live reload of the real plugin: keys pressed with
+// SetKeyboardState, the host's frame routine making its call at 0x53E981, and
+// the settings file edited the ways an editor does it.
+#include <random>
+
+#include "plugin_support.h"
+
+namespace {
+
+using plugin_support::Bits;
+using plugin_support::PluginTest;
+
+std::string ReferenceWith(std::vector<std::pair<int, std::string>> replacements) {
+    std::vector<std::string> lines = settings_cases::ReferenceLines();
+    for (auto& [line, text] : replacements) lines[static_cast<std::size_t>(line - 1)] = text;
+    return settings_cases::Join(lines);
+}
+
+class FrameInput : public PluginTest {
+protected:
+    void Start(std::int32_t build, int reload) {
+        Prepare(build, ReferenceWith({{1, "reload " + std::to_string(reload)}}));
+        Load();
+    }
+    // The first component that reaches 0x5334F0 for weapon 22 (row 1: 17, 17.25, 17.5).
+    float FirstComponent() {
+        const auto offset = OffsetFor(22);
+        EXPECT_TRUE(offset.has_value());
+        return offset ? plugin_support::FloatOf((*offset)[0]) : -1.0f;
+    }
+    void Frame(bool rightButton, bool space) {
+        standin::SetKeys(rightButton, space);
+        const auto outcome = standin::RunHostFrame();
+        EXPECT_TRUE(outcome.registersPreserved && outcome.stackBalanced);
+    }
+};
+
+TEST_F(FrameInput, RightButtonAndSpaceLatchTheToggleUntilTheButtonIsReleased) {
+    Start(1001, 0);
+    struct Step {
+        bool rightButton, space;
+        bool zeroed;
+    };
+    const Step steps[] = {
+        {false, false, false}, {false, true, false},  // Space alone does nothing
+        {true, false, false},  {true, true, true},    // right button held, Space pressed
+        {true, false, true},   {true, true, true},    // Space released, pressed again
+        {false, true, false},                         // button released: cleared, Space or not
+        {true, false, false},  {true, true, true},  {false, false, false},
+    };
+    EXPECT_EQ(FirstComponent(), 17.0f);
+    int n = 0;
+    for (const Step& s : steps) {
+        Frame(s.rightButton, s.space);
+        EXPECT_EQ(FirstComponent(), s.zeroed ? 0.0f : 17.0f) << "frame " << n++;
+    }
+}
+
+TEST_F(FrameInput, CallbackRunsAfterTheHostFunctionOnHookedBuildsOnly) {
+    for (std::int32_t build : {1001, 1002, 1011, 1101, 1111, 3200, 3210, 0}) {
+        SCOPED_TRACE(build);
+        Start(build, 1);
+        const bool hooked = build == 1001 || build == 1002;
+        for (int pass = 0; pass < 3; ++pass) {
+            standin::Events().clear();
+            Frame(true, true);
+            if (hooked)
+                EXPECT_EQ(standin::Events(), (std::vector<std::string>{"host frame function", "GetKeyState", "GetKeyState"}));
+            else
+                EXPECT_EQ(standin::Events(), (std::vector<std::string>{"host frame function"}));
+        }
+        EXPECT_EQ(FirstComponent(), hooked ? 0.0f : 17.0f);
+        EXPECT_EQ(standin::Counters().settingsOpens, hooked ? 4 : 1);
+        Unload();
+    }
+}
+
+TEST_F(FrameInput, LiveReloadPicksUpEditsAndStopsAfterLineOneReadsZero) {
+    Start(1001, 1);
+    Frame(false, false);
+    EXPECT_EQ(standin::Counters().settingsOpens, 2);
+    directory.WriteSettings(ReferenceWith({{1, "reload 1"}, {17, "w1 4.5 5.5 6.5"}}));
+    EXPECT_EQ(FirstComponent(), 17.0f);  // not before the next frame
+    Frame(true, false);
+    EXPECT_EQ(FirstComponent(), 4.5f);
+    Frame(true, true);  // the toggle survives reloads
+    directory.WriteSettings(ReferenceWith({{1, "reload 1"}, {17, "w1 8.5 5.5 6.5"}}));
+    Frame(true, false);
+    const auto zeroed = OffsetFor(22);
+    EXPECT_EQ((*zeroed)[0], Bits(0.0f));
+    EXPECT_EQ((*zeroed)[1], Bits(5.5f));
+    Frame(false, false);
+    EXPECT_EQ(FirstComponent(), 8.5f);
+
+    const int opens = standin::Counters().settingsOpens;
+    directory.WriteSettings(ReferenceWith({{1, "reload 0"}, {17, "w1 9.5 5.5 6.5"}}));
+    Frame(false, false);  // one more load, which reads the 0
+    EXPECT_EQ(standin::Counters().settingsOpens, opens + 1);
+    EXPECT_EQ(FirstComponent(), 9.5f);
+    directory.WriteSettings(ReferenceWith({{1, "reload 1"}, {17, "w1 10.5 5.5 6.5"}}));
+    for (int i = 0; i < 3; ++i) Frame(false, false);
+    EXPECT_EQ(standin::Counters().settingsOpens, opens + 1);
+    EXPECT_EQ(FirstComponent(), 9.5f);
+}
+
+TEST_F(FrameInput, WithReloadOffEditsChangeNothing) {
+    Start(1001, 0);
+    directory.WriteSettings(ReferenceWith({{1, "reload 1"}, {17, "w1 4.5 5.5 6.5"}}));
+    for (int i = 0; i < 3; ++i) Frame(false, false);
+    EXPECT_EQ(standin::Counters().settingsOpens, 1);
+    EXPECT_EQ(FirstComponent(), 17.0f);
+}
+
+// What an editor can do to the file between two frames, and what the next
+// frame must leave: `provides` false means every destination keeps its value.
+struct EditorCase {
+    const char* name;
+    std::function<void(const standin::PluginDirectory&, HANDLE& held)> edit;
+    bool provides;
+};
+
+std::string Garbage() {
+    std::mt19937 random(7);
+    std::string text(20000, '\0');
+    for (char& c : text) {
+        c = static_cast<char>(random() % 256);
+        if ((c >= '0' && c <= '9') || c == '.' || c == '-' || c == '+' || c == 'i' || c == 'I' || c == 'n' || c == 'N')
+            c = '#';  // nothing in it reads as a number
+    }
+    return text;
+}
+
+const std::string kEdited = ReferenceWith({{1, "reload 1"}, {3, "a 33.5"}, {5, "code 55.5"}, {12, "row1 1 2 3 4 5 6 7"}, {17, "w1 4.5 5.5 6.5"}});
+
+TEST_F(FrameInput, LiveReloadSurvivesWhatEditorsDoToTheFile) {
+    const EditorCase cases[] = {
+        {"saved in place", [](const auto& dir, HANDLE&) { dir.WriteSettings(kEdited); }, true},
+        {"new file renamed over the old",
+         [](const auto& dir, HANDLE&) {
+             const std::string temp = dir.Path() + "aimingSets.dat.tmp";
+             HANDLE f = CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+             DWORD written;
+             WriteFile(f, kEdited.data(), static_cast<DWORD>(kEdited.size()), &written, nullptr);
+             CloseHandle(f);
+             ASSERT_TRUE(MoveFileExA(temp.c_str(), dir.SettingsPath().c_str(), MOVEFILE_REPLACE_EXISTING));
+         },
+         true},
+        {"truncated", [](const auto& dir, HANDLE&) { dir.WriteSettings(""); }, false},
+        {"cut short while saving", [](const auto& dir, HANDLE&) { dir.WriteSettings(kEdited.substr(0, 10)); }, false},
+        {"deleted", [](const auto& dir, HANDLE&) { dir.RemoveSettings(); }, false},
+        {"held open with no sharing",
+         [](const auto& dir, HANDLE& held) {
+             held = CreateFileA(dir.SettingsPath().c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+             ASSERT_NE(held, INVALID_HANDLE_VALUE);
+         },
+         false},
+        {"replaced by garbage", [](const auto& dir, HANDLE&) { dir.WriteSettings(Garbage()); }, false},
+    };
+    for (const EditorCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        Start(1001, 1);
+        Frame(false, false);
+        HANDLE held = INVALID_HANDLE_VALUE;
+        c.edit(directory, held);
+        Frame(false, false);
+        if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
+
+        settings_cases::Snapshot expected = settings_cases::Reference();
+        if (c.provides) {
+            expected.hostFloats[0] = Bits(33.5f);
+            expected.codeConstant = Bits(55.5f);
+            for (int i = 0; i < 7; ++i) expected.block[1][i] = Bits(static_cast<float>(i + 1));
+            expected.offsets[1][0] = Bits(4.5f);
+            expected.offsets[1][1] = Bits(5.5f);
+            expected.offsets[1][2] = Bits(6.5f);
+        }
+        ExpectSameAsHost(Observe(), expected);
+
+        // The next good save is picked up on the next frame.
+        directory.WriteSettings(ReferenceWith({{1, "reload 1"}, {17, "w1 -2.5 5.5 6.5"}}));
+        Frame(false, false);
+        EXPECT_EQ(FirstComponent(), -2.5f);
+        Unload();
+    }
+}
+
+TEST_F(FrameInput, UnloadPutsBothCallSitesBackEveryTime) {
+    standin::ResetHost(1001);
+    const auto aimSite = standin::OriginalAimCallBytes();
+    const auto frameSite = standin::OriginalFrameCallBytes();
+    const std::vector<std::uint8_t> aimOriginal(aimSite.begin(), aimSite.end());
+    const std::vector<std::uint8_t> frameOriginal(frameSite.begin(), frameSite.end());
+    directory.WriteSettings(ReferenceWith({{1, "reload 1"}}));
+
+    std::vector<std::uint8_t> imageAfterFirst;
+    for (int cycle = 0; cycle < 100; ++cycle) {
+        Load();
+        EXPECT_NE(standin::ReadHostBytes(host::kAimPointCallSite, 5), aimOriginal);
+        EXPECT_NE(standin::ReadHostBytes(host::kFrameCallSite, 5), frameOriginal);
+        Frame(true, true);
+        Unload();
+        ASSERT_EQ(standin::ReadHostBytes(host::kAimPointCallSite, 5), aimOriginal) << cycle;
+        ASSERT_EQ(standin::ReadHostBytes(host::kFrameCallSite, 5), frameOriginal) << cycle;
+        const auto image = standin::ReadHostBytes(0x520000, 0x60000);  // all host code
+        if (cycle == 0) imageAfterFirst = image;
+        ASSERT_TRUE(image == imageAfterFirst) << cycle;
+    }
+    // The host goes on with its own functions.
+    standin::Events().clear();
+    const auto opens = standin::Counters().settingsOpens;
+    Frame(true, true);
+    EXPECT_EQ(standin::Events(), (std::vector<std::string>{"host frame function"}));
+    const float hostPoint[3] = {1, 2, 3};
+    standin::Character().SetWeapon(22);
+    EXPECT_EQ(AimCall(hostPoint).point, hostPoint);
+    EXPECT_EQ(standin::Counters().settingsOpens, opens);
+}
+
+TEST_F(FrameInput, AFrameWithoutReloadAllocatesNothing) {
+    Start(1001, 0);
+    standin::LogHostEvents(false);
+    const long before = standin::Counters().allocations;
+    for (int i = 0; i < 5000; ++i) Frame(i % 3 != 0, i % 2 == 0);
+    EXPECT_EQ(standin::Counters().allocations, before);
+}
+
+}  // namespace

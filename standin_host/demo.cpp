@@ -1,11 +1,229 @@
-// The demonstration: the real plugin DLL in the stand-in host.
+// The demonstration: the real plugin DLL in the stand-in host, over a few
+// hundred simulated frames, told as a player would follow it.
+//
+//   standin-host.exe standin-demo.dll [--build N] [--settings FILE] [--frames N]
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
 
+#include "codepatch/branch.h"
 #include "host/HostBuild.h"
 #include "standin_host/standin.h"
 
-extern "C" __declspec(dllexport) int standin_module_main(int, char**) {
-    standin::ResetHost(1001);
-    std::printf("placeholder\n");
-    return 0;
+namespace {
+
+struct Options {
+    std::int32_t build = 1001;
+    std::string settings;  // empty: the sample next to the plugin in dist/
+    int frames = 300;
+};
+
+std::string Hex(const std::vector<std::uint8_t>& bytes) {
+    std::string text;
+    char b[4];
+    for (std::uint8_t v : bytes) {
+        std::snprintf(b, sizeof b, "%02X ", v);
+        text += b;
+    }
+    if (!text.empty()) text.pop_back();
+    return text;
+}
+
+std::string Float(std::uint32_t bits) {
+    float f;
+    std::memcpy(&f, &bits, 4);
+    if (std::isnan(f)) return "(host's own)";
+    char b[32];
+    std::snprintf(b, sizeof b, "%g", static_cast<double>(f));
+    return b;
+}
+
+std::string Vector(const float* v) {
+    char b[96];
+    std::snprintf(b, sizeof b, "(%.2f, %.2f, %.2f)", static_cast<double>(v[0]), static_cast<double>(v[1]),
+                  static_cast<double>(v[2]));
+    return b;
+}
+
+std::vector<std::string> ReadLines(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
+std::string Join(const std::vector<std::string>& lines) {
+    std::string text;
+    for (const std::string& line : lines) text += line + "\n";
+    return text;
+}
+
+int hostObject = 0;
+
+// The host makes its aim call for the current weapon; returns the offset
+// that reached 0x5334F0 (or null when the host's own point went through).
+const standin::OffsetCall* AimWithWeapon(std::uint32_t code) {
+    standin::Character().SetWeapon(code);
+    const std::size_t before = standin::OffsetCalls().size();
+    static const float hostPoint[3] = {1.0f, 2.0f, 3.0f};
+    standin::AimCallArgs args;
+    args.object = &hostObject;
+    args.point = hostPoint;
+    standin::RunHostAimCall(args);
+    return standin::OffsetCalls().size() > before ? &standin::OffsetCalls().back() : nullptr;
+}
+
+float FirstOffsetComponent(std::uint32_t code) {
+    const standin::OffsetCall* call = AimWithWeapon(code);
+    if (!call) return NAN;
+    float f;
+    std::memcpy(&f, &call->offsetBits[0], 4);
+    return f;
+}
+
+bool ParseOptions(int argc, char** argv, Options& options) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const bool hasValue = i + 1 < argc;
+        if (arg == "--build" && hasValue) options.build = std::atoi(argv[++i]);
+        else if (arg == "--settings" && hasValue) options.settings = argv[++i];
+        else if (arg == "--frames" && hasValue) options.frames = std::max(60, std::atoi(argv[++i]));
+        else {
+            std::printf("usage: demo [--build 1001|1002|1011|1101|1111|3200|3210|0] [--settings FILE] [--frames N]\n");
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+extern "C" __declspec(dllexport) int standin_module_main(int argc, char** argv) {
+    Options options;
+    if (!ParseOptions(argc, argv, options)) return 2;
+
+    standin::ResetHost(options.build);
+    std::string settingsSource = options.settings;
+    if (settingsSource.empty()) settingsSource = AIMING_DIST_SETTINGS;
+    std::vector<std::string> lines = ReadLines(settingsSource);
+    if (lines.empty()) {
+        std::printf("cannot read the settings file %s\n", settingsSource.c_str());
+        return 2;
+    }
+    const bool ownSettings = !options.settings.empty();
+    if (!ownSettings && !lines.empty()) lines[0] = "reloadEveryFrame 1";
+
+    standin::PluginDirectory directory;
+    directory.WriteSettings(Join(lines));
+
+    std::printf("== The stand-in host ==\n");
+    const int probe = FindMatchingBuildProbe(GetHostImageBase());
+    std::printf("  image base           0x%08X\n", GetHostImageBase());
+    if (probe >= 0)
+        std::printf("  host build           %d (word 0x%08X found at 0x%06X)\n", host::kBuildProbes[probe].build,
+                    host::kBuildProbes[probe].expected, host::kBuildProbes[probe].address);
+    else
+        std::printf("  host build           not recognised (no probe word matches)\n");
+    std::printf("  plugin               %s\n", directory.PluginPath().c_str());
+    std::printf("  settings file        %s%s\n", directory.SettingsPath().c_str(),
+                ownSettings ? "" : "\n                       (the sample, with live reload switched on in line 1)");
+
+    const auto aimBefore = standin::ReadHostBytes(host::kAimPointCallSite, 5);
+    const auto frameBefore = standin::ReadHostBytes(host::kFrameCallSite, 5);
+    const std::uint32_t hostFloats[6] = {0x8CC4B4, 0x8CC4B8, 0x8CC4B0, 0x8CC4AC, 0x8CC4A8, 0x8CC4A0};
+    const int hostFloatLines[6] = {3, 4, 6, 7, 8, 9};
+    const std::uint32_t codeBefore = standin::ReadHostWord(host::kAimCodeConstant);
+
+    std::printf("\n== Loading the plugin (LoadLibrary) ==\n");
+    auto plugin = std::make_unique<standin::PluginModule>(directory.PluginPath());
+    if (!plugin->Loaded()) {
+        std::printf("  the plugin did not load\n");
+        return 1;
+    }
+    const auto pluginBase = static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(plugin->Handle()));
+    std::printf("  plugin loaded at     0x%08X; settings file read %d time(s)\n", pluginBase,
+                standin::Counters().settingsOpens);
+    std::printf("  aim call 0x527A95    %s  ->  %s  (now calls 0x%08X, inside the plugin)\n", Hex(aimBefore).c_str(),
+                Hex(standin::ReadHostBytes(host::kAimPointCallSite, 5)).c_str(),
+                codepatch::branch_target(codepatch::patch_address(host::kAimPointCallSite)));
+    const auto frameAfter = standin::ReadHostBytes(host::kFrameCallSite, 5);
+    if (frameAfter != frameBefore)
+        std::printf("  frame call 0x53E981  %s  ->  %s  (the per-frame hook)\n", Hex(frameBefore).c_str(), Hex(frameAfter).c_str());
+    else
+        std::printf("  frame call 0x53E981  %s  unchanged: build %d gets no per-frame hook, so no toggle and no live reload\n",
+                    Hex(frameBefore).c_str(), options.build);
+
+    std::printf("\n== Values applied to the host ==\n");
+    for (int k = 0; k < 6; ++k)
+        std::printf("  line %d   float at 0x%06X       %s\n", hostFloatLines[k], hostFloats[k],
+                    Float(standin::ReadHostWord(hostFloats[k])).c_str());
+    std::printf("  line 5   code constant 0x521632  %s  ->  %s\n", Float(codeBefore).c_str(),
+                Float(standin::ReadHostWord(host::kAimCodeConstant)).c_str());
+    for (int row = 0; row < 4; ++row) {
+        std::printf("  line %d  block 0x%06X row %d:", 11 + row, host::kAimBlock + 28 * row, row);
+        for (int i = 0; i < 7; ++i) std::printf(" %s", Float(standin::ReadHostWord(host::kAimBlock + 28 * row + 4 * i)).c_str());
+        std::printf("\n");
+    }
+
+    std::printf("\n== Per-weapon aim offset: the host aims, 0x5334F0 turns the offset into a point ==\n");
+    std::printf("  (the stand-in's character stands at (100, 200, 300); the point is position + offset)\n");
+    for (std::uint32_t code : {22u, 32u, 30u, 37u, 59u, 40u}) {
+        const standin::OffsetCall* call = AimWithWeapon(code);
+        if (!call) {
+            std::printf("  weapon %2u  not in the table: the host's own point goes through unchanged\n", code);
+            continue;
+        }
+        float offset[3];
+        std::memcpy(offset, call->offsetBits.data(), 12);
+        std::printf("  weapon %2u  offset %-24s -> point %s%s\n", code, Vector(offset).c_str(), Vector(call->point.data()).c_str(),
+                    code == 59 ? "  (always the zero offset)" : "");
+    }
+
+    std::printf("\n== %d frames: right mouse button and Space, then a live edit ==\n", options.frames);
+    const int pressButton = options.frames / 6, pressSpace = options.frames / 4, releaseSpace = options.frames / 3,
+              releaseButton = options.frames / 2, spaceAlone = options.frames * 7 / 12, edit = options.frames * 3 / 4;
+    float last = FirstOffsetComponent(22);
+    std::printf("  frame %3d  weapon 22's first offset component reaching the host: %.2f\n", 0, static_cast<double>(last));
+    bool button = false, space = false;
+    for (int frame = 1; frame <= options.frames; ++frame) {
+        const char* what = nullptr;
+        if (frame == pressButton) button = true, what = "right button pressed";
+        if (frame == pressSpace) space = true, what = "Space pressed while the button is held";
+        if (frame == releaseSpace) space = false, what = "Space released, button still held";
+        if (frame == releaseButton) button = false, what = "right button released";
+        if (frame == spaceAlone) space = true, what = "Space pressed alone";
+        if (frame == spaceAlone + 5) space = false;
+        if (frame == edit) {
+            std::vector<std::string> edited = lines;
+            if (edited.size() > 16) edited[16] = "weapon22 0.90 0.00 0.60";
+            directory.WriteSettings(Join(edited));
+            std::printf("  frame %3d  the file is edited: weapon 22's line now reads \"weapon22 0.90 0.00 0.60\"\n", frame);
+        }
+        standin::SetKeys(button, space);
+        standin::RunHostFrame();
+        const float now = FirstOffsetComponent(22);
+        if (what || now != last)
+            std::printf("  frame %3d  %-40s first component now %.2f\n", frame, what ? what : "", static_cast<double>(now));
+        last = now;
+    }
+    std::printf("  settings file read %d time(s) in all%s\n", standin::Counters().settingsOpens,
+                standin::Counters().settingsOpens > 1 ? " (live reload: once at load, then every frame)" : "");
+
+    std::printf("\n== Unloading the plugin (FreeLibrary) ==\n");
+    plugin.reset();
+    const bool aimBack = standin::ReadHostBytes(host::kAimPointCallSite, 5) == aimBefore;
+    const bool frameBack = standin::ReadHostBytes(host::kFrameCallSite, 5) == frameBefore;
+    std::printf("  aim call 0x527A95    %s  %s\n", Hex(standin::ReadHostBytes(host::kAimPointCallSite, 5)).c_str(),
+                aimBack ? "original bytes back" : "NOT RESTORED");
+    std::printf("  frame call 0x53E981  %s  %s\n", Hex(standin::ReadHostBytes(host::kFrameCallSite, 5)).c_str(),
+                frameBack ? "original bytes back" : "NOT RESTORED");
+    const bool direct = AimWithWeapon(22) == nullptr;
+    std::printf("  the next aim call    %s\n", direct ? "reaches the host's own function" : "STILL ENTERS THE PLUGIN");
+    return aimBack && frameBack && direct ? 0 : 1;
 }

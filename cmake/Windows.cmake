@@ -41,3 +41,4 @@ add_custom_command(TARGET AimingPlugin POST_BUILD
 
 add_subdirectory(standin_host)
 add_subdirectory(tests)
+add_subdirectory(benchmarks)

@@ -1,8 +1,9 @@
 # Sourced by the run scripts: one persistent wineserver for the whole run
 # (fast process starts), its background processes detached from our output,
-# and everything of Wine's stopped when the script exits.
+# and everything of Wine's stopped when the script exits. A wineserver that
+# is already running is used as it is.
 export WINEDEBUG=${WINEDEBUG:--all}
 export WINEPREFIX=${WINEPREFIX:-$HOME/.wine}
 stop_wine() { wineserver -k >/dev/null 2>&1 || true; wineserver -w >/dev/null 2>&1 || true; }
 trap stop_wine EXIT
-(wineserver -p && wine wineboot) </dev/null >/dev/null 2>&1
+{ wineserver -p || true; wine wineboot || true; } </dev/null >/dev/null 2>&1

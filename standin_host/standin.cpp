@@ -81,15 +81,20 @@ void PlaceJump(std::uint32_t from, const void* to) {
     WriteHostBytes(from, jump, sizeof jump);
 }
 
+// The call frame blocks lie in plain read-write host data: no protection
+// change on the way, so that a host call costs what the host's code costs.
+volatile std::uint32_t* FrameBlock(std::uint32_t frame) {
+    return reinterpret_cast<volatile std::uint32_t*>(static_cast<std::uintptr_t>(frame));
+}
+
 HostCallOutcome RunRoutine(std::uint32_t routine, std::uint32_t frame) {
     reinterpret_cast<void (*)()>(static_cast<std::uintptr_t>(routine))();
+    volatile std::uint32_t* f = FrameBlock(frame);
     HostCallOutcome outcome;
-    outcome.result = ReadHostWord(frame + kResult);
-    outcome.stackBalanced = ReadHostWord(frame + kEspAfter) == ReadHostWord(frame + kEspBefore);
-    outcome.registersPreserved = ReadHostWord(frame + kEbxAfter) == kEbxSentinel &&
-                                 ReadHostWord(frame + kEsiAfter) == kEsiSentinel &&
-                                 ReadHostWord(frame + kEdiAfter) == kEdiSentinel &&
-                                 ReadHostWord(frame + kEbpAfter) == kEbpSentinel;
+    outcome.result = f[kResult / 4];
+    outcome.stackBalanced = f[kEspAfter / 4] == f[kEspBefore / 4];
+    outcome.registersPreserved = f[kEbxAfter / 4] == kEbxSentinel && f[kEsiAfter / 4] == kEsiSentinel &&
+                                 f[kEdiAfter / 4] == kEdiSentinel && f[kEbpAfter / 4] == kEbpSentinel;
     return outcome;
 }
 
@@ -236,7 +241,8 @@ HostCallOutcome RunHostAimCall(const AimCallArgs& args) {
         static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(args.object)),
         static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(args.point)), args.arg2, args.arg3,
         args.arg4};
-    WriteHostBytes(kAimCallFrame, words, sizeof words);
+    volatile std::uint32_t* f = FrameBlock(kAimCallFrame);
+    for (int i = 0; i < 5; ++i) f[i] = words[i];
     return RunRoutine(aimRoutine, kAimCallFrame);
 }
 

@@ -1,0 +1,11 @@
+#!/usr/bin/env bash
+# Sets up whatever is missing, builds, and measures what the plugin costs the
+# host on its hot paths, pinned to one CPU. Arguments: --json FILE, --batches N.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/setup.sh
+source scripts/wine-session.sh
+{ cmake --preset windows && cmake --build --preset windows --target AimingPlugin standin-host plugin_bench; } \
+  > build-bench.log 2>&1 || { cat build-bench.log; exit 1; }
+rm -f build-bench.log
+taskset -c 0 wine build/windows/standin_host/standin-host.exe build/windows/benchmarks/plugin_bench.dll "$@"

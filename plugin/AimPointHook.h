@@ -12,7 +12,3 @@
 // weapon's offset; otherwise the host's own point. Returns 0x521500's result.
 std::uint32_t HOST_THISCALL AimPointHook(void* object, const float* point, std::uint32_t arg2,
                                          std::uint32_t arg3, std::uint32_t arg4);
-
-// The weaponOffsets row a weapon-type code uses: 0 for the zero vector
-// (code 59), -1 for no substitution.
-int WeaponOffsetRow(std::uint32_t weaponType);

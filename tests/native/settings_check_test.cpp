@@ -1,0 +1,147 @@
+// The settings checker: the problems it reports for a table of files, and
+// that it reads every file of the settings cases exactly as the plugin does.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+#include "../settings_cases.h"
+#include "tools/settings_checker/SettingsCheck.h"
+
+namespace {
+
+using settings_cases::Bits;
+
+struct TextSource {
+    const std::string* text;
+    std::size_t at;
+};
+
+std::size_t ReadText(void* context, char* buffer, std::size_t size) {
+    auto* s = static_cast<TextSource*>(context);
+    const std::size_t n = std::min(size, s->text->size() - s->at);
+    std::memcpy(buffer, s->text->data() + s->at, n);
+    s->at += n;
+    return n;
+}
+
+checker::Report CheckText(const std::string& text) {
+    TextSource source{&text, 0};
+    settings::LineReader reader(&ReadText, &source);
+    return checker::Check(reader);
+}
+
+// The reference file with offset row 0 at zero (values there would do
+// nothing, which the checker reports), and some lines replaced.
+std::string Sound(std::vector<std::pair<int, std::string>> replacements) {
+    std::vector<std::string> lines = settings_cases::ReferenceLines();
+    lines[15] = "w0 0 0 0";
+    for (auto& [line, text] : replacements) lines[static_cast<std::size_t>(line - 1)] = text;
+    return settings_cases::Join(lines);
+}
+
+struct ProblemCase {
+    const char* name;
+    std::string text;
+    int status;
+    std::vector<std::pair<int, std::string>> problems;  // line (0: file), a fragment of the text
+};
+
+class CheckerProblems : public testing::TestWithParam<ProblemCase> {};
+
+TEST_P(CheckerProblems, ReportsExactlyTheseProblems) {
+    const ProblemCase& c = GetParam();
+    const checker::Report report = CheckText(c.text);
+    EXPECT_EQ(checker::ExitStatus(report), c.status);
+    ASSERT_EQ(report.problems.size(), c.problems.size()) << checker::FormatText(report, c.name);
+    for (std::size_t i = 0; i < c.problems.size(); ++i) {
+        EXPECT_EQ(report.problems[i].line, c.problems[i].first) << report.problems[i].text;
+        EXPECT_NE(report.problems[i].text.find(c.problems[i].second), std::string::npos)
+            << report.problems[i].text << " lacks: " << c.problems[i].second;
+    }
+}
+
+const std::string kLong(600, 'x');
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, CheckerProblems,
+    testing::Values(
+        ProblemCase{"sound", Sound({}), 0, {}},
+        ProblemCase{"partial_row", Sound({{12, "row1 1 2 3"}}), 1, {{12, "only 3 of 7 values read: values 4 to 7 keep"}}},
+        ProblemCase{"nothing_converted", Sound({{4, "b x4.5"}}), 1, {{4, "no number after the label: its destination keeps"}}},
+        ProblemCase{"blank_value_line", Sound({{20, ""}}), 1, {{20, "blank"}}},
+        ProblemCase{"number_for_label", Sound({{3, "3.5 4.5"}}), 1, {{3, "starts with a number where a label should be"}}},
+        ProblemCase{"number_for_label_short", Sound({{17, "1 2 3"}}), 1,
+                    {{17, "only 2 of 3 values read"}, {17, "starts with a number"}}},
+        ProblemCase{"line_5_not_a_number", Sound({{5, "code abc"}}), 1, {{5, "the code constant is left as it was"}}},
+        ProblemCase{"long_line", Sound({{2, kLong}}), 1, {{2, "longer than 511 characters"}}},
+        ProblemCase{"short_file", settings_cases::Join({"reload 0", "x", "a 1"}), 1, {{0, "3 line(s) instead of 31: lines 4 to 31"}}},
+        ProblemCase{"empty_file", "", 1, {{0, "0 line(s) instead of 31"}}},
+        ProblemCase{"lines_after_31", Sound({}) + "more 1\n", 1, {{0, "after line 31"}}},
+        ProblemCase{"infinity_and_nan", Sound({{3, "a 1e39"}, {18, "w2 nan 1 -inf"}}), 1,
+                    {{3, "value 1 is infinite"}, {18, "value 1 is not a number"}, {18, "value 3 is infinite"}}},
+        ProblemCase{"long_label", Sound({{7, std::string(128, 'L') + " 7.5"}}), 1, {{7, "128 characters long"}}},
+        ProblemCase{"label_of_127_is_fine", Sound({{7, std::string(127, 'L') + " 7.5"}}), 0, {}},
+        ProblemCase{"row_0_with_values", Sound({{16, "w0 1 0 0"}}), 1, {{16, "serves no weapon"}}},
+        ProblemCase{"row_0_zero_is_fine", Sound({{16, "w0 0 0 0"}}), 0, {}},
+        ProblemCase{"fraction_in_reload", Sound({{1, "reload 1.9"}}), 1, {{1, "whole numbers only"}}}),
+    [](const testing::TestParamInfo<ProblemCase>& p) { return std::string(p.param.name); });
+
+TEST(Checker, LineByLineReportNamesEveryDestination) {
+    const checker::Report report = CheckText(Sound({}));
+    ASSERT_EQ(report.lines.size(), 31u);
+    EXPECT_EQ(report.lines[0].sets, "live reload switch (0 off, anything else on)");
+    EXPECT_EQ(report.lines[1].sets, "free text (a heading, never read as values)");
+    EXPECT_EQ(report.lines[2].sets, "host float at 0x8CC4B4");
+    EXPECT_EQ(report.lines[4].sets, "float constant in host code at 0x521632");
+    EXPECT_EQ(report.lines[11].sets, "aim block row 1 (host 0x8CC4DC)");
+    EXPECT_EQ(report.lines[15].sets, "weapon offset row 0 (serves no weapon)");
+    EXPECT_EQ(report.lines[24].sets, "weapon offset row 9 (weapon type 32)");
+    EXPECT_EQ(report.lines[25].sets, "weapon offset row 10 (weapon type 30)");
+    EXPECT_EQ(report.lines[30].sets, "weapon offset row 15 (weapon type 37)");
+    EXPECT_EQ(report.lines[12].values, (std::vector<std::string>{"13", "13.125", "13.25", "13.375", "13.5", "13.625", "13.75"}));
+    const std::string json = checker::FormatJson(report, "a\"b.dat");
+    EXPECT_NE(json.find("\"file\": \"a\\\"b.dat\""), std::string::npos);
+    EXPECT_NE(json.find("\"status\": 0"), std::string::npos);
+}
+
+// The checker reads each settings case exactly as the plugin does: the same
+// values reach the same destinations, and the same destinations keep theirs.
+class CheckerAgrees : public testing::TestWithParam<settings_cases::Case> {};
+
+TEST_P(CheckerAgrees, WithThePluginOnEverySettingsCase) {
+    const settings_cases::Case& c = GetParam();
+    if (!c.contents) {
+        EXPECT_EQ(checker::ExitStatus(checker::CheckFile("/nonexistent/aimingSets.dat")), 2);
+        return;
+    }
+    const checker::Report report = CheckText(c.contents());
+    const settings_cases::Snapshot expected = c.expected();
+    const checker::Applied& a = report.applied;
+    EXPECT_EQ(a.reloadEveryFrame, expected.reload);
+    for (int k = 0; k < 6; ++k)
+        EXPECT_EQ(a.hostFloatSet[k] ? Bits(a.hostFloats[k]) : settings_cases::kHostFill, expected.hostFloats[k]) << k;
+    EXPECT_EQ(a.codeConstantSet ? Bits(a.codeConstant) : settings_cases::kCodeFill, expected.codeConstant);
+    for (int r = 0; r < 4; ++r)
+        for (int i = 0; i < 7; ++i)
+            EXPECT_EQ(r < a.aimRowsPublished ? Bits(a.aimRows[r][i]) : settings_cases::kHostFill, expected.block[r][i]) << r << "," << i;
+    for (int r = 0; r < 16; ++r)
+        for (int i = 0; i < 3; ++i) EXPECT_EQ(Bits(a.weaponOffsets[r][i]), expected.offsets[r][i]) << r << "," << i;
+}
+
+INSTANTIATE_TEST_SUITE_P(WellFormed, CheckerAgrees, testing::ValuesIn(settings_cases::WellFormedCases()),
+                         [](const testing::TestParamInfo<settings_cases::Case>& p) { return std::string(p.param.name); });
+INSTANTIATE_TEST_SUITE_P(Hostile, CheckerAgrees, testing::ValuesIn(settings_cases::HostileCases()),
+                         [](const testing::TestParamInfo<settings_cases::Case>& p) { return std::string(p.param.name); });
+
+TEST(Checker, TemplateIsTheShippedSampleAndIsSound) {
+    std::ifstream in(SAMPLE_SETTINGS, std::ios::binary);
+    std::stringstream sample;
+    sample << in.rdbuf();
+    EXPECT_EQ(checker::TemplateText(), sample.str());
+    EXPECT_EQ(checker::ExitStatus(CheckText(checker::TemplateText())), 0)
+        << checker::FormatText(CheckText(checker::TemplateText()), "template");
+}
+
+}  // namespace

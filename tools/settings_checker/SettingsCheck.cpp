@@ -1,0 +1,240 @@
+#include "tools/settings_checker/SettingsCheck.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "plugin/WeaponTable.h"
+#include "settings_template.h"
+
+namespace checker {
+namespace {
+
+std::string Number(float value) {
+    if (std::isnan(value)) return "nan";
+    if (std::isinf(value)) return value > 0 ? "inf" : "-inf";
+    // The shortest spelling that reads back as the same float.
+    char text[48];
+    for (int digits = 6; digits <= 9; ++digits) {
+        std::snprintf(text, sizeof text, "%.*g", digits, static_cast<double>(value));
+        if (std::strtof(text, nullptr) == value) break;
+    }
+    return text;
+}
+
+std::string Hex(std::uint32_t value) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%06X", value);
+    return text;
+}
+
+std::string WhatItSets(int number) {
+    const settings::LineLayout& layout = settings::kLayout[number - 1];
+    switch (layout.kind) {
+        case settings::LineKind::ReloadSwitch: return "live reload switch (0 off, anything else on)";
+        case settings::LineKind::FreeText: return "free text (a heading, never read as values)";
+        case settings::LineKind::HostFloat: return "host float at " + Hex(layout.address);
+        case settings::LineKind::CodeConstant: return "float constant in host code at " + Hex(layout.address);
+        case settings::LineKind::AimRow:
+            return "aim block row " + std::to_string(layout.index) + " (host " +
+                   Hex(host::kAimBlock + 28u * layout.index) + ")";
+        case settings::LineKind::WeaponOffset:
+            if (layout.index == 0) return "weapon offset row 0 (serves no weapon)";
+            return "weapon offset row " + std::to_string(layout.index) + " (weapon type " +
+                   std::to_string(weapons::CodeOfRow(layout.index)) + ")";
+    }
+    return "";
+}
+
+std::string Range(int from, int to) {
+    return from == to ? "value " + std::to_string(from) : "values " + std::to_string(from) + " to " + std::to_string(to);
+}
+
+struct Context {
+    Report* report;
+    float hostFloatStore[6];
+};
+
+void Observe(int number, const settings::Line& line, const settings::ParsedLine& parsed, void* raw) {
+    Report& report = *static_cast<Context*>(raw)->report;
+    const settings::LineLayout& layout = settings::kLayout[number - 1];
+    LineReport entry{number, WhatItSets(number), {}, layout.values};
+    auto problem = [&](const std::string& text) { report.problems.push_back({number, text}); };
+
+    if (line.truncated)
+        problem("the line is longer than " + std::to_string(settings::kLineBufferSize - 1) +
+                " characters; whatever stands beyond that is ignored");
+    if (layout.kind != settings::LineKind::FreeText) {
+        for (int i = 0; i < parsed.converted; ++i) {
+            const float value = layout.kind == settings::LineKind::ReloadSwitch ? static_cast<float>(parsed.integer)
+                                                                                : parsed.floats[i];
+            entry.values.push_back(layout.kind == settings::LineKind::ReloadSwitch ? std::to_string(parsed.integer)
+                                                                                   : Number(value));
+            if (std::isinf(value)) problem("value " + std::to_string(i + 1) + " is infinite");
+            if (std::isnan(value)) problem("value " + std::to_string(i + 1) + " is not a number (NaN)");
+        }
+        const std::string keeps = layout.kind == settings::LineKind::CodeConstant
+                                      ? "the code constant is left as it was"
+                                      : (layout.values == 1 ? "its destination keeps its previous value"
+                                                            : Range(parsed.converted + 1, layout.values) +
+                                                                  " keep their previous values");
+        if (!parsed.hasLabel)
+            problem("the line is blank: " + keeps);
+        else if (parsed.converted == 0)
+            problem("no number after the label: " + keeps);
+        else if (parsed.converted < layout.values)
+            problem("only " + std::to_string(parsed.converted) + " of " + std::to_string(layout.values) +
+                    " values read: " + keeps);
+        if (parsed.labelIsNumber)
+            problem("the line starts with a number where a label should be: it is taken as the label and the values shift left by one");
+        if (parsed.labelLength >= settings::kLabelBufferSize)
+            problem("the label is " + std::to_string(parsed.labelLength) + " characters long (more than " +
+                    std::to_string(settings::kLabelBufferSize - 1) + ")");
+        if (layout.kind == settings::LineKind::WeaponOffset && layout.index == 0)
+            for (int i = 0; i < parsed.converted; ++i)
+                if (parsed.floats[i] != 0.0f) {
+                    problem("offset row 0 serves no weapon: its values have no effect");
+                    break;
+                }
+        if (layout.kind == settings::LineKind::ReloadSwitch && parsed.converted) {
+            // "%d" stops at the point: say so when a fraction follows.
+            const char* end = static_cast<const char*>(std::memchr(line.text, '\0', line.length + 1));
+            std::string text(line.text, end ? static_cast<std::size_t>(end - line.text) : line.length);
+            const std::size_t at = text.find(std::to_string(parsed.integer));
+            if (at != std::string::npos && at + std::to_string(parsed.integer).size() < text.size() &&
+                text[at + std::to_string(parsed.integer).size()] == '.')
+                problem("live reload reads whole numbers only: the fraction is ignored");
+        }
+    }
+    report.lines.push_back(std::move(entry));
+}
+
+}  // namespace
+
+Report Check(settings::LineReader& reader) {
+    Report report;
+    report.readable = true;
+    Context context{&report, {}};
+    Applied& a = report.applied;
+    struct Target {
+        static float* HostFloat(host::Address address, void* raw) {
+            auto* ctx = static_cast<Context*>(raw);
+            const host::Address addresses[6] = {host::kAimFloat8CC4B4, host::kAimFloat8CC4B8, host::kAimFloat8CC4B0,
+                                                host::kAimFloat8CC4AC, host::kAimFloat8CC4A8, host::kAimFloat8CC4A0};
+            for (int k = 0; k < 6; ++k)
+                if (addresses[k] == address) {
+                    ctx->report->applied.hostFloatSet[k] = true;
+                    return &ctx->report->applied.hostFloats[k];
+                }
+            return &ctx->hostFloatStore[0];
+        }
+        static void Code(std::uint32_t bits, void* raw) {
+            Applied& applied = static_cast<Context*>(raw)->report->applied;
+            std::memcpy(&applied.codeConstant, &bits, 4);
+            applied.codeConstantSet = true;
+        }
+        static void Publish(const float (*)[settings::kAimRowLength], int rows, void* raw) {
+            static_cast<Context*>(raw)->report->applied.aimRowsPublished = rows;
+        }
+    };
+    const settings::SettingsTarget target = {&a.reloadEveryFrame, a.aimRows, a.weaponOffsets, &Target::HostFloat,
+                                             &Target::Code, &Target::Publish, &context, &Observe};
+    report.linesRead = settings::ApplySettings(reader, target);
+    settings::Line extra;
+    report.linesAfter31 = report.linesRead == settings::kLineCount && reader.Next(extra);
+    if (report.linesRead < settings::kLineCount)
+        report.problems.push_back({0, "the file has " + std::to_string(report.linesRead) + " line(s) instead of " +
+                                          std::to_string(settings::kLineCount) + ": lines " +
+                                          std::to_string(report.linesRead + 1) + " to 31 are missing and their destinations keep their values"});
+    if (report.linesAfter31)
+        report.problems.push_back({0, "the file has lines after line 31: they are never read"});
+    return report;
+}
+
+Report CheckFile(const std::string& path) {
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file) return Report{};
+    settings::LineReader reader(
+        [](void* f, char* buffer, std::size_t size) { return std::fread(buffer, 1, size, static_cast<std::FILE*>(f)); },
+        file);
+    Report report = Check(reader);
+    std::fclose(file);
+    return report;
+}
+
+int ExitStatus(const Report& report) {
+    if (!report.readable) return 2;
+    return report.problems.empty() ? 0 : 1;
+}
+
+std::string FormatText(const Report& report, const std::string& path) {
+    std::string out;
+    if (!report.readable) return path + ": cannot be read\n";
+    out += path + ": " + std::to_string(report.linesRead) + " line(s) read\n";
+    for (const LineReport& line : report.lines) {
+        char head[96];
+        std::snprintf(head, sizeof head, "  line %2d  %-52s", line.number, line.sets.c_str());
+        out += head;
+        for (const std::string& v : line.values) out += " " + v;
+        out += "\n";
+    }
+    if (report.problems.empty()) {
+        out += "no problems found\n";
+        return out;
+    }
+    out += std::to_string(report.problems.size()) + " problem(s):\n";
+    for (const Problem& p : report.problems)
+        out += (p.line ? "  line " + std::to_string(p.line) + ": " : "  file: ") + p.text + "\n";
+    return out;
+}
+
+namespace {
+std::string JsonString(const std::string& text) {
+    std::string out = "\"";
+    for (const char ch : text) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c < 0x20) {
+            char u[8];
+            std::snprintf(u, sizeof u, "\\u%04x", c);
+            out += u;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out + "\"";
+}
+}  // namespace
+
+std::string FormatJson(const Report& report, const std::string& path) {
+    std::string out = "{\n  \"file\": " + JsonString(path) + ",\n  \"readable\": " + (report.readable ? "true" : "false");
+    out += ",\n  \"status\": " + std::to_string(ExitStatus(report));
+    out += ",\n  \"linesRead\": " + std::to_string(report.linesRead);
+    out += ",\n  \"linesAfter31\": " + std::string(report.linesAfter31 ? "true" : "false");
+    out += ",\n  \"lines\": [";
+    for (std::size_t i = 0; i < report.lines.size(); ++i) {
+        const LineReport& line = report.lines[i];
+        out += std::string(i ? "," : "") + "\n    {\"line\": " + std::to_string(line.number) + ", \"sets\": " +
+               JsonString(line.sets) + ", \"expected\": " + std::to_string(line.expected) + ", \"values\": [";
+        for (std::size_t v = 0; v < line.values.size(); ++v)
+            out += (v ? ", " : "") + (std::isdigit(static_cast<unsigned char>(line.values[v].back())) ? line.values[v]
+                                                                                                       : JsonString(line.values[v]));
+        out += "]}";
+    }
+    out += "\n  ],\n  \"problems\": [";
+    for (std::size_t i = 0; i < report.problems.size(); ++i)
+        out += std::string(i ? "," : "") + "\n    {\"line\": " + std::to_string(report.problems[i].line) +
+               ", \"text\": " + JsonString(report.problems[i].text) + "}";
+    out += "\n  ]\n}\n";
+    return out;
+}
+
+const std::string& TemplateText() {
+    static const std::string text(reinterpret_cast<const char*>(kSettingsTemplate), sizeof kSettingsTemplate);
+    return text;
+}
+
+}  // namespace checker

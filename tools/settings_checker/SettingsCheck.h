@@ -1,0 +1,62 @@
+// The settings checker's core: reads aimingSets.dat with the plugin's own
+// reader and tells, line by line, what each line sets, what was read, and
+// every problem that makes a value not do what its author meant.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "plugin/SettingsReader.h"
+
+namespace checker {
+
+struct LineReport {
+    int number;
+    std::string sets;                 // what the line sets, in words
+    std::vector<std::string> values;  // the numbers read, as the plugin stores them
+    int expected;                     // numbers the line should hold
+};
+
+struct Problem {
+    int line;  // 0: the file as a whole
+    std::string text;
+};
+
+// What a load leaves, starting from an empty plugin and a host whose values
+// the file does not provide (kept: false means the file gave none).
+struct Applied {
+    std::int32_t reloadEveryFrame = 0;
+    float hostFloats[6] = {};       // lines 3, 4, 6, 7, 8, 9
+    bool hostFloatSet[6] = {};
+    float codeConstant = 0;
+    bool codeConstantSet = false;
+    float aimRows[4][7] = {};       // as copied to the host block
+    int aimRowsPublished = 0;
+    float weaponOffsets[16][3] = {};
+};
+
+struct Report {
+    bool readable = false;
+    int linesRead = 0;
+    bool linesAfter31 = false;
+    std::vector<LineReport> lines;
+    std::vector<Problem> problems;
+    Applied applied;
+};
+
+// Checks what `reader` yields (the settings file's bytes).
+Report Check(settings::LineReader& reader);
+// Checks the file at `path`; an unreadable file gives readable == false.
+Report CheckFile(const std::string& path);
+
+std::string FormatText(const Report& report, const std::string& path);
+std::string FormatJson(const Report& report, const std::string& path);
+
+// 0: sound, 1: problems, 2: unreadable.
+int ExitStatus(const Report& report);
+
+// A fresh settings file with every line labelled and the headings filled in.
+const std::string& TemplateText();
+
+}  // namespace checker

@@ -56,7 +56,9 @@ struct Row {
 };
 std::vector<Row> rows;
 
-void Report(Row row) { rows.push_back(std::move(row)); }
+void Report(Row row) {
+    rows.push_back(std::move(row));
+}
 
 // ---- References: the least work each job can take ------------------------------
 int hostObject = 0;
@@ -74,12 +76,14 @@ std::uint32_t HOST_THISCALL ReferenceAim(void* object, const float* point, std::
     if ((state & 0x100) || code != 22) return aim(object, point, a2, a3, a4);
     float substitute[3];
     reinterpret_cast<host::OffsetToPointFunction>(host::kOffsetToPointFunction)(character, substitute,
-                                                                                   referenceOffsets[1]);
+                                                                                referenceOffsets[1]);
     return aim(object, substitute, a2, a3, a4);
 }
 
 volatile int callbackSink = 0;
-void ReferenceCallback() { callbackSink = callbackSink + 1; }
+void ReferenceCallback() {
+    callbackSink = callbackSink + 1;
+}
 std::uint32_t ReferenceFrame() {
     const std::uint32_t result = reinterpret_cast<host::FrameFunction>(standin::kHostFrameFunction)();
     ReferenceCallback();
@@ -98,7 +102,9 @@ void RestoreSites() {
     standin::WriteHostBytes(host::kFrameCallSite, frame.data(), 5);
 }
 
-SHORT WINAPI KeysUp(int) { return 0; }
+SHORT WINAPI KeysUp(int) {
+    return 0;
+}
 
 std::string WriteSettingsFor(const standin::PluginDirectory& directory, bool reload) {
     std::FILE* in = std::fopen(AIMING_DIST_SETTINGS, "rb");
@@ -108,7 +114,8 @@ std::string WriteSettingsFor(const standin::PluginDirectory& directory, bool rel
         for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, in)) > 0;) text.append(buffer, n);
         std::fclose(in);
     }
-    text = (reload ? "reloadEveryFrame 1" : "reloadEveryFrame 0") + text.substr(text.find('\r') == std::string::npos ? text.find('\n') : text.find('\r'));
+    text = (reload ? "reloadEveryFrame 1" : "reloadEveryFrame 0") +
+           text.substr(text.find('\r') == std::string::npos ? text.find('\n') : text.find('\r'));
     directory.WriteSettings(text);
     return text;
 }
@@ -226,7 +233,8 @@ void Allocations() {
     for (int i = 0; i < kCalls; ++i) standin::RunHostFrame();
     const long afterFrames = standin::Counters().allocations;
     Report({"heap allocations per aim call", "-", static_cast<double>(afterAim - start) / kCalls, 0, -1, "count"});
-    Report({"heap allocations per frame (no reload)", "-", static_cast<double>(afterFrames - afterAim) / kCalls, 0, -1, "count"});
+    Report({"heap allocations per frame (no reload)", "-", static_cast<double>(afterFrames - afterAim) / kCalls, 0, -1,
+            "count"});
 }
 
 }  // namespace
@@ -267,14 +275,17 @@ extern "C" __declspec(dllexport) int standin_module_main(int argc, char** argv) 
         std::printf("%-58s %9.0f %s %9.0f %s %7.2fx  %s\n", r.figure.c_str(), r.value, r.unit.c_str(), r.referenceValue,
                     r.unit.c_str(), ratio, target.c_str());
     }
-    std::printf("(*) the benchmark's own frame event and call-site manager: the same code as the plugin's,\n"
-                "    with one to three hooks on 0x53E981; the plugin itself installs exactly one.\n");
+    std::printf(
+        "(*) the benchmark's own frame event and call-site manager: the same code as the plugin's,\n"
+        "    with one to three hooks on 0x53E981; the plugin itself installs exactly one.\n");
     if (!json.empty()) {
         std::FILE* out = std::fopen(json.c_str(), "w");
         if (out) {
             std::fprintf(out, "[\n");
             for (std::size_t i = 0; i < rows.size(); ++i)
-                std::fprintf(out, "  {\"figure\": \"%s\", \"value\": %.3f, \"reference\": %.3f, \"target\": %.2f, \"unit\": \"%s\"}%s\n",
+                std::fprintf(out,
+                             "  {\"figure\": \"%s\", \"value\": %.3f, \"reference\": %.3f, \"target\": %.2f, \"unit\": "
+                             "\"%s\"}%s\n",
                              rows[i].figure.c_str(), rows[i].value, rows[i].referenceValue, rows[i].target,
                              rows[i].unit.c_str(), i + 1 < rows.size() ? "," : "");
             std::fprintf(out, "]\n");

@@ -8,8 +8,7 @@ namespace codepatch {
 
 std::uint32_t branch_target(patch_address address) {
     const std::uint8_t op = peek_u8(address);
-    if (op == kOpCallRel32 || op == kOpJmpRel32)
-        return address.value + kRelativeBranchSize + peek_u32(address + 1);
+    if (op == kOpCallRel32 || op == kOpJmpRel32) return address.value + kRelativeBranchSize + peek_u32(address + 1);
     if (op == kOpGroupFF) {
         const std::uint8_t modrm = peek_u8(address + 1);
         if (modrm == kModRmCallIndirect || modrm == kModRmJmpIndirect) {

@@ -8,8 +8,7 @@
 
 namespace codepatch {
 
-protection_bracket::protection_bracket(patch_address address, std::uint32_t size)
-    : address_(address), size_(size) {
+protection_bracket::protection_bracket(patch_address address, std::uint32_t size) : address_(address), size_(size) {
     if (size_ == 0) return;
     DWORD old = 0;
     lifted_ = VirtualProtect(address_.pointer(), size_, PAGE_EXECUTE_READWRITE, &old) != 0;
@@ -54,11 +53,9 @@ bool is_readable(patch_address address, std::uint32_t size) {
     const std::uint64_t end = at + size;
     while (at < end) {
         MEMORY_BASIC_INFORMATION info;
-        if (VirtualQuery(reinterpret_cast<const void*>(static_cast<std::uintptr_t>(at)), &info,
-                         sizeof info) == 0)
+        if (VirtualQuery(reinterpret_cast<const void*>(static_cast<std::uintptr_t>(at)), &info, sizeof info) == 0)
             return false;
-        if (info.State != MEM_COMMIT || (info.Protect & (PAGE_NOACCESS | PAGE_GUARD)) != 0)
-            return false;
+        if (info.State != MEM_COMMIT || (info.Protect & (PAGE_NOACCESS | PAGE_GUARD)) != 0) return false;
         at = reinterpret_cast<std::uintptr_t>(info.BaseAddress) + info.RegionSize;
     }
     return true;

@@ -39,8 +39,8 @@ void protected_write(patch_address address, const void* source, std::uint32_t si
 // Copies size bytes out of host memory; the bracket as for protected_write.
 void protected_read(patch_address address, void* destination, std::uint32_t size, bool unprotect);
 
-std::uint8_t peek_u8(patch_address address);    // 1-byte bracket
-std::uint32_t peek_u32(patch_address address);  // 4-byte bracket
+std::uint8_t peek_u8(patch_address address);                // 1-byte bracket
+std::uint32_t peek_u32(patch_address address);              // 4-byte bracket
 void poke_u32(patch_address address, std::uint32_t value);  // 4-byte bracket
 
 // True when every byte of the range lies in committed memory that a bracketed

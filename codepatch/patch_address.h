@@ -12,9 +12,7 @@ struct patch_address {
     constexpr patch_address() = default;
     constexpr explicit patch_address(std::uint32_t address) : value(address) {}
 
-    constexpr patch_address operator+(std::uint32_t offset) const {
-        return patch_address(value + offset);
-    }
+    constexpr patch_address operator+(std::uint32_t offset) const { return patch_address(value + offset); }
     void* pointer() const { return reinterpret_cast<void*>(static_cast<std::uintptr_t>(value)); }
     friend constexpr bool operator==(patch_address a, patch_address b) { return a.value == b.value; }
     friend constexpr bool operator!=(patch_address a, patch_address b) { return a.value != b.value; }

@@ -28,17 +28,26 @@ std::size_t Read(void* context, char* buffer, std::size_t size) {
 float hostFloats[6];
 float* HostFloat(host::Address address, void*) {
     switch (address) {
-        case host::kAimFloat8CC4A0: return &hostFloats[0];
-        case host::kAimFloat8CC4A8: return &hostFloats[1];
-        case host::kAimFloat8CC4AC: return &hostFloats[2];
-        case host::kAimFloat8CC4B0: return &hostFloats[3];
-        case host::kAimFloat8CC4B4: return &hostFloats[4];
-        case host::kAimFloat8CC4B8: return &hostFloats[5];
-        default: std::abort();  // the layout names no other host float
+        case host::kAimFloat8CC4A0:
+            return &hostFloats[0];
+        case host::kAimFloat8CC4A8:
+            return &hostFloats[1];
+        case host::kAimFloat8CC4AC:
+            return &hostFloats[2];
+        case host::kAimFloat8CC4B0:
+            return &hostFloats[3];
+        case host::kAimFloat8CC4B4:
+            return &hostFloats[4];
+        case host::kAimFloat8CC4B8:
+            return &hostFloats[5];
+        default:
+            std::abort();  // the layout names no other host float
     }
 }
 std::uint32_t codeConstant;
-void WriteCode(std::uint32_t bits, void*) { codeConstant = bits; }
+void WriteCode(std::uint32_t bits, void*) {
+    codeConstant = bits;
+}
 float block[4][7];
 void Publish(const float (*rows)[7], int count, void*) {
     if (count < 1 || count > 4) std::abort();
@@ -46,7 +55,8 @@ void Publish(const float (*rows)[7], int count, void*) {
 }
 int lastLine;
 void Observe(int number, const settings::Line& line, const settings::ParsedLine& parsed, void*) {
-    if (number != lastLine + 1 || line.length >= settings::kLineBufferSize || line.text[line.length] != '\0') std::abort();
+    if (number != lastLine + 1 || line.length >= settings::kLineBufferSize || line.text[line.length] != '\0')
+        std::abort();
     if (parsed.converted > settings::kLayout[number - 1].values) std::abort();
     lastLine = number;
 }
@@ -73,7 +83,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     float rows[4][7] = {};
     float offsets[16][3] = {};
     lastLine = 0;
-    const settings::SettingsTarget target = {&reload, rows, offsets, &HostFloat, &WriteCode, &Publish, nullptr, &Observe};
+    const settings::SettingsTarget target = {&reload,    rows,     offsets, &HostFloat,
+                                             &WriteCode, &Publish, nullptr, &Observe};
     if (settings::ApplySettings(reader, target) != lastLine) std::abort();
     CheckConversion(data, size);
     return 0;

@@ -30,10 +30,10 @@ HostBuild DetectHostBuild();
 HostBuild GetHostBuild();
 
 // The choice SelectAddressByBuild makes for a given build.
-std::uint32_t SelectForBuild(HostBuild build, std::uint32_t a, std::uint32_t b, std::uint32_t c,
-                             std::uint32_t d, std::uint32_t e, std::uint32_t f);
+std::uint32_t SelectForBuild(HostBuild build, std::uint32_t a, std::uint32_t b, std::uint32_t c, std::uint32_t d,
+                             std::uint32_t e, std::uint32_t f);
 
 // a for 1001 and 1002, b for 1011, c for 1101, d for 1111, e for 3200,
 // f for 3210, 0 for any other build.
-std::uint32_t SelectAddressByBuild(std::uint32_t a, std::uint32_t b, std::uint32_t c,
-                                   std::uint32_t d, std::uint32_t e, std::uint32_t f);
+std::uint32_t SelectAddressByBuild(std::uint32_t a, std::uint32_t b, std::uint32_t c, std::uint32_t d, std::uint32_t e,
+                                   std::uint32_t f);

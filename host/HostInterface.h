@@ -30,6 +30,7 @@ struct BuildProbe {
     std::int32_t build;
 };
 
+// clang-format off
 constexpr BuildProbe kBuildProbes[] = {
     {0x401000, 0x53EC8B55, 1001},  // 55 8B EC 53
     {0x401000, 0x16197BE9, 1002},  // E9 7B 19 16
@@ -39,6 +40,7 @@ constexpr BuildProbe kBuildProbes[] = {
     {0x858D51, 0x3539F633, 3200},  // 33 F6 39 35
     {0x858C61, 0x3539F633, 3210},
 };
+// clang-format on
 
 // ---- Patched call sites (moved) -------------------------------------------
 // E8 rel32: the host's call of kAimPointFunction, redirected to AimPointHook.
@@ -68,9 +70,8 @@ static_assert(kAimBlockBytes == 112, "the host block is 112 bytes");
 // as raw words so that nothing on their way changes a bit (x87 loads quiet
 // signalling NaNs).
 constexpr Address kAimPointFunction = 0x521500;
-using AimPointFunction = std::uint32_t(HOST_THISCALL*)(void* object, const float* point,
-                                                        std::uint32_t arg2, std::uint32_t arg3,
-                                                        std::uint32_t arg4);
+using AimPointFunction = std::uint32_t(HOST_THISCALL*)(void* object, const float* point, std::uint32_t arg2,
+                                                       std::uint32_t arg3, std::uint32_t arg4);
 
 // cdecl; one signed argument, always -1; returns a character record or null.
 constexpr Address kCharacterLookupFunction = 0x56E210;
@@ -80,19 +81,18 @@ using CharacterLookupFunction = void*(HOST_CDECL*)(std::int32_t which);
 // this-call on a character record; stack: output point, input offset
 // (each 3 floats); the callee removes 8 bytes; its result is ignored.
 constexpr Address kOffsetToPointFunction = 0x5334F0;
-using OffsetToPointFunction = void(HOST_THISCALL*)(void* character, float* point,
-                                                    const float* offset);
+using OffsetToPointFunction = void(HOST_THISCALL*)(void* character, float* point, const float* offset);
 
 // The function the frame call site calls: no arguments, 32-bit result.
 using FrameFunction = std::uint32_t (*)();
 
 // ---- Character record fields ----------------------------------------------
-constexpr std::uint32_t kRecordStateWord = 0x46C;      // 32-bit
-constexpr std::uint32_t kStateAimBlocked = 0x100;      // bit 8: leave the call alone
-constexpr std::uint32_t kRecordWeaponSlots = 0x5A0;    // array of slots
-constexpr std::uint32_t kWeaponSlotSize = 28;          // bytes per slot
-constexpr std::uint32_t kSlotWeaponType = 0;           // 32-bit code at slot + 0
-constexpr std::uint32_t kRecordCurrentSlot = 0x718;    // 8-bit slot index
+constexpr std::uint32_t kRecordStateWord = 0x46C;    // 32-bit
+constexpr std::uint32_t kStateAimBlocked = 0x100;    // bit 8: leave the call alone
+constexpr std::uint32_t kRecordWeaponSlots = 0x5A0;  // array of slots
+constexpr std::uint32_t kWeaponSlotSize = 28;        // bytes per slot
+constexpr std::uint32_t kSlotWeaponType = 0;         // 32-bit code at slot + 0
+constexpr std::uint32_t kRecordCurrentSlot = 0x718;  // 8-bit slot index
 constexpr std::uint32_t kRecordMinimumSize = kRecordWeaponSlots + 256 * kWeaponSlotSize;
 
 // Builds on which the frame call site is hooked.

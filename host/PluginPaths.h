@@ -4,7 +4,7 @@
 
 #include <cstddef>
 
-constexpr std::size_t kModulePathCapacity = 260;     // GetModuleFileNameA buffer, NUL included
+constexpr std::size_t kModulePathCapacity = 260;  // GetModuleFileNameA buffer, NUL included
 constexpr std::size_t kDirectoryCapacity = 261;
 constexpr std::size_t kSettingsPathCapacity = 260;
 constexpr std::size_t kErrorMessageCapacity = 1024;

@@ -10,5 +10,5 @@
 // removed on return. For the listed weapon-type codes of the current
 // character it passes 0x521500 the point that host 0x5334F0 makes of that
 // weapon's offset; otherwise the host's own point. Returns 0x521500's result.
-std::uint32_t HOST_THISCALL AimPointHook(void* object, const float* point, std::uint32_t arg2,
-                                         std::uint32_t arg3, std::uint32_t arg4);
+std::uint32_t HOST_THISCALL AimPointHook(void* object, const float* point, std::uint32_t arg2, std::uint32_t arg3,
+                                         std::uint32_t arg4);

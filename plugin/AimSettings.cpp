@@ -39,13 +39,19 @@ void LoadAimSettings() {
     if (path[0] == '\0') return;
     // Every sharing mode: an editor may write, replace or delete the file
     // while the host holds it open for the length of one load.
-    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (file == INVALID_HANDLE_VALUE) return;
     settings::LineReader reader(&ReadFromHandle, file);
     const settings::SettingsTarget target = {
-        &aimSettings.reloadEveryFrame, aimSettings.aimRows, aimSettings.weaponOffsets,
-        &HostFloat, &WriteCodeConstant, &PublishAimRows, nullptr, nullptr,
+        &aimSettings.reloadEveryFrame,
+        aimSettings.aimRows,
+        aimSettings.weaponOffsets,
+        &HostFloat,
+        &WriteCodeConstant,
+        &PublishAimRows,
+        nullptr,
+        nullptr,
     };
     settings::ApplySettings(reader, target);
     CloseHandle(file);

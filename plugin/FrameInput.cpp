@@ -7,8 +7,8 @@
 
 namespace {
 
-constexpr SHORT kRightButtonDown = 0x80;                       // bit 7
-constexpr SHORT kSpaceDown = static_cast<SHORT>(0x8000);       // bit 15
+constexpr SHORT kRightButtonDown = 0x80;                  // bit 7
+constexpr SHORT kSpaceDown = static_cast<SHORT>(0x8000);  // bit 15
 
 // The callable the frame event keeps: no data, calls HandleFrameInput.
 struct FrameInputCallback {

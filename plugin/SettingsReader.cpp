@@ -13,8 +13,12 @@ namespace {
 bool IsBlank(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+char Lower(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 bool StartsWithWord(const char* p, const char* end, const char* word) {
     for (; *word; ++word, ++p)
@@ -28,9 +32,8 @@ const char* SkipBlanks(const char* p, const char* end) {
 }
 
 // Exact powers of ten in a double: 10^0 .. 10^22.
-constexpr double kPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                                   1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
-                                   1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+constexpr double kPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                                   1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
 
 // The slow path: the C library's correctly rounded strtof on a copy of the
 // number spelled with the decimal separator of whatever locale is in force.
@@ -59,11 +62,9 @@ const char* ConvertInt(const char* p, const char* end, std::int32_t& value) {
         if (magnitude > kLimit) magnitude = kLimit + 1;
     }
     if (negative)
-        value = magnitude >= kLimit ? std::numeric_limits<std::int32_t>::min()
-                                    : -static_cast<std::int32_t>(magnitude);
+        value = magnitude >= kLimit ? std::numeric_limits<std::int32_t>::min() : -static_cast<std::int32_t>(magnitude);
     else
-        value = magnitude >= kLimit ? std::numeric_limits<std::int32_t>::max()
-                                    : static_cast<std::int32_t>(magnitude);
+        value = magnitude >= kLimit ? std::numeric_limits<std::int32_t>::max() : static_cast<std::int32_t>(magnitude);
     return p;
 }
 
@@ -73,8 +74,10 @@ const char* ConvertFloat(const char* p, const char* end, float& value) {
     if (p != end && (*p == '+' || *p == '-')) negative = (*p++ == '-');
 
     if (p != end && (Lower(*p) == 'i' || Lower(*p) == 'n')) {
-        if (StartsWithWord(p, end, "infinity")) p += 8;
-        else if (StartsWithWord(p, end, "inf")) p += 3;
+        if (StartsWithWord(p, end, "infinity"))
+            p += 8;
+        else if (StartsWithWord(p, end, "inf"))
+            p += 3;
         else if (StartsWithWord(p, end, "nan")) {
             p += 3;
             // nan(n-char-sequence): taken only when the parenthesis closes.
@@ -233,10 +236,10 @@ int ApplySettings(LineReader& reader, const SettingsTarget& target) {
         ++lineNumber;
         ParsedLine parsed;
         if (layout.kind != LineKind::FreeText)
-            parsed = ParseValueLine(line.text, line.length, layout.kind == LineKind::ReloadSwitch,
-                                    layout.values);
+            parsed = ParseValueLine(line.text, line.length, layout.kind == LineKind::ReloadSwitch, layout.values);
         switch (layout.kind) {
-            case LineKind::FreeText: break;
+            case LineKind::FreeText:
+                break;
             case LineKind::ReloadSwitch:
                 if (parsed.converted) *target.reloadEveryFrame = parsed.integer;
                 break;

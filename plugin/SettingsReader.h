@@ -15,8 +15,8 @@
 namespace settings {
 
 constexpr int kLineCount = 31;
-constexpr std::size_t kLineBufferSize = 512;  // at most 511 characters of a line are kept
-constexpr std::size_t kLabelBufferSize = 128; // labels longer than 127 characters are reported
+constexpr std::size_t kLineBufferSize = 512;   // at most 511 characters of a line are kept
+constexpr std::size_t kLabelBufferSize = 128;  // labels longer than 127 characters are reported
 constexpr int kMaxValuesPerLine = 7;
 constexpr int kAimRowCount = 4;
 constexpr int kAimRowLength = 7;
@@ -54,14 +54,22 @@ constexpr LineLayout kLayout[kLineCount] = {
     {LineKind::AimRow, 7, 2, 0},
     {LineKind::AimRow, 7, 3, 0},
     {LineKind::FreeText, 0, 0, 0},
-    {LineKind::WeaponOffset, 3, 0, 0},  {LineKind::WeaponOffset, 3, 1, 0},
-    {LineKind::WeaponOffset, 3, 2, 0},  {LineKind::WeaponOffset, 3, 3, 0},
-    {LineKind::WeaponOffset, 3, 4, 0},  {LineKind::WeaponOffset, 3, 5, 0},
-    {LineKind::WeaponOffset, 3, 6, 0},  {LineKind::WeaponOffset, 3, 7, 0},
-    {LineKind::WeaponOffset, 3, 8, 0},  {LineKind::WeaponOffset, 3, 9, 0},
-    {LineKind::WeaponOffset, 3, 10, 0}, {LineKind::WeaponOffset, 3, 11, 0},
-    {LineKind::WeaponOffset, 3, 12, 0}, {LineKind::WeaponOffset, 3, 13, 0},
-    {LineKind::WeaponOffset, 3, 14, 0}, {LineKind::WeaponOffset, 3, 15, 0},
+    {LineKind::WeaponOffset, 3, 0, 0},
+    {LineKind::WeaponOffset, 3, 1, 0},
+    {LineKind::WeaponOffset, 3, 2, 0},
+    {LineKind::WeaponOffset, 3, 3, 0},
+    {LineKind::WeaponOffset, 3, 4, 0},
+    {LineKind::WeaponOffset, 3, 5, 0},
+    {LineKind::WeaponOffset, 3, 6, 0},
+    {LineKind::WeaponOffset, 3, 7, 0},
+    {LineKind::WeaponOffset, 3, 8, 0},
+    {LineKind::WeaponOffset, 3, 9, 0},
+    {LineKind::WeaponOffset, 3, 10, 0},
+    {LineKind::WeaponOffset, 3, 11, 0},
+    {LineKind::WeaponOffset, 3, 12, 0},
+    {LineKind::WeaponOffset, 3, 13, 0},
+    {LineKind::WeaponOffset, 3, 14, 0},
+    {LineKind::WeaponOffset, 3, 15, 0},
 };
 
 // One line of the file as the reader keeps it.
@@ -124,8 +132,8 @@ const char* ConvertFloat(const char* p, const char* end, float& value);
 // native tools (plain memory).
 struct SettingsTarget {
     std::int32_t* reloadEveryFrame;
-    float (*aimRows)[kAimRowLength];       // kAimRowCount rows, staged
-    float (*weaponOffsets)[3];             // kWeaponOffsetRows rows
+    float (*aimRows)[kAimRowLength];  // kAimRowCount rows, staged
+    float (*weaponOffsets)[3];        // kWeaponOffsetRows rows
     float* (*hostFloat)(host::Address address, void* context);
     void (*writeCodeConstant)(std::uint32_t bits, void* context);
     // Publishes rows [0, rows) of aimRows (all four once the fourth row line

@@ -6,7 +6,7 @@ set -euo pipefail
 need=()
 have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
 
-for p in cmake make g++ clang libclang-rt-14-dev googletest g++-mingw-w64-i686 wine; do
+for p in cmake make g++ clang libclang-rt-14-dev googletest g++-mingw-w64-i686 wine locales; do
   have_pkg "$p" || need+=("$p")
 done
 have_pkg wine32:i386 || need+=("wine32:i386")
@@ -23,4 +23,11 @@ if ((${#need[@]})); then
   export DEBIAN_FRONTEND=noninteractive
   apt-get update -qq
   apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null
+fi
+
+# A locale with a decimal comma, for the tests that show it changes nothing.
+if ! locale -a 2>/dev/null | grep -qi '^de_DE\.utf8$'; then
+  if [ "$(id -u)" = 0 ]; then
+    localedef -i de_DE -f UTF-8 de_DE.UTF-8 >/dev/null 2>&1 || echo "setup: could not build the de_DE.UTF-8 locale" >&2
+  fi
 fi

@@ -91,9 +91,12 @@ bool ParseOptions(int argc, char** argv, Options& options) {
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         const bool hasValue = i + 1 < argc;
-        if (arg == "--build" && hasValue) options.build = std::atoi(argv[++i]);
-        else if (arg == "--settings" && hasValue) options.settings = argv[++i];
-        else if (arg == "--frames" && hasValue) options.frames = std::max(60, std::atoi(argv[++i]));
+        if (arg == "--build" && hasValue)
+            options.build = std::atoi(argv[++i]);
+        else if (arg == "--settings" && hasValue)
+            options.settings = argv[++i];
+        else if (arg == "--frames" && hasValue)
+            options.frames = std::max(60, std::atoi(argv[++i]));
         else {
             std::printf("usage: demo [--build 1001|1002|1011|1101|1111|3200|3210|0] [--settings FILE] [--frames N]\n");
             return false;
@@ -154,10 +157,12 @@ extern "C" __declspec(dllexport) int standin_module_main(int argc, char** argv) 
                 codepatch::branch_target(codepatch::patch_address(host::kAimPointCallSite)));
     const auto frameAfter = standin::ReadHostBytes(host::kFrameCallSite, 5);
     if (frameAfter != frameBefore)
-        std::printf("  frame call 0x53E981  %s  ->  %s  (the per-frame hook)\n", Hex(frameBefore).c_str(), Hex(frameAfter).c_str());
+        std::printf("  frame call 0x53E981  %s  ->  %s  (the per-frame hook)\n", Hex(frameBefore).c_str(),
+                    Hex(frameAfter).c_str());
     else
-        std::printf("  frame call 0x53E981  %s  unchanged: build %d gets no per-frame hook, so no toggle and no live reload\n",
-                    Hex(frameBefore).c_str(), options.build);
+        std::printf(
+            "  frame call 0x53E981  %s  unchanged: build %d gets no per-frame hook, so no toggle and no live reload\n",
+            Hex(frameBefore).c_str(), options.build);
 
     std::printf("\n== Values applied to the host ==\n");
     for (int k = 0; k < 6; ++k)
@@ -167,7 +172,8 @@ extern "C" __declspec(dllexport) int standin_module_main(int argc, char** argv) 
                 Float(standin::ReadHostWord(host::kAimCodeConstant)).c_str());
     for (int row = 0; row < 4; ++row) {
         std::printf("  line %d  block 0x%06X row %d:", 11 + row, host::kAimBlock + 28 * row, row);
-        for (int i = 0; i < 7; ++i) std::printf(" %s", Float(standin::ReadHostWord(host::kAimBlock + 28 * row + 4 * i)).c_str());
+        for (int i = 0; i < 7; ++i)
+            std::printf(" %s", Float(standin::ReadHostWord(host::kAimBlock + 28 * row + 4 * i)).c_str());
         std::printf("\n");
     }
 
@@ -181,15 +187,16 @@ extern "C" __declspec(dllexport) int standin_module_main(int argc, char** argv) 
         }
         float offset[3];
         std::memcpy(offset, call->offsetBits.data(), 12);
-        std::printf("  weapon %2u  offset %-24s -> point %s%s\n", code, Vector(offset).c_str(), Vector(call->point.data()).c_str(),
-                    code == 59 ? "  (always the zero offset)" : "");
+        std::printf("  weapon %2u  offset %-24s -> point %s%s\n", code, Vector(offset).c_str(),
+                    Vector(call->point.data()).c_str(), code == 59 ? "  (always the zero offset)" : "");
     }
 
     std::printf("\n== %d frames: right mouse button and Space, then a live edit ==\n", options.frames);
     const int pressButton = options.frames / 6, pressSpace = options.frames / 4, releaseSpace = options.frames / 3,
               releaseButton = options.frames / 2, spaceAlone = options.frames * 7 / 12, edit = options.frames * 3 / 4;
     float last = FirstOffsetComponent(22);
-    std::printf("  frame %3d  weapon 22's first offset component reaching the host: %.2f\n", 0, static_cast<double>(last));
+    std::printf("  frame %3d  weapon 22's first offset component reaching the host: %.2f\n", 0,
+                static_cast<double>(last));
     bool button = false, space = false;
     for (int frame = 1; frame <= options.frames; ++frame) {
         const char* what = nullptr;
@@ -203,13 +210,15 @@ extern "C" __declspec(dllexport) int standin_module_main(int argc, char** argv) 
             std::vector<std::string> edited = lines;
             if (edited.size() > 16) edited[16] = "weapon22 0.90 0.00 0.60";
             directory.WriteSettings(Join(edited));
-            std::printf("  frame %3d  the file is edited: weapon 22's line now reads \"weapon22 0.90 0.00 0.60\"\n", frame);
+            std::printf("  frame %3d  the file is edited: weapon 22's line now reads \"weapon22 0.90 0.00 0.60\"\n",
+                        frame);
         }
         standin::SetKeys(button, space);
         standin::RunHostFrame();
         const float now = FirstOffsetComponent(22);
         if (what || now != last)
-            std::printf("  frame %3d  %-40s first component now %.2f\n", frame, what ? what : "", static_cast<double>(now));
+            std::printf("  frame %3d  %-40s first component now %.2f\n", frame, what ? what : "",
+                        static_cast<double>(now));
         last = now;
     }
     std::printf("  settings file read %d time(s) in all%s\n", standin::Counters().settingsOpens,

@@ -27,10 +27,9 @@ int main(int argc, char** argv) {
     std::setvbuf(stdout, nullptr, _IONBF, 0);
     const auto begin = reinterpret_cast<std::uintptr_t>(hostImage);
     const auto end = begin + sizeof hostImage;
-    if (reinterpret_cast<std::uintptr_t>(probeArea) != standin::kProbeAreaAddress ||
-        begin > standin::kHostRangeBegin || end < standin::kHostRangeEnd) {
-        std::fprintf(stderr,
-                     "standin-host: image does not cover the host range (probe %p, image %p..%p)\n",
+    if (reinterpret_cast<std::uintptr_t>(probeArea) != standin::kProbeAreaAddress || begin > standin::kHostRangeBegin ||
+        end < standin::kHostRangeEnd) {
+        std::fprintf(stderr, "standin-host: image does not cover the host range (probe %p, image %p..%p)\n",
                      static_cast<const void*>(probeArea), static_cast<void*>(hostImage),
                      static_cast<void*>(hostImage + sizeof hostImage));
         return 3;
@@ -38,8 +37,8 @@ int main(int argc, char** argv) {
     // Host code pages are executable and read-only, as in the real host; the
     // rest of the image is plain read-write data.
     DWORD old = 0;
-    VirtualProtect(reinterpret_cast<void*>(standin::kHostCodeBegin),
-                   standin::kHostCodeEnd - standin::kHostCodeBegin, PAGE_EXECUTE_READ, &old);
+    VirtualProtect(reinterpret_cast<void*>(standin::kHostCodeBegin), standin::kHostCodeEnd - standin::kHostCodeBegin,
+                   PAGE_EXECUTE_READ, &old);
 
     if (argc < 2) {
         std::fprintf(stderr, "usage: standin-host MODULE.dll [arguments...]\n");
@@ -51,8 +50,8 @@ int main(int argc, char** argv) {
         return 2;
     }
     using ModuleMain = int (*)(int, char**);
-    auto moduleMain = reinterpret_cast<ModuleMain>(
-        reinterpret_cast<void*>(GetProcAddress(module, "standin_module_main")));
+    auto moduleMain =
+        reinterpret_cast<ModuleMain>(reinterpret_cast<void*>(GetProcAddress(module, "standin_module_main")));
     if (!moduleMain) {
         std::fprintf(stderr, "standin-host: %s has no standin_module_main\n", argv[1]);
         return 2;

@@ -16,11 +16,13 @@ constexpr std::uint32_t kEdiSentinel = 0xD1D1D1D1;
 constexpr std::uint32_t kEbpSentinel = 0xBEBEBEBE;
 
 // Offsets in a call frame block (kAimCallFrame, kFrameCallFrame).
+// clang-format off
 enum FrameField : std::uint32_t {
     kObject = 0, kArg1 = 4, kArg2 = 8, kArg3 = 12, kArg4 = 16, kResult = 20,
     kEspBefore = 24, kEspAfter = 28, kEbxAfter = 32, kEsiAfter = 36, kEdiAfter = 40,
     kEbpAfter = 44,
 };
+// clang-format on
 
 class Code {
 public:
@@ -41,8 +43,9 @@ private:
 // the sentinels, pushes `pushedArgs` words from the frame block (last first),
 // optionally loads ECX from it, calls, and records EAX, the callee-saved
 // registers and ESP in the frame block before it restores its caller's state.
-std::uint32_t PlaceRoutine(std::uint32_t callSite, std::uint32_t callee, std::uint32_t frame,
-                           int pushedArgs, bool thisCall) {
+std::uint32_t PlaceRoutine(std::uint32_t callSite, std::uint32_t callee, std::uint32_t frame, int pushedArgs,
+                           bool thisCall) {
+    // clang-format off
     Code pre;
     pre.Bytes({0x55, 0x53, 0x56, 0x57});                // push ebp/ebx/esi/edi
     pre.Bytes({0x89, 0x25}); pre.Word(frame + kEspBefore);  // mov [f.espBefore], esp
@@ -67,6 +70,7 @@ std::uint32_t PlaceRoutine(std::uint32_t callSite, std::uint32_t callee, std::ui
     call.Bytes({0x8B, 0x25}); call.Word(frame + kEspBefore);     // mov esp, [f.espBefore]
     call.Bytes({0x5F, 0x5E, 0x5B, 0x5D, 0xC3});                   // pop edi/esi/ebx/ebp; ret
 
+    // clang-format on
     const std::uint32_t start = callSite - static_cast<std::uint32_t>(pre.Size());
     WriteHostBytes(start, pre.Bytes().data(), pre.Size());
     WriteHostBytes(callSite, call.Bytes().data(), call.Size());
@@ -75,8 +79,8 @@ std::uint32_t PlaceRoutine(std::uint32_t callSite, std::uint32_t callee, std::ui
 
 void PlaceJump(std::uint32_t from, const void* to) {
     std::uint8_t jump[5] = {codepatch::kOpJmpRel32};  // E9 rel32
-    const std::uint32_t rel = codepatch::relative_displacement(
-        from, static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(to)));
+    const std::uint32_t rel =
+        codepatch::relative_displacement(from, static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(to)));
     std::memcpy(jump + 1, &rel, 4);
     WriteHostBytes(from, jump, sizeof jump);
 }
@@ -120,10 +124,12 @@ std::array<std::uint32_t, 3> BitsOf(const float* v) {
     return bits;
 }
 
-std::uint32_t HOST_THISCALL AimFunctionDouble(void* object, const float* point, std::uint32_t arg2,
-                                              std::uint32_t arg3, std::uint32_t arg4) {
-    if (logEvents) aimCalls.push_back({object, point, BitsOf(point), arg2, arg3, arg4});
-    else aimCalls.back() = {object, point, BitsOf(point), arg2, arg3, arg4};
+std::uint32_t HOST_THISCALL AimFunctionDouble(void* object, const float* point, std::uint32_t arg2, std::uint32_t arg3,
+                                              std::uint32_t arg4) {
+    if (logEvents)
+        aimCalls.push_back({object, point, BitsOf(point), arg2, arg3, arg4});
+    else
+        aimCalls.back() = {object, point, BitsOf(point), arg2, arg3, arg4};
     LogEvent("host 0x521500");
     return kAimFunctionResult + static_cast<std::uint32_t>(aimCalls.size());
 }
@@ -132,8 +138,10 @@ void HOST_THISCALL OffsetToPointDouble(void* character, float* point, const floa
     OffsetCall call{character, BitsOf(offset), {}};
     for (int i = 0; i < 3; ++i) call.point[i] = kCharacterPosition[i] + offset[i];
     std::memcpy(point, call.point.data(), sizeof call.point);
-    if (logEvents) offsetCalls.push_back(call);
-    else offsetCalls.back() = call;
+    if (logEvents)
+        offsetCalls.push_back(call);
+    else
+        offsetCalls.back() = call;
     LogEvent("host 0x5334F0");
 }
 
@@ -173,7 +181,9 @@ std::array<std::uint8_t, 5> CallBytes(std::uint32_t site, std::uint32_t callee) 
 void WriteHostBytes(std::uint32_t address, const void* bytes, std::size_t size) {
     WriteBytesAnyProtection(address, bytes, size, true);
 }
-void WriteHostWord(std::uint32_t address, std::uint32_t value) { WriteHostBytes(address, &value, 4); }
+void WriteHostWord(std::uint32_t address, std::uint32_t value) {
+    WriteHostBytes(address, &value, 4);
+}
 std::vector<std::uint8_t> ReadHostBytes(std::uint32_t address, std::size_t size) {
     std::vector<std::uint8_t> bytes(size);
     WriteBytesAnyProtection(address, bytes.data(), size, false);
@@ -190,7 +200,9 @@ float ReadHostFloat(std::uint32_t address) {
     std::memcpy(&value, &bits, 4);
     return value;
 }
-void WriteHostFloat(std::uint32_t address, float value) { WriteHostBytes(address, &value, 4); }
+void WriteHostFloat(std::uint32_t address, float value) {
+    WriteHostBytes(address, &value, 4);
+}
 
 void WriteBuildProbes(std::int32_t build) {
     for (const host::BuildProbe& probe : host::kBuildProbes) WriteHostWord(probe.address, 0);
@@ -217,8 +229,7 @@ void ResetHost(std::int32_t build) {
     PlaceJump(host::kCharacterLookupFunction, reinterpret_cast<const void*>(&CharacterLookupDouble));
     PlaceJump(kHostFrameFunction, reinterpret_cast<const void*>(&FrameFunctionDouble));
     WriteHostWord(host::kAimCodeConstant, kCodeConstantFill);
-    std::vector<std::uint32_t> fill((host::kAimBlock + host::kAimBlockBytes - host::kAimFloat8CC4A0) / 4,
-                                    kDataFill);
+    std::vector<std::uint32_t> fill((host::kAimBlock + host::kAimBlockBytes - host::kAimFloat8CC4A0) / 4, kDataFill);
     WriteHostBytes(host::kAimFloat8CC4A0, fill.data(), fill.size() * 4);
     aimCalls.clear();
     offsetCalls.clear();
@@ -237,43 +248,59 @@ void ResetHost(std::int32_t build) {
 }
 
 HostCallOutcome RunHostAimCall(const AimCallArgs& args) {
-    const std::uint32_t words[5] = {
-        static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(args.object)),
-        static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(args.point)), args.arg2, args.arg3,
-        args.arg4};
+    const std::uint32_t words[5] = {static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(args.object)),
+                                    static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(args.point)), args.arg2,
+                                    args.arg3, args.arg4};
     volatile std::uint32_t* f = FrameBlock(kAimCallFrame);
     for (int i = 0; i < 5; ++i) f[i] = words[i];
     return RunRoutine(aimRoutine, kAimCallFrame);
 }
 
-HostCallOutcome RunHostFrame() { return RunRoutine(frameRoutine, kFrameCallFrame); }
+HostCallOutcome RunHostFrame() {
+    return RunRoutine(frameRoutine, kFrameCallFrame);
+}
 
-const std::vector<AimFunctionCall>& AimFunctionCalls() { return aimCalls; }
-const std::vector<OffsetCall>& OffsetCalls() { return offsetCalls; }
-const std::vector<std::int32_t>& CharacterLookups() { return characterLookups; }
-int HostFrameFunctionCalls() { return frameCalls; }
-void SetHostFrameResult(std::uint32_t value) { frameResult = value; }
+const std::vector<AimFunctionCall>& AimFunctionCalls() {
+    return aimCalls;
+}
+const std::vector<OffsetCall>& OffsetCalls() {
+    return offsetCalls;
+}
+const std::vector<std::int32_t>& CharacterLookups() {
+    return characterLookups;
+}
+int HostFrameFunctionCalls() {
+    return frameCalls;
+}
+void SetHostFrameResult(std::uint32_t value) {
+    frameResult = value;
+}
 void LogHostEvents(bool on) {
     logEvents = on;
     // Without the log the doubles overwrite their last record in place.
     if (!on && aimCalls.empty()) aimCalls.push_back({});
     if (!on && offsetCalls.empty()) offsetCalls.push_back({});
 }
-void SetHostFrameAction(std::function<void()> action) { frameAction = std::move(action); }
+void SetHostFrameAction(std::function<void()> action) {
+    frameAction = std::move(action);
+}
 std::vector<std::string>& Events() {
     static std::vector<std::string> events;
     return events;
 }
 
 // ---- Character record -----------------------------------------------------------
-void CharacterRecord::Clear() { bytes_.fill(0); }
+void CharacterRecord::Clear() {
+    bytes_.fill(0);
+}
 void CharacterRecord::SetState(std::uint32_t state) {
     std::memcpy(&bytes_[host::kRecordStateWord], &state, 4);
 }
-void CharacterRecord::SetCurrentSlot(std::uint8_t slot) { bytes_[host::kRecordCurrentSlot] = slot; }
+void CharacterRecord::SetCurrentSlot(std::uint8_t slot) {
+    bytes_[host::kRecordCurrentSlot] = slot;
+}
 void CharacterRecord::SetWeaponType(std::uint8_t slot, std::uint32_t code) {
-    std::memcpy(&bytes_[host::kRecordWeaponSlots + host::kWeaponSlotSize * slot + host::kSlotWeaponType],
-                &code, 4);
+    std::memcpy(&bytes_[host::kRecordWeaponSlots + host::kWeaponSlotSize * slot + host::kSlotWeaponType], &code, 4);
 }
 void CharacterRecord::SetWeapon(std::uint32_t code) {
     SetState(0);
@@ -284,7 +311,9 @@ CharacterRecord& Character() {
     static CharacterRecord record;
     return record;
 }
-void SetCharacterLookupResult(void* record) { lookupResult = record; }
+void SetCharacterLookupResult(void* record) {
+    lookupResult = record;
+}
 
 // ---- Keys -------------------------------------------------------------------------
 void SetKeys(bool rightButton, bool space) {
@@ -301,7 +330,9 @@ void SetKeys(bool rightButton, bool space) {
 namespace standin {
 namespace {
 
-bool SameText(const char* a, const char* b) { return lstrcmpiA(a, b) == 0; }
+bool SameText(const char* a, const char* b) {
+    return lstrcmpiA(a, b) == 0;
+}
 
 template <typename T>
 T* AtRva(HMODULE module, DWORD rva) {
@@ -326,11 +357,20 @@ GetModuleHandleExAFn realGetModuleHandleExA = nullptr;
 MessageBoxAFn realMessageBoxA = nullptr;
 bool failModuleLookup = false;
 
-void* CountingMalloc(std::size_t n) { ++Counters().allocations; return realMalloc(n); }
-void* CountingCalloc(std::size_t n, std::size_t m) { ++Counters().allocations; return realCalloc(n, m); }
-void* CountingRealloc(void* p, std::size_t n) { ++Counters().allocations; return realRealloc(p, n); }
-HANDLE WINAPI CountingCreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES sa,
-                                  DWORD disposition, DWORD flags, HANDLE tmpl) {
+void* CountingMalloc(std::size_t n) {
+    ++Counters().allocations;
+    return realMalloc(n);
+}
+void* CountingCalloc(std::size_t n, std::size_t m) {
+    ++Counters().allocations;
+    return realCalloc(n, m);
+}
+void* CountingRealloc(void* p, std::size_t n) {
+    ++Counters().allocations;
+    return realRealloc(p, n);
+}
+HANDLE WINAPI CountingCreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES sa, DWORD disposition,
+                                  DWORD flags, HANDLE tmpl) {
     const std::size_t n = name ? std::strlen(name) : 0;
     static const char kName[] = "aimingSets.dat";
     if (n >= sizeof kName - 1 && SameText(name + n - (sizeof kName - 1), kName)) ++Counters().settingsOpens;
@@ -374,8 +414,17 @@ void InstrumentPlugin(HMODULE module) {
 
 // The loader's notification arrives once a module is mapped and its imports
 // are bound, before its initialisers run: the moment to instrument it.
-struct UnicodeString { USHORT length, maximumLength; PWSTR buffer; };
-struct DllNotificationData { ULONG flags; const UnicodeString* fullName; const UnicodeString* baseName; void* base; ULONG size; };
+struct UnicodeString {
+    USHORT length, maximumLength;
+    PWSTR buffer;
+};
+struct DllNotificationData {
+    ULONG flags;
+    const UnicodeString* fullName;
+    const UnicodeString* baseName;
+    void* base;
+    ULONG size;
+};
 using DllNotification = VOID(CALLBACK*)(ULONG reason, const DllNotificationData* data, PVOID context);
 using RegisterFn = LONG(NTAPI*)(ULONG, DllNotification, PVOID, PVOID*);
 using UnregisterFn = LONG(NTAPI*)(PVOID);
@@ -390,7 +439,9 @@ VOID CALLBACK OnDllLoaded(ULONG reason, const DllNotificationData* data, PVOID) 
 
 }  // namespace
 
-void FailPluginModuleLookup(bool fail) { failModuleLookup = fail; }
+void FailPluginModuleLookup(bool fail) {
+    failModuleLookup = fail;
+}
 
 PluginCounters& Counters() {
     static PluginCounters counters;
@@ -404,7 +455,8 @@ void* ReplaceImport(HMODULE module, const char* dll, const char* function, void*
     if (dir.VirtualAddress == 0) return nullptr;
     for (auto* desc = AtRva<IMAGE_IMPORT_DESCRIPTOR>(module, dir.VirtualAddress); desc->Name; ++desc) {
         if (!SameText(AtRva<char>(module, desc->Name), dll)) continue;
-        auto* names = AtRva<IMAGE_THUNK_DATA32>(module, desc->OriginalFirstThunk ? desc->OriginalFirstThunk : desc->FirstThunk);
+        auto* names =
+            AtRva<IMAGE_THUNK_DATA32>(module, desc->OriginalFirstThunk ? desc->OriginalFirstThunk : desc->FirstThunk);
         auto* slots = AtRva<IMAGE_THUNK_DATA32>(module, desc->FirstThunk);
         for (; names->u1.AddressOfData; ++names, ++slots) {
             if (IMAGE_SNAP_BY_ORDINAL32(names->u1.Ordinal)) continue;
@@ -412,7 +464,8 @@ void* ReplaceImport(HMODULE module, const char* dll, const char* function, void*
             if (std::strcmp(reinterpret_cast<const char*>(byName->Name), function) != 0) continue;
             void* previous = reinterpret_cast<void*>(static_cast<std::uintptr_t>(slots->u1.Function));
             const auto value = static_cast<DWORD>(reinterpret_cast<std::uintptr_t>(replacement));
-            WriteHostBytes(static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(&slots->u1.Function)), &value, 4);
+            WriteHostBytes(static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(&slots->u1.Function)), &value,
+                           4);
             return previous;
         }
     }
@@ -426,7 +479,9 @@ HMODULE ThisModule() {
     return module;
 }
 
-std::string BuiltPluginPath() { return AIMING_PLUGIN_BUILT_PATH; }
+std::string BuiltPluginPath() {
+    return AIMING_PLUGIN_BUILT_PATH;
+}
 
 PluginDirectory::PluginDirectory() {
     static int serial = 0;
@@ -458,20 +513,25 @@ PluginDirectory::~PluginDirectory() {
 }
 
 void PluginDirectory::WriteSettings(const std::string& contents) const {
-    HANDLE file = CreateFileA(SettingsPath().c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file =
+        CreateFileA(SettingsPath().c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) throw std::runtime_error("cannot write " + SettingsPath());
     DWORD written = 0;
     WriteFile(file, contents.data(), static_cast<DWORD>(contents.size()), &written, nullptr);
     CloseHandle(file);
 }
 
-void PluginDirectory::RemoveSettings() const { DeleteFileA(SettingsPath().c_str()); }
+void PluginDirectory::RemoveSettings() const {
+    DeleteFileA(SettingsPath().c_str());
+}
 
 PluginModule::PluginModule(const std::string& dllPath, bool instrument) {
     HMODULE ntdll = GetModuleHandleA("ntdll.dll");
-    auto reg = reinterpret_cast<RegisterFn>(reinterpret_cast<void*>(GetProcAddress(ntdll, "LdrRegisterDllNotification")));
-    auto unreg = reinterpret_cast<UnregisterFn>(reinterpret_cast<void*>(GetProcAddress(ntdll, "LdrUnregisterDllNotification")));
+    auto reg =
+        reinterpret_cast<RegisterFn>(reinterpret_cast<void*>(GetProcAddress(ntdll, "LdrRegisterDllNotification")));
+    auto unreg =
+        reinterpret_cast<UnregisterFn>(reinterpret_cast<void*>(GetProcAddress(ntdll, "LdrUnregisterDllNotification")));
     void* cookie = nullptr;
     std::wstring baseName;
     if (instrument && reg && unreg) {
@@ -488,7 +548,9 @@ PluginModule::PluginModule(const std::string& dllPath, bool instrument) {
     pendingPluginName = nullptr;
 }
 
-PluginModule::~PluginModule() { Free(); }
+PluginModule::~PluginModule() {
+    Free();
+}
 
 void PluginModule::Free() {
     if (module_) FreeLibrary(module_);

@@ -47,7 +47,7 @@ std::uint32_t ReadHostWord(std::uint32_t address);
 float ReadHostFloat(std::uint32_t address);
 void WriteHostFloat(std::uint32_t address, float value);
 
-constexpr std::uint32_t kDataFill = 0x7FC0DEAD;  // a NaN no settings file produces
+constexpr std::uint32_t kDataFill = 0x7FC0DEAD;          // a NaN no settings file produces
 constexpr std::uint32_t kCodeConstantFill = 0x3F8CCCCD;  // 1.1f, the host's own constant
 
 // The 5 original bytes at the call sites after ResetHost.
@@ -62,8 +62,8 @@ struct AimCallArgs {
 };
 
 struct HostCallOutcome {
-    std::uint32_t result = 0;       // EAX after the call
-    bool stackBalanced = false;     // ESP after the call equals ESP before the pushes
+    std::uint32_t result = 0;         // EAX after the call
+    bool stackBalanced = false;       // ESP after the call equals ESP before the pushes
     bool registersPreserved = false;  // EBX, ESI, EDI, EBP hold what the routine put there
 };
 
@@ -75,13 +75,13 @@ HostCallOutcome RunHostAimCall(const AimCallArgs& args);
 HostCallOutcome RunHostFrame();
 
 // ---- Doubles of the host functions ----------------------------------------
-struct AimFunctionCall {        // a call that reached 0x521500
+struct AimFunctionCall {  // a call that reached 0x521500
     void* object;
     const float* point;
     std::array<std::uint32_t, 3> pointBits;  // the three floats at `point`, raw
     std::uint32_t arg2, arg3, arg4;
 };
-struct OffsetCall {             // a call that reached 0x5334F0
+struct OffsetCall {  // a call that reached 0x5334F0
     void* character;
     std::array<std::uint32_t, 3> offsetBits;  // the offset vector received, raw
     std::array<float, 3> point;               // what the double wrote back
@@ -147,7 +147,7 @@ public:
     PluginDirectory(const PluginDirectory&) = delete;
     PluginDirectory& operator=(const PluginDirectory&) = delete;
 
-    const std::string& Path() const { return path_; }     // ends in a backslash
+    const std::string& Path() const { return path_; }  // ends in a backslash
     std::string PluginPath() const { return path_ + "AimingPlugin.dll"; }
     std::string SettingsPath() const { return path_ + "aimingSets.dat"; }
     void WriteSettings(const std::string& contents) const;
@@ -187,7 +187,7 @@ struct PluginCounters {
     long allocations = 0;   // malloc, calloc, realloc (operator new goes through malloc)
     int settingsOpens = 0;  // CreateFileA of a path ending in aimingSets.dat
     int keyStateQueries = 0;
-    int moduleLookups = 0;  // GetModuleHandleExA
+    int moduleLookups = 0;                      // GetModuleHandleExA
     std::vector<MessageBoxShown> messageBoxes;  // MessageBoxA never shows a box: it is recorded
 };
 PluginCounters& Counters();  // cleared by ResetHost

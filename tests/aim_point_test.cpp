@@ -26,8 +26,9 @@ protected:
         const auto bytes = standin::ReadHostBytes(host::kAimPointCallSite, 5);
         const std::uint32_t target = codepatch::branch_target(codepatch::patch_address(host::kAimPointCallSite));
         const auto base = static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(plugin->Handle()));
-        auto* nt = reinterpret_cast<IMAGE_NT_HEADERS32*>(
-            reinterpret_cast<std::uint8_t*>(plugin->Handle()) + reinterpret_cast<IMAGE_DOS_HEADER*>(plugin->Handle())->e_lfanew);
+        auto* nt =
+            reinterpret_cast<IMAGE_NT_HEADERS32*>(reinterpret_cast<std::uint8_t*>(plugin->Handle()) +
+                                                  reinterpret_cast<IMAGE_DOS_HEADER*>(plugin->Handle())->e_lfanew);
         const std::uint32_t codeBegin = base + nt->OptionalHeader.BaseOfCode;
         return bytes[0] == 0xE8 && target >= codeBegin && target < codeBegin + nt->OptionalHeader.SizeOfCode;
     }

@@ -1,7 +1,6 @@
 // Hooks stacked on the host's call at 0x53E981, instantiated in this module,
 // with the host's frame routine making the real call.
 #include <gtest/gtest.h>
-
 #include <windows.h>
 
 #include "codepatch/hooking/function_hooker.h"
@@ -14,7 +13,9 @@ using Hooker = codepatch::function_hooker<codepatch::scoped_call, host::kFrameCa
 using Continuation = Hooker::continuation_type;
 using Manager = Hooker::manager_type;
 
-std::vector<std::uint8_t> SiteBytes() { return standin::ReadHostBytes(host::kFrameCallSite, 5); }
+std::vector<std::uint8_t> SiteBytes() {
+    return standin::ReadHostBytes(host::kFrameCallSite, 5);
+}
 std::vector<std::uint8_t> OriginalSiteBytes() {
     const auto bytes = standin::OriginalFrameCallBytes();
     return {bytes.begin(), bytes.end()};
@@ -82,7 +83,7 @@ TEST_F(CallSiteHooks, CopyingAHookMovesItsEntryToTheEnd) {
     b.install(Logging("B"));
     Hooker copy(*a);
     EXPECT_EQ(Frame(1000), (Events{"A", "B", "host frame function"}));  // the copy is outermost
-    a.reset();  // the original owns nothing any more
+    a.reset();                                                          // the original owns nothing any more
     EXPECT_EQ(a, nullptr);
     EXPECT_EQ(Frame(1000), (Events{"A", "B", "host frame function"}));
     EXPECT_EQ(copy.shared_manager->entries.size(), 2u);
@@ -153,8 +154,8 @@ TEST_F(CallSiteHooks, OneHookBuildsNoChainAndAllocatesNothing) {
         ++passes;
         return next();
     });
-    realMalloc = reinterpret_cast<void* (*)(std::size_t)>(
-        standin::ReplaceImport(standin::ThisModule(), "msvcrt.dll", "malloc", reinterpret_cast<void*>(&CountingMalloc)));
+    realMalloc = reinterpret_cast<void* (*)(std::size_t)>(standin::ReplaceImport(
+        standin::ThisModule(), "msvcrt.dll", "malloc", reinterpret_cast<void*>(&CountingMalloc)));
     ASSERT_NE(realMalloc, nullptr);
     standin::LogHostEvents(false);
     allocations = 0;

@@ -20,8 +20,12 @@ void Log(const std::string& text) {
     if (logger) logger(text.c_str());
 }
 
-void PlainA() { Log("plain A"); }
-void PlainB() { Log("plain B"); }
+void PlainA() {
+    Log("plain A");
+}
+void PlainB() {
+    Log("plain B");
+}
 
 // A function object that reports when the frame event runs it and, when it
 // is destroyed at unload, what the call site and the manager look like then.
@@ -46,17 +50,27 @@ FrameEvent::CallbackList& List(int which) {
 
 }  // namespace
 
-extern "C" __declspec(dllexport) void probe_set_logger(Logger log) { logger = log; }
+extern "C" __declspec(dllexport) void probe_set_logger(Logger log) {
+    logger = log;
+}
 
 // kind 0: plain function A, 1: plain function B, 2: function object `id`,
 // 3: function object `id` that reports its destruction.
 extern "C" __declspec(dllexport) void probe_register(int list, int kind, int id) {
     FrameEvent& event = GetFrameEvent();
     switch (kind) {
-        case 0: event.AddCallback(List(list), &PlainA); break;
-        case 1: event.AddCallback(List(list), &PlainB); break;
-        case 2: event.AddCallback(List(list), Callback{id, nullptr}); break;
-        default: event.AddCallback(List(list), Callback{id, std::make_shared<int>(0)}); break;
+        case 0:
+            event.AddCallback(List(list), &PlainA);
+            break;
+        case 1:
+            event.AddCallback(List(list), &PlainB);
+            break;
+        case 2:
+            event.AddCallback(List(list), Callback{id, nullptr});
+            break;
+        default:
+            event.AddCallback(List(list), Callback{id, std::make_shared<int>(0)});
+            break;
     }
     watchedManager = FrameHooker::manager_type::shared_instance();
 }

@@ -1,14 +1,15 @@
 // The frame event in a real module (frame_event_probe.dll) loaded into the
 // stand-in host once per scenario, around the host's call at 0x53E981.
 #include <gtest/gtest.h>
-
 #include <windows.h>
 
 #include "standin_host/standin.h"
 
 namespace {
 
-void LogToEvents(const char* text) { standin::Events().push_back(text); }
+void LogToEvents(const char* text) {
+    standin::Events().push_back(text);
+}
 
 class FrameEventProbe {
 public:
@@ -39,13 +40,13 @@ public:
     }
 
 private:
-    void* Export(const char* name) {
-        return reinterpret_cast<void*>(GetProcAddress(module_, name));
-    }
+    void* Export(const char* name) { return reinterpret_cast<void*>(GetProcAddress(module_, name)); }
     HMODULE module_ = nullptr;
 };
 
-std::vector<std::uint8_t> SiteBytes() { return standin::ReadHostBytes(0x53E981, 5); }
+std::vector<std::uint8_t> SiteBytes() {
+    return standin::ReadHostBytes(0x53E981, 5);
+}
 std::vector<std::uint8_t> OriginalSiteBytes() {
     const auto bytes = standin::OriginalFrameCallBytes();
     return {bytes.begin(), bytes.end()};
@@ -67,7 +68,8 @@ TEST(FrameEvent, HookedBuildsRunCallbacksAroundTheHostFunctionOnEveryPass) {
             const standin::HostCallOutcome outcome = standin::RunHostFrame();
             EXPECT_EQ(outcome.result, 0x1234ABCDu);
             EXPECT_TRUE(outcome.registersPreserved && outcome.stackBalanced);
-            EXPECT_EQ(standin::Events(), (std::vector<std::string>{"callback 2", "plain A", "host frame function", "callback 1"}));
+            EXPECT_EQ(standin::Events(),
+                      (std::vector<std::string>{"callback 2", "plain A", "host frame function", "callback 1"}));
         }
         EXPECT_EQ(standin::HostFrameFunctionCalls(), 3);
     }
@@ -92,12 +94,12 @@ TEST(FrameEvent, OtherBuildsKeepCallbacksButNeverTouchTheSite) {
 TEST(FrameEvent, OnlyTheSamePlainFunctionInTheSameListIsADuplicate) {
     FrameEventProbe probe(1001);
     probe.Register(FrameEventProbe::kAfter, FrameEventProbe::kPlainA);
-    probe.Register(FrameEventProbe::kAfter, FrameEventProbe::kPlainA);   // dropped
+    probe.Register(FrameEventProbe::kAfter, FrameEventProbe::kPlainA);  // dropped
     probe.Register(FrameEventProbe::kAfter, FrameEventProbe::kObject, 7);
     probe.Register(FrameEventProbe::kAfter, FrameEventProbe::kPlainB);
     probe.Register(FrameEventProbe::kAfter, FrameEventProbe::kObject, 7);  // kept: not a plain pointer
-    probe.Register(FrameEventProbe::kAfter, FrameEventProbe::kPlainA);   // dropped, past an object
-    probe.Register(FrameEventProbe::kBefore, FrameEventProbe::kPlainA);  // kept: another list
+    probe.Register(FrameEventProbe::kAfter, FrameEventProbe::kPlainA);     // dropped, past an object
+    probe.Register(FrameEventProbe::kBefore, FrameEventProbe::kPlainA);    // kept: another list
     const auto state = probe.Get();
     EXPECT_EQ(state.after, 4);
     EXPECT_EQ(state.before, 1);

@@ -46,7 +46,7 @@ TEST_F(FrameInput, RightButtonAndSpaceLatchTheToggleUntilTheButtonIsReleased) {
         {true, false, false},  {true, true, true},    // right button held, Space pressed
         {true, false, true},   {true, true, true},    // Space released, pressed again
         {false, true, false},                         // button released: cleared, Space or not
-        {true, false, false},  {true, true, true},  {false, false, false},
+        {true, false, false},  {true, true, true},   {false, false, false},
     };
     EXPECT_EQ(FirstComponent(), 17.0f);
     int n = 0;
@@ -65,7 +65,8 @@ TEST_F(FrameInput, CallbackRunsAfterTheHostFunctionOnHookedBuildsOnly) {
             standin::Events().clear();
             Frame(true, true);
             if (hooked)
-                EXPECT_EQ(standin::Events(), (std::vector<std::string>{"host frame function", "GetKeyState", "GetKeyState"}));
+                EXPECT_EQ(standin::Events(),
+                          (std::vector<std::string>{"host frame function", "GetKeyState", "GetKeyState"}));
             else
                 EXPECT_EQ(standin::Events(), (std::vector<std::string>{"host frame function"}));
         }
@@ -130,7 +131,8 @@ std::string Garbage() {
     return text;
 }
 
-const std::string kEdited = ReferenceWith({{1, "reload 1"}, {3, "a 33.5"}, {5, "code 55.5"}, {12, "row1 1 2 3 4 5 6 7"}, {17, "w1 4.5 5.5 6.5"}});
+const std::string kEdited = ReferenceWith(
+    {{1, "reload 1"}, {3, "a 33.5"}, {5, "code 55.5"}, {12, "row1 1 2 3 4 5 6 7"}, {17, "w1 4.5 5.5 6.5"}});
 
 TEST_F(FrameInput, LiveReloadSurvivesWhatEditorsDoToTheFile) {
     const EditorCase cases[] = {
@@ -150,7 +152,8 @@ TEST_F(FrameInput, LiveReloadSurvivesWhatEditorsDoToTheFile) {
         {"deleted", [](const auto& dir, HANDLE&) { dir.RemoveSettings(); }, false},
         {"held open with no sharing",
          [](const auto& dir, HANDLE& held) {
-             held = CreateFileA(dir.SettingsPath().c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+             held = CreateFileA(dir.SettingsPath().c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
+                                nullptr);
              ASSERT_NE(held, INVALID_HANDLE_VALUE);
          },
          false},

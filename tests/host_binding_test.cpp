@@ -1,7 +1,6 @@
 // Build detection and address translation against real probe words in the
 // stand-in host's image.
 #include <gtest/gtest.h>
-
 #include <windows.h>
 
 #include "host/HostBuild.h"
@@ -26,14 +25,10 @@ TEST_P(BuildDetection, FirstWholeWordMatchDecides) {
 INSTANTIATE_TEST_SUITE_P(
     Probes, BuildDetection,
     testing::Values(
-        DetectionCase{"b1001", {{0x401000, 0x53EC8B55}}, 1001},
-        DetectionCase{"b1002", {{0x401000, 0x16197BE9}}, 1002},
-        DetectionCase{"b1011", {{0x8245BC, 38079}}, 1011},
-        DetectionCase{"b1101", {{0x8252FC, 38079}}, 1101},
-        DetectionCase{"b1111", {{0x82533C, 38079}}, 1111},
-        DetectionCase{"b3200", {{0x858D51, 0x3539F633}}, 3200},
-        DetectionCase{"b3210", {{0x858C61, 0x3539F633}}, 3210},
-        DetectionCase{"none", {}, 0},
+        DetectionCase{"b1001", {{0x401000, 0x53EC8B55}}, 1001}, DetectionCase{"b1002", {{0x401000, 0x16197BE9}}, 1002},
+        DetectionCase{"b1011", {{0x8245BC, 38079}}, 1011}, DetectionCase{"b1101", {{0x8252FC, 38079}}, 1101},
+        DetectionCase{"b1111", {{0x82533C, 38079}}, 1111}, DetectionCase{"b3200", {{0x858D51, 0x3539F633}}, 3200},
+        DetectionCase{"b3210", {{0x858C61, 0x3539F633}}, 3210}, DetectionCase{"none", {}, 0},
         DetectionCase{"b1002_wins_over_1011", {{0x401000, 0x16197BE9}, {0x8245BC, 38079}}, 1002},
         DetectionCase{"b1001_wins_over_all", {{0x401000, 0x53EC8B55}, {0x82533C, 38079}, {0x858C61, 0x3539F633}}, 1001},
         DetectionCase{"b3200_wins_over_3210", {{0x858D51, 0x3539F633}, {0x858C61, 0x3539F633}}, 3200},
@@ -63,8 +58,8 @@ TEST(BuildDetection, UnreadableProbeIsAMismatchAndDetectionGoesOn) {
     EXPECT_EQ(FindMatchingBuildProbe(base), -1);  // nothing readable at all
 
     const std::uint32_t probe1011 = RebaseHostAddressFrom(base, 0x8245BC);
-    void* page = VirtualAlloc(reinterpret_cast<void*>(static_cast<std::uintptr_t>(probe1011)), 4, MEM_COMMIT,
-                              PAGE_READONLY);
+    void* page =
+        VirtualAlloc(reinterpret_cast<void*>(static_cast<std::uintptr_t>(probe1011)), 4, MEM_COMMIT, PAGE_READONLY);
     ASSERT_NE(page, nullptr);
     DWORD old = 0;
     VirtualProtect(page, 4, PAGE_READWRITE, &old);
@@ -95,11 +90,13 @@ TEST(AddressTranslation, RebaseIsModulo32Bits) {
 }
 
 TEST(AddressTranslation, SelectionByBuild) {
-    struct Case { HostBuild build; std::uint32_t expected; };
+    struct Case {
+        HostBuild build;
+        std::uint32_t expected;
+    };
     const Case cases[] = {{1001, 1}, {1002, 1}, {1011, 2}, {1101, 3}, {1111, 4},
                           {3200, 5}, {3210, 6}, {0, 0},    {1000, 0}, {-1, 0}};
-    for (const Case& c : cases)
-        EXPECT_EQ(SelectForBuild(c.build, 1, 2, 3, 4, 5, 6), c.expected) << "build " << c.build;
+    for (const Case& c : cases) EXPECT_EQ(SelectForBuild(c.build, 1, 2, 3, 4, 5, 6), c.expected) << "build " << c.build;
     // The cached build decides for SelectAddressByBuild.
     EXPECT_EQ(SelectAddressByBuild(1, 2, 3, 4, 5, 6), SelectForBuild(GetHostBuild(), 1, 2, 3, 4, 5, 6));
 }

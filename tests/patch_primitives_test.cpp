@@ -1,7 +1,6 @@
 // Patch primitives on real bytes of the stand-in host's code pages, with the
 // VirtualProtect calls counted through this module's own import.
 #include <gtest/gtest.h>
-
 #include <windows.h>
 
 #include <cstring>
@@ -34,7 +33,8 @@ public:
                                                              reinterpret_cast<void*>(&Recording)));
     }
     ~VirtualProtectRecorder() {
-        standin::ReplaceImport(standin::ThisModule(), "kernel32.dll", "VirtualProtect", reinterpret_cast<void*>(real()));
+        standin::ReplaceImport(standin::ThisModule(), "kernel32.dll", "VirtualProtect",
+                               reinterpret_cast<void*>(real()));
     }
     static std::vector<ProtectCall>& calls() {
         static std::vector<ProtectCall> c;
@@ -66,7 +66,9 @@ void Put(std::uint32_t address, std::initializer_list<std::uint8_t> bytes) {
     standin::WriteHostBytes(address, v.data(), v.size());
 }
 
-std::vector<std::uint8_t> Bytes(std::initializer_list<std::uint8_t> bytes) { return bytes; }
+std::vector<std::uint8_t> Bytes(std::initializer_list<std::uint8_t> bytes) {
+    return bytes;
+}
 
 std::vector<std::uint8_t> CallTo(std::uint32_t site, std::uint32_t destination) {
     const std::uint32_t rel = destination - site - 5;
@@ -101,8 +103,7 @@ INSTANTIATE_TEST_SUITE_P(
                     DecodeCase{"jump_indirect", {0xFF, 0x25, 0x00, 0x00, 0x7A, 0x00}, 0x00ABCDEF},
                     DecodeCase{"push_indirect", {0xFF, 0x35, 0x00, 0x00, 0x7A, 0x00}, 0},
                     DecodeCase{"call_register", {0xFF, 0xD0, 0, 0, 0, 0}, 0},
-                    DecodeCase{"nop", {0x90, 0xE8, 0, 0, 0, 0}, 0},
-                    DecodeCase{"short_jump", {0xEB, 0x10, 0, 0, 0}, 0}),
+                    DecodeCase{"nop", {0x90, 0xE8, 0, 0, 0, 0}, 0}, DecodeCase{"short_jump", {0xEB, 0x10, 0, 0, 0}, 0}),
     [](const testing::TestParamInfo<DecodeCase>& param) { return std::string(param.param.name); });
 
 TEST(RedirectCall, WritesARelativeCallAndReturnsTheFormerTarget) {
@@ -115,7 +116,7 @@ TEST(RedirectCall, WritesARelativeCallAndReturnsTheFormerTarget) {
         {CallTo(kScratch, 0x521500), 0x53F0A0, 0x521500},
         {Bytes({0xE9, 0x00, 0x00, 0x00, 0x00}), 0x401000, kScratch + 5},
         {Bytes({0x90, 0x90, 0x90, 0x90, 0x90}), 0x7000AB00, 0},  // not a branch: written all the same
-        {Bytes({0xE8, 0, 0, 0, 0}), kScratch, kScratch + 5},      // a call to itself
+        {Bytes({0xE8, 0, 0, 0, 0}), kScratch, kScratch + 5},     // a call to itself
     };
     for (const Case& c : cases) {
         standin::WriteHostBytes(kScratch, c.before.data(), c.before.size());
@@ -169,8 +170,9 @@ TEST(ProtectionBracket, LiftsExactlyTheBytesTouchedAndPutsTheOldProtectionBack) 
         const ProtectCall& call = calls[i];
         EXPECT_EQ(call.address, ranges[i / 2].first) << i;
         EXPECT_EQ(call.size, ranges[i / 2].second) << i;
-        EXPECT_EQ(call.protection, i % 2 == 0 ? static_cast<DWORD>(PAGE_EXECUTE_READWRITE)
-                                              : static_cast<DWORD>(PAGE_EXECUTE_READ)) << i;
+        EXPECT_EQ(call.protection,
+                  i % 2 == 0 ? static_cast<DWORD>(PAGE_EXECUTE_READWRITE) : static_cast<DWORD>(PAGE_EXECUTE_READ))
+            << i;
     }
     EXPECT_EQ(ProtectionAt(kScratch), static_cast<DWORD>(PAGE_EXECUTE_READ));
 }
@@ -270,9 +272,8 @@ TEST(ScopedBasic, CaptureOnASavedPatchWritesTheOldBytesBackFirst) {
 
 TEST(ScopedBasic, CaptureBeyondItsBufferFailsTheContract) {
     standin::ResetHost(0);
-    const auto previous = codepatch::set_contract_handler([](const char* condition) {
-        throw std::logic_error(condition);
-    });
+    const auto previous =
+        codepatch::set_contract_handler([](const char* condition) { throw std::logic_error(condition); });
     codepatch::scoped_basic<5> saved;
     std::string failure;
     try {

@@ -64,7 +64,8 @@ int WINAPI RecordBox(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
 }
 
 TEST(ErrorReport, FormatsIntoItsBufferAndShowsOneErrorBox) {
-    void* real = standin::ReplaceImport(standin::ThisModule(), "user32.dll", "MessageBoxA", reinterpret_cast<void*>(&RecordBox));
+    void* real =
+        standin::ReplaceImport(standin::ThisModule(), "user32.dll", "MessageBoxA", reinterpret_cast<void*>(&RecordBox));
     ASSERT_NE(real, nullptr);
     recordedBoxes.clear();
     EXPECT_FALSE(ReportError("FILESYSTEM\nFailed to retrieve plugin dir path"));

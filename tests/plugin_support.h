@@ -19,10 +19,12 @@ struct CodeRow {
     std::uint32_t code;
     int row;
 };
-constexpr CodeRow kCodeRows[15] = {{22, 1}, {23, 2}, {24, 3}, {25, 4},  {26, 5},  {27, 6},  {28, 7}, {29, 8},
+constexpr CodeRow kCodeRows[15] = {{22, 1}, {23, 2},  {24, 3},  {25, 4},  {26, 5},  {27, 6},  {28, 7}, {29, 8},
                                    {32, 9}, {30, 10}, {31, 11}, {33, 12}, {19, 13}, {20, 14}, {37, 15}};
 
-inline std::uint32_t Bits(float f) { return settings_cases::Bits(f); }
+inline std::uint32_t Bits(float f) {
+    return settings_cases::Bits(f);
+}
 inline float FloatOf(std::uint32_t bits) {
     float f;
     std::memcpy(&f, &bits, 4);
@@ -90,9 +92,11 @@ protected:
         for (int k = 0; k < 6; ++k) EXPECT_EQ(actual.hostFloats[k], expected.hostFloats[k]) << "host float " << k;
         EXPECT_EQ(actual.codeConstant, expected.codeConstant) << "code constant";
         for (int r = 0; r < 4; ++r)
-            for (int i = 0; i < 7; ++i) EXPECT_EQ(actual.block[r][i], expected.block[r][i]) << "block " << r << "," << i;
+            for (int i = 0; i < 7; ++i)
+                EXPECT_EQ(actual.block[r][i], expected.block[r][i]) << "block " << r << "," << i;
         for (int r = 1; r < 16; ++r)
-            for (int i = 0; i < 3; ++i) EXPECT_EQ(actual.offsets[r][i], expected.offsets[r][i]) << "offset " << r << "," << i;
+            for (int i = 0; i < 3; ++i)
+                EXPECT_EQ(actual.offsets[r][i], expected.offsets[r][i]) << "offset " << r << "," << i;
     }
 
     int hostObject = 0x0B1EC7;

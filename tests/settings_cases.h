@@ -4,6 +4,7 @@
 // from the file's text, never computed by the reader under test.
 #pragma once
 
+#include <clocale>
 #include <cstdint>
 #include <cstring>
 #include <functional>
@@ -15,10 +16,10 @@ namespace settings_cases {
 // Every destination of a load, as raw bits.
 struct Snapshot {
     std::int32_t reload = 0;
-    std::uint32_t hostFloats[6] = {};  // lines 3, 4, 6, 7, 8, 9 (0x8CC4B4, B8, B0, AC, A8, A0)
-    std::uint32_t codeConstant = 0;    // line 5 (0x521632)
-    std::uint32_t block[4][7] = {};    // host 0x8CC4C0 (lines 11-14)
-    std::uint32_t offsets[16][3] = {}; // weaponOffsets (lines 16-31)
+    std::uint32_t hostFloats[6] = {};   // lines 3, 4, 6, 7, 8, 9 (0x8CC4B4, B8, B0, AC, A8, A0)
+    std::uint32_t codeConstant = 0;     // line 5 (0x521632)
+    std::uint32_t block[4][7] = {};     // host 0x8CC4C0 (lines 11-14)
+    std::uint32_t offsets[16][3] = {};  // weaponOffsets (lines 16-31)
 };
 
 inline std::uint32_t Bits(float f) {
@@ -27,8 +28,8 @@ inline std::uint32_t Bits(float f) {
     return b;
 }
 
-constexpr std::uint32_t kHostFill = 0x7FC0DEAD;   // the stand-in's fill of host data
-constexpr std::uint32_t kCodeFill = 0x3F8CCCCD;   // the host's own code constant, 1.1f
+constexpr std::uint32_t kHostFill = 0x7FC0DEAD;  // the stand-in's fill of host data
+constexpr std::uint32_t kCodeFill = 0x3F8CCCCD;  // the host's own code constant, 1.1f
 
 // Before any load: host data as the host has it, plugin fields zero.
 inline Snapshot Initial() {
@@ -56,8 +57,8 @@ inline std::vector<std::string> ReferenceLines() {
     }
     lines.push_back("== weapon offsets ==");
     for (int line = 16; line <= 31; ++line)
-        lines.push_back("w" + std::to_string(line - 16) + " " + std::to_string(line) + ".0 " +
-                        std::to_string(line) + ".25 " + std::to_string(line) + ".5");
+        lines.push_back("w" + std::to_string(line - 16) + " " + std::to_string(line) + ".0 " + std::to_string(line) +
+                        ".25 " + std::to_string(line) + ".5");
     return lines;
 }
 
@@ -77,13 +78,24 @@ inline void ApplyReferenceLine(Snapshot& s, int line) {
     if (line >= 11 && line <= 14)
         for (int i = 0; i < 7; ++i) s.block[line - 11][i] = Bits(static_cast<float>(line) + static_cast<float>(i) / 8);
     if (line >= 16 && line <= 31)
-        for (int i = 0; i < 3; ++i) s.offsets[line - 16][i] = Bits(static_cast<float>(line) + static_cast<float>(i) / 4);
+        for (int i = 0; i < 3; ++i)
+            s.offsets[line - 16][i] = Bits(static_cast<float>(line) + static_cast<float>(i) / 4);
 }
 
 inline Snapshot Reference() {
     Snapshot s = Initial();
     for (int line = 1; line <= 31; ++line) ApplyReferenceLine(s, line);
     return s;
+}
+
+// Switches `category` to a locale whose decimal separator is a comma, as a
+// host may; false (and the C locale back) when the machine has none.
+inline bool UseDecimalCommaLocale(int category) {
+    const char* names[] = {"de_DE.UTF-8", "de_DE.utf8", "German_Germany.1252", "German", "de-DE", "French"};
+    for (const char* name : names)
+        if (std::setlocale(category, name) && *std::localeconv()->decimal_point == ',') return true;
+    std::setlocale(category, "C");
+    return false;
 }
 
 struct Case {

@@ -23,9 +23,13 @@ TEST_P(SettingsLoad, HostAndAimCallsSeeExactlyTheExpectedValues) {
 }
 
 INSTANTIATE_TEST_SUITE_P(WellFormed, SettingsLoad, testing::ValuesIn(settings_cases::WellFormedCases()),
-                         [](const testing::TestParamInfo<settings_cases::Case>& p) { return std::string(p.param.name); });
+                         [](const testing::TestParamInfo<settings_cases::Case>& p) {
+                             return std::string(p.param.name);
+                         });
 INSTANTIATE_TEST_SUITE_P(Hostile, SettingsLoad, testing::ValuesIn(settings_cases::HostileCases()),
-                         [](const testing::TestParamInfo<settings_cases::Case>& p) { return std::string(p.param.name); });
+                         [](const testing::TestParamInfo<settings_cases::Case>& p) {
+                             return std::string(p.param.name);
+                         });
 
 class SettingsFileAccess : public PluginTest {};
 
@@ -53,23 +57,16 @@ TEST_F(SettingsFileAccess, SampleFileShippedWithThePluginLoads) {
     Load();
     const settings_cases::Snapshot s = Observe();
     EXPECT_EQ(plugin_support::FloatOf(s.codeConstant), 1.1f);
-    EXPECT_EQ(plugin_support::FloatOf(s.hostFloats[0]), 1.0f);   // line 3
-    EXPECT_EQ(plugin_support::FloatOf(s.block[2][6]), 0.6f);     // line 13, last value
-    EXPECT_EQ(plugin_support::FloatOf(s.offsets[1][0]), 0.10f);  // weapon 22
-    EXPECT_EQ(plugin_support::FloatOf(s.offsets[15][2]), 0.72f); // weapon 37
+    EXPECT_EQ(plugin_support::FloatOf(s.hostFloats[0]), 1.0f);    // line 3
+    EXPECT_EQ(plugin_support::FloatOf(s.block[2][6]), 0.6f);      // line 13, last value
+    EXPECT_EQ(plugin_support::FloatOf(s.offsets[1][0]), 0.10f);   // weapon 22
+    EXPECT_EQ(plugin_support::FloatOf(s.offsets[15][2]), 0.72f);  // weapon 37
     standin::RunHostFrame();
     EXPECT_EQ(standin::Counters().settingsOpens, 1) << "the sample leaves live reload off";
 }
 
 TEST_F(SettingsFileAccess, HostLocaleWithADecimalCommaChangesNothing) {
-    const char* names[] = {"German_Germany.1252", "German", "de-DE", "French"};
-    const char* applied = nullptr;
-    for (const char* name : names)
-        if ((applied = std::setlocale(LC_ALL, name))) break;
-    if (!applied || *std::localeconv()->decimal_point != ',') {
-        std::setlocale(LC_ALL, "C");
-        GTEST_SKIP() << "no locale with a decimal comma";
-    }
+    if (!settings_cases::UseDecimalCommaLocale(LC_ALL)) GTEST_SKIP() << "no locale with a decimal comma here";
     // Values that take the fast path and values that take the slow one.
     std::vector<std::string> lines = settings_cases::ReferenceLines();
     lines[2] = "a 123456789012345678901234567890.5";

@@ -124,7 +124,8 @@ public:
     static constexpr std::uint32_t site_address = Address;
 
     function_hooker_base() : shared_manager(manager_type::shared_instance()) {}
-    function_hooker_base(const function_hooker_base& source) : scoped_base(source), shared_manager(source.shared_manager) {}
+    function_hooker_base(const function_hooker_base& source)
+        : scoped_base(source), shared_manager(source.shared_manager) {}
     function_hooker_base& operator=(const function_hooker_base&) = delete;
     ~function_hooker_base() override { remove_entry(); }
 
@@ -150,14 +151,13 @@ template <class Patch, std::uint32_t Address, typename Function>
 class function_hooker;
 
 template <class Patch, std::uint32_t Address, typename Result>
-class function_hooker<Patch, Address, Result()>
-    : public function_hooker_base<Patch, Address, Result (*)(), Result> {
+class function_hooker<Patch, Address, Result()> : public function_hooker_base<Patch, Address, Result (*)(), Result> {
     using base = function_hooker_base<Patch, Address, Result (*)(), Result>;
 
 public:
+    using typename base::continuation_type;
     using typename base::hook_type;
     using typename base::manager_type;
-    using typename base::continuation_type;
 
     function_hooker() = default;
     // The copy takes over the source's entry; destroying the source then

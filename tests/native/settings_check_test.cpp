@@ -68,18 +68,28 @@ INSTANTIATE_TEST_SUITE_P(
     Files, CheckerProblems,
     testing::Values(
         ProblemCase{"sound", Sound({}), 0, {}},
-        ProblemCase{"partial_row", Sound({{12, "row1 1 2 3"}}), 1, {{12, "only 3 of 7 values read: values 4 to 7 keep"}}},
-        ProblemCase{"nothing_converted", Sound({{4, "b x4.5"}}), 1, {{4, "no number after the label: its destination keeps"}}},
+        ProblemCase{
+            "partial_row", Sound({{12, "row1 1 2 3"}}), 1, {{12, "only 3 of 7 values read: values 4 to 7 keep"}}},
+        ProblemCase{
+            "nothing_converted", Sound({{4, "b x4.5"}}), 1, {{4, "no number after the label: its destination keeps"}}},
         ProblemCase{"blank_value_line", Sound({{20, ""}}), 1, {{20, "blank"}}},
-        ProblemCase{"number_for_label", Sound({{3, "3.5 4.5"}}), 1, {{3, "starts with a number where a label should be"}}},
-        ProblemCase{"number_for_label_short", Sound({{17, "1 2 3"}}), 1,
+        ProblemCase{
+            "number_for_label", Sound({{3, "3.5 4.5"}}), 1, {{3, "starts with a number where a label should be"}}},
+        ProblemCase{"number_for_label_short",
+                    Sound({{17, "1 2 3"}}),
+                    1,
                     {{17, "only 2 of 3 values read"}, {17, "starts with a number"}}},
         ProblemCase{"line_5_not_a_number", Sound({{5, "code abc"}}), 1, {{5, "the code constant is left as it was"}}},
         ProblemCase{"long_line", Sound({{2, kLong}}), 1, {{2, "longer than 511 characters"}}},
-        ProblemCase{"short_file", settings_cases::Join({"reload 0", "x", "a 1"}), 1, {{0, "3 line(s) instead of 31: lines 4 to 31"}}},
+        ProblemCase{"short_file",
+                    settings_cases::Join({"reload 0", "x", "a 1"}),
+                    1,
+                    {{0, "3 line(s) instead of 31: lines 4 to 31"}}},
         ProblemCase{"empty_file", "", 1, {{0, "0 line(s) instead of 31"}}},
         ProblemCase{"lines_after_31", Sound({}) + "more 1\n", 1, {{0, "after line 31"}}},
-        ProblemCase{"infinity_and_nan", Sound({{3, "a 1e39"}, {18, "w2 nan 1 -inf"}}), 1,
+        ProblemCase{"infinity_and_nan",
+                    Sound({{3, "a 1e39"}, {18, "w2 nan 1 -inf"}}),
+                    1,
                     {{3, "value 1 is infinite"}, {18, "value 1 is not a number"}, {18, "value 3 is infinite"}}},
         ProblemCase{"long_label", Sound({{7, std::string(128, 'L') + " 7.5"}}), 1, {{7, "128 characters long"}}},
         ProblemCase{"label_of_127_is_fine", Sound({{7, std::string(127, 'L') + " 7.5"}}), 0, {}},
@@ -100,7 +110,8 @@ TEST(Checker, LineByLineReportNamesEveryDestination) {
     EXPECT_EQ(report.lines[24].sets, "weapon offset row 9 (weapon type 32)");
     EXPECT_EQ(report.lines[25].sets, "weapon offset row 10 (weapon type 30)");
     EXPECT_EQ(report.lines[30].sets, "weapon offset row 15 (weapon type 37)");
-    EXPECT_EQ(report.lines[12].values, (std::vector<std::string>{"13", "13.125", "13.25", "13.375", "13.5", "13.625", "13.75"}));
+    EXPECT_EQ(report.lines[12].values,
+              (std::vector<std::string>{"13", "13.125", "13.25", "13.375", "13.5", "13.625", "13.75"}));
     const std::string json = checker::FormatJson(report, "a\"b.dat");
     EXPECT_NE(json.find("\"file\": \"a\\\"b.dat\""), std::string::npos);
     EXPECT_NE(json.find("\"status\": 0"), std::string::npos);
@@ -125,15 +136,20 @@ TEST_P(CheckerAgrees, WithThePluginOnEverySettingsCase) {
     EXPECT_EQ(a.codeConstantSet ? Bits(a.codeConstant) : settings_cases::kCodeFill, expected.codeConstant);
     for (int r = 0; r < 4; ++r)
         for (int i = 0; i < 7; ++i)
-            EXPECT_EQ(r < a.aimRowsPublished ? Bits(a.aimRows[r][i]) : settings_cases::kHostFill, expected.block[r][i]) << r << "," << i;
+            EXPECT_EQ(r < a.aimRowsPublished ? Bits(a.aimRows[r][i]) : settings_cases::kHostFill, expected.block[r][i])
+                << r << "," << i;
     for (int r = 0; r < 16; ++r)
         for (int i = 0; i < 3; ++i) EXPECT_EQ(Bits(a.weaponOffsets[r][i]), expected.offsets[r][i]) << r << "," << i;
 }
 
 INSTANTIATE_TEST_SUITE_P(WellFormed, CheckerAgrees, testing::ValuesIn(settings_cases::WellFormedCases()),
-                         [](const testing::TestParamInfo<settings_cases::Case>& p) { return std::string(p.param.name); });
+                         [](const testing::TestParamInfo<settings_cases::Case>& p) {
+                             return std::string(p.param.name);
+                         });
 INSTANTIATE_TEST_SUITE_P(Hostile, CheckerAgrees, testing::ValuesIn(settings_cases::HostileCases()),
-                         [](const testing::TestParamInfo<settings_cases::Case>& p) { return std::string(p.param.name); });
+                         [](const testing::TestParamInfo<settings_cases::Case>& p) {
+                             return std::string(p.param.name);
+                         });
 
 TEST(Checker, TemplateIsTheShippedSampleAndIsSound) {
     std::ifstream in(SAMPLE_SETTINGS, std::ios::binary);

@@ -20,19 +20,56 @@ using settings_cases::Snapshot;
 
 // ---- Conversions -------------------------------------------------------------
 // strtof in the C locale is the meaning of "%f" for a float.
-float LibraryFloat(const std::string& token) { return std::strtof(token.c_str(), nullptr); }
+float LibraryFloat(const std::string& token) {
+    return std::strtof(token.c_str(), nullptr);
+}
 
 TEST(ConvertFloat, AgreesWithTheCLibraryBitForBit) {
-    const std::string tokens[] = {
-        "0", "-0", "1", "1.5", "-1.5", ".5", "5.", "0.1", "0.3", "3.14159265358979", "1e10", "1E-10",
-        "3.4028235e38", "3.4028236e38", "3.5e38", "1e39", "1e-38", "1.17549435e-38", "1e-45", "1.4e-45", "7e-46",
-        "1e-50", "16777216", "16777217", "16777219", "33554435", "123456789012345678901234567890",
-        "0.000000000000000000000000000000000000011754943508222875", "7.038531e-26",
-        "1.000000059604644775390625", "1.00000005960464477539062499", "1.0000000596046447753906251",
-        "8.589973e9", "1.5e-323", "4.9406564584124654e-324", "2.2250738585072011e-308", "9007199254740993",
-        "0.00000000000000000000000000000000000000000000000000001", "1" + std::string(40, '0'),
-        "0." + std::string(60, '0') + "1", "123456789e-20", "99999999999999999999e-5", "00000000001.5",
-        "1e0000000000000000000000001", "1e-0000000000000000000000001"};
+    const std::string tokens[] = {"0",
+                                  "-0",
+                                  "1",
+                                  "1.5",
+                                  "-1.5",
+                                  ".5",
+                                  "5.",
+                                  "0.1",
+                                  "0.3",
+                                  "3.14159265358979",
+                                  "1e10",
+                                  "1E-10",
+                                  "3.4028235e38",
+                                  "3.4028236e38",
+                                  "3.5e38",
+                                  "1e39",
+                                  "1e-38",
+                                  "1.17549435e-38",
+                                  "1e-45",
+                                  "1.4e-45",
+                                  "7e-46",
+                                  "1e-50",
+                                  "16777216",
+                                  "16777217",
+                                  "16777219",
+                                  "33554435",
+                                  "123456789012345678901234567890",
+                                  "0.000000000000000000000000000000000000011754943508222875",
+                                  "7.038531e-26",
+                                  "1.000000059604644775390625",
+                                  "1.00000005960464477539062499",
+                                  "1.0000000596046447753906251",
+                                  "8.589973e9",
+                                  "1.5e-323",
+                                  "4.9406564584124654e-324",
+                                  "2.2250738585072011e-308",
+                                  "9007199254740993",
+                                  "0.00000000000000000000000000000000000000000000000000001",
+                                  "1" + std::string(40, '0'),
+                                  "0." + std::string(60, '0') + "1",
+                                  "123456789e-20",
+                                  "99999999999999999999e-5",
+                                  "00000000001.5",
+                                  "1e0000000000000000000000001",
+                                  "1e-0000000000000000000000001"};
     for (const std::string& token : tokens) {
         float value = -12345.0f;
         const char* end = settings::ConvertFloat(token.data(), token.data() + token.size(), value);
@@ -66,10 +103,12 @@ TEST(ConvertFloat, LongestNumberPrefixOrNothing) {
         float value;
     };
     const Case cases[] = {
-        {"1e", 1, 1.0f},        {"1e+", 1, 1.0f},      {"2e-x", 1, 2.0f},       {"0x10", 1, 0.0f},
-        {"1,5", 1, 1.0f},       {"  -7.25abc", 7, -7.25f}, {"+.5", 3, 0.5f},    {".", 0, 0},
-        {"-", 0, 0},            {"+.e1", 0, 0},        {"e5", 0, 0},            {"abc", 0, 0},
-        {"", 0, 0},             {"1.5.5", 3, 1.5f},    {"12e3.5", 4, 12000.0f}, {"--1", 0, 0},
+        {"1e", 1, 1.0f},   {"1e+", 1, 1.0f},   {"2e-x", 1, 2.0f},
+        {"0x10", 1, 0.0f}, {"1,5", 1, 1.0f},   {"  -7.25abc", 7, -7.25f},
+        {"+.5", 3, 0.5f},  {".", 0, 0},        {"-", 0, 0},
+        {"+.e1", 0, 0},    {"e5", 0, 0},       {"abc", 0, 0},
+        {"", 0, 0},        {"1.5.5", 3, 1.5f}, {"12e3.5", 4, 12000.0f},
+        {"--1", 0, 0},
     };
     for (const Case& c : cases) {
         const std::string text = c.text;
@@ -91,8 +130,8 @@ TEST(ConvertFloat, InfinityAndNan) {
         std::size_t used;
         int kind;  // 1: +inf, -1: -inf, 0: NaN
     };
-    const Case cases[] = {{"inf", 3, 1},      {"-INF", 4, -1},  {"Infinity", 8, 1}, {"infinit", 3, 1},
-                          {"nan", 3, 0},      {"-NaN", 4, 0},   {"nan(123)", 8, 0}, {"nan(12", 3, 0}};
+    const Case cases[] = {{"inf", 3, 1}, {"-INF", 4, -1}, {"Infinity", 8, 1}, {"infinit", 3, 1},
+                          {"nan", 3, 0}, {"-NaN", 4, 0},  {"nan(123)", 8, 0}, {"nan(12", 3, 0}};
     for (const Case& c : cases) {
         const std::string text = c.text;
         float value = 0;
@@ -140,14 +179,7 @@ TEST(ConvertInt, DecimalWithSignStoppingAtThePointAndSaturating) {
 }
 
 TEST(ConvertFloat, LocaleWithACommaChangesNothing) {
-    const char* names[] = {"de_DE.UTF-8", "de_DE.utf8", "fr_FR.UTF-8", "de_DE", "German"};
-    const char* applied = nullptr;
-    for (const char* name : names)
-        if ((applied = std::setlocale(LC_NUMERIC, name))) break;
-    if (!applied || *std::localeconv()->decimal_point != ',') {
-        std::setlocale(LC_NUMERIC, "C");
-        GTEST_SKIP() << "no locale with a decimal comma on this machine";
-    }
+    if (!settings_cases::UseDecimalCommaLocale(LC_NUMERIC)) GTEST_SKIP() << "no locale with a decimal comma here";
     const std::string tokens[] = {"1.5", "3.4028234e38", "123456789012345678901234567890.5", "0.1"};
     const float expected[] = {1.5f, 3.4028234e38f, 1.23456789e29f, 0.1f};
     for (std::size_t i = 0; i < 4; ++i) {
@@ -210,16 +242,20 @@ struct PlainTarget {
     }
 
     settings::SettingsTarget Target() {
-        return {&reload,
-                staged,
-                offsets,
-                [](host::Address address, void* context) { return static_cast<PlainTarget*>(context)->hostFloats.at(address); },
-                [](std::uint32_t bits, void* context) { static_cast<PlainTarget*>(context)->snapshot.codeConstant = bits; },
-                [](const float (*rows)[7], int count, void* context) {
-                    std::memcpy(static_cast<PlainTarget*>(context)->snapshot.block, rows, sizeof rows[0] * static_cast<std::size_t>(count));
-                },
-                this,
-                nullptr};
+        return {
+            &reload,
+            staged,
+            offsets,
+            [](host::Address address, void* context) {
+                return static_cast<PlainTarget*>(context)->hostFloats.at(address);
+            },
+            [](std::uint32_t bits, void* context) { static_cast<PlainTarget*>(context)->snapshot.codeConstant = bits; },
+            [](const float(*rows)[7], int count, void* context) {
+                std::memcpy(static_cast<PlainTarget*>(context)->snapshot.block, rows,
+                            sizeof rows[0] * static_cast<std::size_t>(count));
+            },
+            this,
+            nullptr};
     }
 
     Snapshot Result() {
@@ -236,7 +272,8 @@ void ExpectSnapshot(const Snapshot& actual, const Snapshot& expected) {
     for (int r = 0; r < 4; ++r)
         for (int i = 0; i < 7; ++i) EXPECT_EQ(actual.block[r][i], expected.block[r][i]) << "block " << r << "," << i;
     for (int r = 0; r < 16; ++r)
-        for (int i = 0; i < 3; ++i) EXPECT_EQ(actual.offsets[r][i], expected.offsets[r][i]) << "offset " << r << "," << i;
+        for (int i = 0; i < 3; ++i)
+            EXPECT_EQ(actual.offsets[r][i], expected.offsets[r][i]) << "offset " << r << "," << i;
 }
 
 class SettingsFile : public testing::TestWithParam<settings_cases::Case> {};
@@ -261,9 +298,13 @@ TEST_P(SettingsFile, LoadLeavesExactlyTheExpectedValues) {
 }
 
 INSTANTIATE_TEST_SUITE_P(WellFormed, SettingsFile, testing::ValuesIn(settings_cases::WellFormedCases()),
-                         [](const testing::TestParamInfo<settings_cases::Case>& p) { return std::string(p.param.name); });
+                         [](const testing::TestParamInfo<settings_cases::Case>& p) {
+                             return std::string(p.param.name);
+                         });
 INSTANTIATE_TEST_SUITE_P(Hostile, SettingsFile, testing::ValuesIn(settings_cases::HostileCases()),
-                         [](const testing::TestParamInfo<settings_cases::Case>& p) { return std::string(p.param.name); });
+                         [](const testing::TestParamInfo<settings_cases::Case>& p) {
+                             return std::string(p.param.name);
+                         });
 
 TEST(SettingsFile, ReadsNoMoreThan31Lines) {
     const std::string text = settings_cases::Join(settings_cases::ReferenceLines()) + "tail\n";

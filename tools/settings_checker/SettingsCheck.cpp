@@ -32,10 +32,14 @@ std::string Hex(std::uint32_t value) {
 std::string WhatItSets(int number) {
     const settings::LineLayout& layout = settings::kLayout[number - 1];
     switch (layout.kind) {
-        case settings::LineKind::ReloadSwitch: return "live reload switch (0 off, anything else on)";
-        case settings::LineKind::FreeText: return "free text (a heading, never read as values)";
-        case settings::LineKind::HostFloat: return "host float at " + Hex(layout.address);
-        case settings::LineKind::CodeConstant: return "float constant in host code at " + Hex(layout.address);
+        case settings::LineKind::ReloadSwitch:
+            return "live reload switch (0 off, anything else on)";
+        case settings::LineKind::FreeText:
+            return "free text (a heading, never read as values)";
+        case settings::LineKind::HostFloat:
+            return "host float at " + Hex(layout.address);
+        case settings::LineKind::CodeConstant:
+            return "float constant in host code at " + Hex(layout.address);
         case settings::LineKind::AimRow:
             return "aim block row " + std::to_string(layout.index) + " (host " +
                    Hex(host::kAimBlock + 28u * layout.index) + ")";
@@ -48,7 +52,8 @@ std::string WhatItSets(int number) {
 }
 
 std::string Range(int from, int to) {
-    return from == to ? "value " + std::to_string(from) : "values " + std::to_string(from) + " to " + std::to_string(to);
+    return from == to ? "value " + std::to_string(from)
+                      : "values " + std::to_string(from) + " to " + std::to_string(to);
 }
 
 struct Context {
@@ -67,18 +72,18 @@ void Observe(int number, const settings::Line& line, const settings::ParsedLine&
                 " characters; whatever stands beyond that is ignored");
     if (layout.kind != settings::LineKind::FreeText) {
         for (int i = 0; i < parsed.converted; ++i) {
-            const float value = layout.kind == settings::LineKind::ReloadSwitch ? static_cast<float>(parsed.integer)
-                                                                                : parsed.floats[i];
+            const float value =
+                layout.kind == settings::LineKind::ReloadSwitch ? static_cast<float>(parsed.integer) : parsed.floats[i];
             entry.values.push_back(layout.kind == settings::LineKind::ReloadSwitch ? std::to_string(parsed.integer)
                                                                                    : Number(value));
             if (std::isinf(value)) problem("value " + std::to_string(i + 1) + " is infinite");
             if (std::isnan(value)) problem("value " + std::to_string(i + 1) + " is not a number (NaN)");
         }
-        const std::string keeps = layout.kind == settings::LineKind::CodeConstant
-                                      ? "the code constant is left as it was"
-                                      : (layout.values == 1 ? "its destination keeps its previous value"
-                                                            : Range(parsed.converted + 1, layout.values) +
-                                                                  " keep their previous values");
+        const std::string keeps =
+            layout.kind == settings::LineKind::CodeConstant
+                ? "the code constant is left as it was"
+                : (layout.values == 1 ? "its destination keeps its previous value"
+                                      : Range(parsed.converted + 1, layout.values) + " keep their previous values");
         if (!parsed.hasLabel)
             problem("the line is blank: " + keeps);
         else if (parsed.converted == 0)
@@ -87,7 +92,9 @@ void Observe(int number, const settings::Line& line, const settings::ParsedLine&
             problem("only " + std::to_string(parsed.converted) + " of " + std::to_string(layout.values) +
                     " values read: " + keeps);
         if (parsed.labelIsNumber)
-            problem("the line starts with a number where a label should be: it is taken as the label and the values shift left by one");
+            problem(
+                "the line starts with a number where a label should be: it is taken as the label and the values shift "
+                "left by one");
         if (parsed.labelLength >= settings::kLabelBufferSize)
             problem("the label is " + std::to_string(parsed.labelLength) + " characters long (more than " +
                     std::to_string(settings::kLabelBufferSize - 1) + ")");
@@ -138,17 +145,17 @@ Report Check(settings::LineReader& reader) {
             static_cast<Context*>(raw)->report->applied.aimRowsPublished = rows;
         }
     };
-    const settings::SettingsTarget target = {&a.reloadEveryFrame, a.aimRows, a.weaponOffsets, &Target::HostFloat,
-                                             &Target::Code, &Target::Publish, &context, &Observe};
+    const settings::SettingsTarget target = {&a.reloadEveryFrame, a.aimRows,        a.weaponOffsets, &Target::HostFloat,
+                                             &Target::Code,       &Target::Publish, &context,        &Observe};
     report.linesRead = settings::ApplySettings(reader, target);
     settings::Line extra;
     report.linesAfter31 = report.linesRead == settings::kLineCount && reader.Next(extra);
     if (report.linesRead < settings::kLineCount)
         report.problems.push_back({0, "the file has " + std::to_string(report.linesRead) + " line(s) instead of " +
                                           std::to_string(settings::kLineCount) + ": lines " +
-                                          std::to_string(report.linesRead + 1) + " to 31 are missing and their destinations keep their values"});
-    if (report.linesAfter31)
-        report.problems.push_back({0, "the file has lines after line 31: they are never read"});
+                                          std::to_string(report.linesRead + 1) +
+                                          " to 31 are missing and their destinations keep their values"});
+    if (report.linesAfter31) report.problems.push_back({0, "the file has lines after line 31: they are never read"});
     return report;
 }
 
@@ -210,18 +217,21 @@ std::string JsonString(const std::string& text) {
 }  // namespace
 
 std::string FormatJson(const Report& report, const std::string& path) {
-    std::string out = "{\n  \"file\": " + JsonString(path) + ",\n  \"readable\": " + (report.readable ? "true" : "false");
+    std::string out =
+        "{\n  \"file\": " + JsonString(path) + ",\n  \"readable\": " + (report.readable ? "true" : "false");
     out += ",\n  \"status\": " + std::to_string(ExitStatus(report));
     out += ",\n  \"linesRead\": " + std::to_string(report.linesRead);
     out += ",\n  \"linesAfter31\": " + std::string(report.linesAfter31 ? "true" : "false");
     out += ",\n  \"lines\": [";
     for (std::size_t i = 0; i < report.lines.size(); ++i) {
         const LineReport& line = report.lines[i];
-        out += std::string(i ? "," : "") + "\n    {\"line\": " + std::to_string(line.number) + ", \"sets\": " +
-               JsonString(line.sets) + ", \"expected\": " + std::to_string(line.expected) + ", \"values\": [";
+        out += std::string(i ? "," : "") + "\n    {\"line\": " + std::to_string(line.number) +
+               ", \"sets\": " + JsonString(line.sets) + ", \"expected\": " + std::to_string(line.expected) +
+               ", \"values\": [";
         for (std::size_t v = 0; v < line.values.size(); ++v)
-            out += (v ? ", " : "") + (std::isdigit(static_cast<unsigned char>(line.values[v].back())) ? line.values[v]
-                                                                                                       : JsonString(line.values[v]));
+            out += (v ? ", " : "") + (std::isdigit(static_cast<unsigned char>(line.values[v].back()))
+                                          ? line.values[v]
+                                          : JsonString(line.values[v]));
         out += "]}";
     }
     out += "\n  ],\n  \"problems\": [";

@@ -27,11 +27,11 @@ struct Problem {
 // the file does not provide (kept: false means the file gave none).
 struct Applied {
     std::int32_t reloadEveryFrame = 0;
-    float hostFloats[6] = {};       // lines 3, 4, 6, 7, 8, 9
+    float hostFloats[6] = {};  // lines 3, 4, 6, 7, 8, 9
     bool hostFloatSet[6] = {};
     float codeConstant = 0;
     bool codeConstantSet = false;
-    float aimRows[4][7] = {};       // as copied to the host block
+    float aimRows[4][7] = {};  // as copied to the host block
     int aimRowsPublished = 0;
     float weaponOffsets[16][3] = {};
 };

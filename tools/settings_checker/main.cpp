@@ -15,14 +15,18 @@ int main(int argc, char** argv) {
     bool json = false, writeTemplate = false;
     std::string path;
     for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--json") == 0) json = true;
-        else if (std::strcmp(argv[i], "--template") == 0) writeTemplate = true;
+        if (std::strcmp(argv[i], "--json") == 0)
+            json = true;
+        else if (std::strcmp(argv[i], "--template") == 0)
+            writeTemplate = true;
         else if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0 || !path.empty()) {
-            std::printf("usage: aimingsets-check [--json] [FILE]\n       aimingsets-check --template [FILE]\n"
-                        "Checks aimingSets.dat the way the aiming plugin reads it. Exit status: 0 sound,\n"
-                        "1 problems found, 2 the file cannot be read.\n");
+            std::printf(
+                "usage: aimingsets-check [--json] [FILE]\n       aimingsets-check --template [FILE]\n"
+                "Checks aimingSets.dat the way the aiming plugin reads it. Exit status: 0 sound,\n"
+                "1 problems found, 2 the file cannot be read.\n");
             return std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0 ? 0 : 2;
-        } else path = argv[i];
+        } else
+            path = argv[i];
     }
     if (writeTemplate) {
         const std::string& text = checker::TemplateText();

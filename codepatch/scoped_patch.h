@@ -57,5 +57,6 @@ public:
 
 // The 5 bytes of one relative call instruction (E8 rel32).
 class scoped_call : public scoped_basic<5> {};
+static_assert(sizeof(scoped_call::saved_bytes) == 5, "a relative call is E8 and a 32-bit displacement");
 
 }  // namespace codepatch

@@ -107,4 +107,17 @@ struct Case {
 std::vector<Case> WellFormedCases();
 std::vector<Case> HostileCases();
 
+// Test names for GoogleTest's parameterised suites.
+template <class ParamInfo>
+std::string CaseName(const ParamInfo& info) {
+    return info.param.name;
+}
+
+// Runs `suite` over every well-formed and every hostile case.
+#define INSTANTIATE_SETTINGS_CASES(suite)                                                             \
+    INSTANTIATE_TEST_SUITE_P(WellFormed, suite, testing::ValuesIn(settings_cases::WellFormedCases()), \
+                             settings_cases::CaseName<testing::TestParamInfo<settings_cases::Case>>); \
+    INSTANTIATE_TEST_SUITE_P(Hostile, suite, testing::ValuesIn(settings_cases::HostileCases()),       \
+                             settings_cases::CaseName<testing::TestParamInfo<settings_cases::Case>>)
+
 }  // namespace settings_cases

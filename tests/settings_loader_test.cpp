@@ -22,14 +22,7 @@ TEST_P(SettingsLoad, HostAndAimCallsSeeExactlyTheExpectedValues) {
     EXPECT_EQ(standin::Counters().settingsOpens, expected.reload != 0 ? 2 : 1);
 }
 
-INSTANTIATE_TEST_SUITE_P(WellFormed, SettingsLoad, testing::ValuesIn(settings_cases::WellFormedCases()),
-                         [](const testing::TestParamInfo<settings_cases::Case>& p) {
-                             return std::string(p.param.name);
-                         });
-INSTANTIATE_TEST_SUITE_P(Hostile, SettingsLoad, testing::ValuesIn(settings_cases::HostileCases()),
-                         [](const testing::TestParamInfo<settings_cases::Case>& p) {
-                             return std::string(p.param.name);
-                         });
+INSTANTIATE_SETTINGS_CASES(SettingsLoad);
 
 class SettingsFileAccess : public PluginTest {};
 

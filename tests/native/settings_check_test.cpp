@@ -142,14 +142,7 @@ TEST_P(CheckerAgrees, WithThePluginOnEverySettingsCase) {
         for (int i = 0; i < 3; ++i) EXPECT_EQ(Bits(a.weaponOffsets[r][i]), expected.offsets[r][i]) << r << "," << i;
 }
 
-INSTANTIATE_TEST_SUITE_P(WellFormed, CheckerAgrees, testing::ValuesIn(settings_cases::WellFormedCases()),
-                         [](const testing::TestParamInfo<settings_cases::Case>& p) {
-                             return std::string(p.param.name);
-                         });
-INSTANTIATE_TEST_SUITE_P(Hostile, CheckerAgrees, testing::ValuesIn(settings_cases::HostileCases()),
-                         [](const testing::TestParamInfo<settings_cases::Case>& p) {
-                             return std::string(p.param.name);
-                         });
+INSTANTIATE_SETTINGS_CASES(CheckerAgrees);
 
 TEST(Checker, TemplateIsTheShippedSampleAndIsSound) {
     std::ifstream in(SAMPLE_SETTINGS, std::ios::binary);

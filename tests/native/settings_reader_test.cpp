@@ -297,14 +297,7 @@ TEST_P(SettingsFile, LoadLeavesExactlyTheExpectedValues) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(WellFormed, SettingsFile, testing::ValuesIn(settings_cases::WellFormedCases()),
-                         [](const testing::TestParamInfo<settings_cases::Case>& p) {
-                             return std::string(p.param.name);
-                         });
-INSTANTIATE_TEST_SUITE_P(Hostile, SettingsFile, testing::ValuesIn(settings_cases::HostileCases()),
-                         [](const testing::TestParamInfo<settings_cases::Case>& p) {
-                             return std::string(p.param.name);
-                         });
+INSTANTIATE_SETTINGS_CASES(SettingsFile);
 
 TEST(SettingsFile, ReadsNoMoreThan31Lines) {
     const std::string text = settings_cases::Join(settings_cases::ReferenceLines()) + "tail\n";

@@ -106,7 +106,7 @@ SHORT WINAPI KeysUp(int) {
     return 0;
 }
 
-std::string WriteSettingsFor(const standin::PluginDirectory& directory, bool reload) {
+std::string WriteSettingsFor(const standin::PluginSandbox& directory, bool reload) {
     std::FILE* in = std::fopen(AIMING_DIST_SETTINGS, "rb");
     std::string text;
     if (in) {
@@ -134,7 +134,7 @@ void AimCall(int perBatch) {
     const double refPass = MedianNs(perBatch, run);
     RestoreSites();
 
-    standin::PluginDirectory directory;
+    standin::PluginSandbox directory;
     WriteSettingsFor(directory, false);
     standin::PluginModule plugin(directory.PluginPath(), false);
     standin::Character().SetWeapon(22);
@@ -154,7 +154,7 @@ void FrameCall(int perBatch) {
     RestoreSites();
 
     {
-        standin::PluginDirectory directory;
+        standin::PluginSandbox directory;
         WriteSettingsFor(directory, false);
         standin::PluginModule plugin(directory.PluginPath(), false);
         // The key-state queries cost whatever the platform charges: out of the figure.
@@ -187,7 +187,7 @@ void Reload(int perBatch) {
     standin::ResetHost(1001);
     standin::LogHostEvents(false);
     auto run = [] { standin::RunHostFrame(); };
-    standin::PluginDirectory directory;
+    standin::PluginSandbox directory;
     WriteSettingsFor(directory, true);
     const std::string path = directory.SettingsPath();
 
@@ -218,7 +218,7 @@ void Reload(int perBatch) {
 
 void Allocations() {
     standin::ResetHost(1001);
-    standin::PluginDirectory directory;
+    standin::PluginSandbox directory;
     WriteSettingsFor(directory, false);
     standin::PluginModule plugin(directory.PluginPath(), true);
     standin::LogHostEvents(false);

@@ -122,7 +122,7 @@ extern "C" __declspec(dllexport) int standin_module_main(int argc, char** argv) 
     const bool ownSettings = !options.settings.empty();
     if (!ownSettings && !lines.empty()) lines[0] = "reloadEveryFrame 1";
 
-    standin::PluginDirectory directory;
+    standin::PluginSandbox directory;
     directory.WriteSettings(Join(lines));
 
     std::printf("== The stand-in host ==\n");

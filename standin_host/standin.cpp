@@ -483,7 +483,7 @@ std::string BuiltPluginPath() {
     return AIMING_PLUGIN_BUILT_PATH;
 }
 
-PluginDirectory::PluginDirectory() {
+PluginSandbox::PluginSandbox() {
     static int serial = 0;
     char temp[MAX_PATH];
     GetTempPathA(MAX_PATH, temp);
@@ -497,7 +497,7 @@ PluginDirectory::PluginDirectory() {
         throw std::runtime_error("cannot copy the plugin from " + BuiltPluginPath());
 }
 
-PluginDirectory::~PluginDirectory() {
+PluginSandbox::~PluginSandbox() {
     WIN32_FIND_DATAA found;
     HANDLE search = FindFirstFileA((path_ + "*").c_str(), &found);
     if (search != INVALID_HANDLE_VALUE) {
@@ -512,7 +512,7 @@ PluginDirectory::~PluginDirectory() {
     RemoveDirectoryA(path_.c_str());
 }
 
-void PluginDirectory::WriteSettings(const std::string& contents) const {
+void PluginSandbox::WriteSettings(const std::string& contents) const {
     HANDLE file =
         CreateFileA(SettingsPath().c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                     nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -522,7 +522,7 @@ void PluginDirectory::WriteSettings(const std::string& contents) const {
     CloseHandle(file);
 }
 
-void PluginDirectory::RemoveSettings() const {
+void PluginSandbox::RemoveSettings() const {
     DeleteFileA(SettingsPath().c_str());
 }
 

@@ -140,12 +140,12 @@ std::string BuiltPluginPath();
 
 // A directory of its own under the temp directory, removed on destruction,
 // holding a copy of the plugin DLL and the settings file the test writes.
-class PluginDirectory {
+class PluginSandbox {
 public:
-    PluginDirectory();
-    ~PluginDirectory();
-    PluginDirectory(const PluginDirectory&) = delete;
-    PluginDirectory& operator=(const PluginDirectory&) = delete;
+    PluginSandbox();
+    ~PluginSandbox();
+    PluginSandbox(const PluginSandbox&) = delete;
+    PluginSandbox& operator=(const PluginSandbox&) = delete;
 
     const std::string& Path() const { return path_; }  // ends in a backslash
     std::string PluginPath() const { return path_ + "AimingPlugin.dll"; }
@@ -176,9 +176,9 @@ private:
 
 // What the plugin asked of the system, counted through its own imports:
 // PluginModule replaces the plugin's imports of malloc, calloc, realloc,
-// CreateFileA and GetKeyState with counting pass-throughs as soon as the
-// module is mapped, before its start-up runs. GetKeyState calls also go to
-// Events() as "GetKeyState".
+// CreateFileA, GetKeyState, GetModuleHandleExA and MessageBoxA with counting
+// pass-throughs as soon as the module is mapped, before its start-up runs.
+// GetKeyState calls also go to Events() as "GetKeyState".
 struct MessageBoxShown {
     std::string text, caption;
     unsigned type;

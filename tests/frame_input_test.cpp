@@ -116,7 +116,7 @@ TEST_F(FrameInput, WithReloadOffEditsChangeNothing) {
 // frame must leave: `provides` false means every destination keeps its value.
 struct EditorCase {
     const char* name;
-    std::function<void(const standin::PluginDirectory&, HANDLE& held)> edit;
+    std::function<void(const standin::PluginSandbox&, HANDLE& held)> edit;
     bool provides;
 };
 

@@ -100,7 +100,7 @@ protected:
     }
 
     int hostObject = 0x0B1EC7;
-    standin::PluginDirectory directory;
+    standin::PluginSandbox directory;
     std::unique_ptr<standin::PluginModule> plugin;
     standin::HostCallOutcome lastOutcome;
 };

@@ -56,6 +56,12 @@ TEST_F(SettingsFileAccess, SampleFileShippedWithThePluginLoads) {
     EXPECT_EQ(plugin_support::FloatOf(s.offsets[15][2]), 0.72f);  // weapon 37
     standin::RunHostFrame();
     EXPECT_EQ(standin::Counters().settingsOpens, 1) << "the sample leaves live reload off";
+    // The patched host code keeps its protection: execute and read only.
+    for (std::uint32_t address : {0x521632u, 0x527A95u, 0x53E981u}) {
+        MEMORY_BASIC_INFORMATION info;
+        VirtualQuery(reinterpret_cast<void*>(static_cast<std::uintptr_t>(address)), &info, sizeof info);
+        EXPECT_EQ(info.Protect, static_cast<DWORD>(PAGE_EXECUTE_READ)) << std::hex << address;
+    }
 }
 
 TEST_F(SettingsFileAccess, HostLocaleWithADecimalCommaChangesNothing) {

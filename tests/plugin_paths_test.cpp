@@ -121,29 +121,43 @@ TEST_F(PluginDirectoryLookup, FailedModuleLookupShowsTheBoxAndReadsBesideTheHost
     ExpectSameAsHost(Observe(), settings_cases::Reference());  // the file beside the host
 }
 
+// Paths past MAX_PATH go through the wide API in its long-path form.
+std::wstring Long(const std::string& path) {
+    const std::string full = "\\\\?\\" + path;
+    return std::wstring(full.begin(), full.end());
+}
+
 // A directory of exactly `length` characters (trailing backslash included)
 // under the temp directory.
 std::string MakeLongDirectory(std::size_t length) {
     char temp[MAX_PATH];
     GetTempPathA(MAX_PATH, temp);
     std::string path = std::string(temp) + "aimplugin-long-" + std::to_string(GetCurrentProcessId()) + "\\";
-    CreateDirectoryA(path.c_str(), nullptr);
+    CreateDirectoryW(Long(path).c_str(), nullptr);
     while (path.size() < length) {
         const std::size_t remaining = length - path.size();
         const std::size_t part = remaining > 100 ? 90 : remaining - 1;
         path += std::string(part == 0 ? 1 : part, 'p') + "\\";
-        CreateDirectoryA(path.c_str(), nullptr);
+        CreateDirectoryW(Long(path).c_str(), nullptr);
     }
     return path;
 }
 
-void RemoveTree(const std::string& path, std::size_t downTo) {
-    std::string p = path;
-    while (p.size() > downTo) {
-        RemoveDirectoryA(p.c_str());
-        p.pop_back();
-        p = p.substr(0, p.find_last_of('\\') + 1);
+// Removes the directories of `path` deeper than its first `keep` characters.
+void RemoveDirectories(std::string path, std::size_t keep) {
+    while (path.size() > keep) {
+        RemoveDirectoryW(Long(path).c_str());
+        path.pop_back();
+        path = path.substr(0, path.find_last_of('\\') + 1);
     }
+}
+
+void WriteFileAt(const std::string& path, const std::string& text) {
+    HANDLE f = CreateFileW(Long(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(f, INVALID_HANDLE_VALUE) << GetLastError();
+    DWORD written;
+    WriteFile(f, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+    CloseHandle(f);
 }
 
 TEST_F(PluginDirectoryLookup, PathsTooLongForTheirBuffersReadNoFile) {
@@ -152,34 +166,32 @@ TEST_F(PluginDirectoryLookup, PathsTooLongForTheirBuffersReadNoFile) {
         std::size_t directoryLength;  // module path cut short, or settings path too long
     };
     const Case cases[] = {{"AimingPlugin.dll", 250}, {"a.dll", 250}};
+    char temp[MAX_PATH];
+    const std::size_t tempLength = GetTempPathA(MAX_PATH, temp);
     for (const Case& c : cases) {
         SCOPED_TRACE(c.dllName);
         standin::ResetHost(1001);
         const std::string dir = MakeLongDirectory(c.directoryLength);
         ASSERT_EQ(dir.size(), c.directoryLength);
         const std::string dll = dir + c.dllName;
-        if (!CopyFileA(standin::BuiltPluginPath().c_str(), dll.c_str(), FALSE)) GTEST_SKIP() << "no long paths here";
-        {
-            const std::string settingsPath = "\\\\?\\" + dir + "aimingSets.dat";
-            const std::wstring wide(settingsPath.begin(), settingsPath.end());
-            HANDLE f = CreateFileW(wide.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-            ASSERT_NE(f, INVALID_HANDLE_VALUE) << GetLastError();
-            const std::string text = settings_cases::Join(settings_cases::ReferenceLines());
-            DWORD written;
-            WriteFile(f, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-            CloseHandle(f);
+        const std::string built = standin::BuiltPluginPath();
+        if (!CopyFileW(std::wstring(built.begin(), built.end()).c_str(), Long(dll).c_str(), FALSE)) {
+            RemoveDirectories(dir, tempLength);
+            GTEST_SKIP() << "no long paths here";
         }
+        WriteFileAt(dir + "aimingSets.dat", settings_cases::Join(settings_cases::ReferenceLines()));
         {
             standin::PluginModule longPlugin(dll);
             ASSERT_TRUE(longPlugin.Loaded()) << GetLastError();
             EXPECT_EQ(standin::Counters().settingsOpens, 0);
             ExpectSameAsHost(Observe(), settings_cases::Initial());
         }
-        const std::string settingsPath = "\\\\?\\" + dir + "aimingSets.dat";
-        DeleteFileW(std::wstring(settingsPath.begin(), settingsPath.end()).c_str());
-        DeleteFileA(dll.c_str());
-        char temp[MAX_PATH];
-        RemoveTree(dir, GetTempPathA(MAX_PATH, temp));
+        EXPECT_TRUE(DeleteFileW(Long(dir + "aimingSets.dat").c_str()));
+        EXPECT_TRUE(DeleteFileW(Long(dll).c_str()));
+        RemoveDirectories(dir, tempLength);
+        EXPECT_EQ(GetFileAttributesW(
+                      Long(std::string(temp) + "aimplugin-long-" + std::to_string(GetCurrentProcessId())).c_str()),
+                  INVALID_FILE_ATTRIBUTES);
     }
 }
 

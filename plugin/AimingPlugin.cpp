@@ -23,9 +23,9 @@ std::uint32_t AddressOf(const void* function) {
 class AimingPlugin {
 public:
     AimingPlugin() {
-        site_ = codepatch::patch_address(RebaseHostAddress(host::kAimPointCallSite));
-        saved_.capture(site_, codepatch::kRelativeBranchSize, true);
-        codepatch::redirect_call(site_, AddressOf(reinterpret_cast<const void*>(&AimPointHook)));
+        const codepatch::patch_address site(RebaseHostAddress(host::kAimPointCallSite));
+        saved_.capture(site, codepatch::kRelativeBranchSize, true);
+        codepatch::redirect_call(site, AddressOf(reinterpret_cast<const void*>(&AimPointHook)));
         LoadAimSettings();
         RegisterFrameInput();
     }
@@ -34,8 +34,7 @@ public:
     ~AimingPlugin() { saved_.revert(); }
 
 private:
-    codepatch::patch_address site_;
-    codepatch::scoped_call saved_;
+    codepatch::scoped_call saved_;  // the host's own call at 0x527A95
 };
 
 AimingPlugin aimingPlugin;

@@ -181,7 +181,10 @@ ParsedLine ParseValueLine(const char* text, std::size_t length, bool integer, in
     parsed.labelIsNumber = afterNumber == p;
 
     if (integer) {
-        if (ConvertInt(p, end, parsed.integer)) parsed.converted = 1;
+        if (const char* next = ConvertInt(p, end, parsed.integer)) {
+            parsed.converted = 1;
+            parsed.stop = static_cast<std::size_t>(next - text);
+        }
         return parsed;
     }
     for (int i = 0; i < count && i < kMaxValuesPerLine; ++i) {
@@ -189,6 +192,7 @@ ParsedLine ParseValueLine(const char* text, std::size_t length, bool integer, in
         if (!next) break;
         p = next;
         ++parsed.converted;
+        parsed.stop = static_cast<std::size_t>(p - text);
     }
     return parsed;
 }

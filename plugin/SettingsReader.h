@@ -108,6 +108,7 @@ struct ParsedLine {
     std::size_t labelLength = 0;  // the whole first token
     bool labelIsNumber = false;   // the label reads as a number: the values shift
     int converted = 0;            // numbers converted, from the first on
+    std::size_t stop = 0;         // offset in the line just past the last number converted
     std::int32_t integer = 0;     // for "%d" lines
     float floats[kMaxValuesPerLine] = {};
 };

@@ -95,7 +95,9 @@ INSTANTIATE_TEST_SUITE_P(
         ProblemCase{"label_of_127_is_fine", Sound({{7, std::string(127, 'L') + " 7.5"}}), 0, {}},
         ProblemCase{"row_0_with_values", Sound({{16, "w0 1 0 0"}}), 1, {{16, "serves no weapon"}}},
         ProblemCase{"row_0_zero_is_fine", Sound({{16, "w0 0 0 0"}}), 0, {}},
-        ProblemCase{"fraction_in_reload", Sound({{1, "reload 1.9"}}), 1, {{1, "whole numbers only"}}}),
+        ProblemCase{"fraction_in_reload", Sound({{1, "reload 1.9"}}), 1, {{1, "whole numbers only"}}},
+        ProblemCase{"fraction_after_a_digit_label", Sound({{1, "reload1 1.5"}}), 1, {{1, "whole numbers only"}}},
+        ProblemCase{"whole_reload_value", Sound({{1, "reload1 1 2.5"}}), 0, {}}),
     [](const testing::TestParamInfo<ProblemCase>& p) { return std::string(p.param.name); });
 
 TEST(Checker, LineByLineReportNamesEveryDestination) {

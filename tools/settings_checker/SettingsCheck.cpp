@@ -104,15 +104,10 @@ void Observe(int number, const settings::Line& line, const settings::ParsedLine&
                     problem("offset row 0 serves no weapon: its values have no effect");
                     break;
                 }
-        if (layout.kind == settings::LineKind::ReloadSwitch && parsed.converted) {
-            // "%d" stops at the point: say so when a fraction follows.
-            const char* end = static_cast<const char*>(std::memchr(line.text, '\0', line.length + 1));
-            std::string text(line.text, end ? static_cast<std::size_t>(end - line.text) : line.length);
-            const std::size_t at = text.find(std::to_string(parsed.integer));
-            if (at != std::string::npos && at + std::to_string(parsed.integer).size() < text.size() &&
-                text[at + std::to_string(parsed.integer).size()] == '.')
-                problem("live reload reads whole numbers only: the fraction is ignored");
-        }
+        // "%d" stops at the point: say so when a fraction follows.
+        if (layout.kind == settings::LineKind::ReloadSwitch && parsed.converted && parsed.stop < line.length &&
+            line.text[parsed.stop] == '.')
+            problem("live reload reads whole numbers only: the fraction is ignored");
     }
     report.lines.push_back(std::move(entry));
 }

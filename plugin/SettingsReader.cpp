@@ -175,10 +175,8 @@ ParsedLine ParseValueLine(const char* text, std::size_t length, bool integer, in
     const char* labelBegin = p;
     while (p != end && !IsBlank(*p)) ++p;
     parsed.hasLabel = true;
+    parsed.labelBegin = static_cast<std::size_t>(labelBegin - text);
     parsed.labelLength = static_cast<std::size_t>(p - labelBegin);
-    float ignored;
-    const char* afterNumber = ConvertFloat(labelBegin, p, ignored);
-    parsed.labelIsNumber = afterNumber == p;
 
     if (integer) {
         if (const char* next = ConvertInt(p, end, parsed.integer)) {

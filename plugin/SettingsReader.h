@@ -105,8 +105,8 @@ private:
 // What one value line yielded.
 struct ParsedLine {
     bool hasLabel = false;
+    std::size_t labelBegin = 0;   // offset of the label in the line
     std::size_t labelLength = 0;  // the whole first token
-    bool labelIsNumber = false;   // the label reads as a number: the values shift
     int converted = 0;            // numbers converted, from the first on
     std::size_t stop = 0;         // offset in the line just past the last number converted
     std::int32_t integer = 0;     // for "%d" lines

@@ -110,7 +110,6 @@ std::vector<OffsetCall> offsetCalls;
 std::vector<std::int32_t> characterLookups;
 int frameCalls = 0;
 std::uint32_t frameResult = 0;
-std::function<void()> frameAction;
 void* lookupResult = nullptr;
 bool logEvents = true;
 
@@ -153,18 +152,19 @@ void* HOST_CDECL CharacterLookupDouble(std::int32_t which) {
 std::uint32_t FrameFunctionDouble() {
     ++frameCalls;
     LogEvent("host frame function");
-    if (frameAction) frameAction();
     return frameResult;
 }
 
-void WriteBytesAnyProtection(std::uint32_t address, const void* bytes, std::size_t size, bool write) {
+// Copies `size` bytes between host memory at `address` and `other`, lifting
+// the host bytes' protection for the copy (the stand-in's own brackets).
+void CopyHostBytes(std::uint32_t address, void* other, std::size_t size, bool toHost) {
     void* at = reinterpret_cast<void*>(static_cast<std::uintptr_t>(address));
     DWORD old = 0;
     const bool lifted = VirtualProtect(at, size, PAGE_EXECUTE_READWRITE, &old) != 0;
-    if (write)
-        std::memcpy(at, bytes, size);
+    if (toHost)
+        std::memcpy(at, other, size);
     else
-        std::memcpy(const_cast<void*>(bytes), at, size);
+        std::memcpy(other, at, size);
     if (lifted) VirtualProtect(at, size, old, &old);
 }
 
@@ -179,29 +179,20 @@ std::array<std::uint8_t, 5> CallBytes(std::uint32_t site, std::uint32_t callee) 
 
 // ---- Host image -------------------------------------------------------------------
 void WriteHostBytes(std::uint32_t address, const void* bytes, std::size_t size) {
-    WriteBytesAnyProtection(address, bytes, size, true);
+    CopyHostBytes(address, const_cast<void*>(bytes), size, true);
 }
 void WriteHostWord(std::uint32_t address, std::uint32_t value) {
     WriteHostBytes(address, &value, 4);
 }
 std::vector<std::uint8_t> ReadHostBytes(std::uint32_t address, std::size_t size) {
     std::vector<std::uint8_t> bytes(size);
-    WriteBytesAnyProtection(address, bytes.data(), size, false);
+    CopyHostBytes(address, bytes.data(), size, false);
     return bytes;
 }
 std::uint32_t ReadHostWord(std::uint32_t address) {
     std::uint32_t value;
-    WriteBytesAnyProtection(address, &value, 4, false);
+    CopyHostBytes(address, &value, 4, false);
     return value;
-}
-float ReadHostFloat(std::uint32_t address) {
-    const std::uint32_t bits = ReadHostWord(address);
-    float value;
-    std::memcpy(&value, &bits, 4);
-    return value;
-}
-void WriteHostFloat(std::uint32_t address, float value) {
-    WriteHostBytes(address, &value, 4);
 }
 
 void WriteBuildProbes(std::int32_t build) {
@@ -236,7 +227,6 @@ void ResetHost(std::int32_t build) {
     characterLookups.clear();
     frameCalls = 0;
     frameResult = 0x00F4A3E0;
-    frameAction = nullptr;
     Events().clear();
     logEvents = true;
     aimCalls.reserve(64);
@@ -280,9 +270,6 @@ void LogHostEvents(bool on) {
     // Without the log the doubles overwrite their last record in place.
     if (!on && aimCalls.empty()) aimCalls.push_back({});
     if (!on && offsetCalls.empty()) offsetCalls.push_back({});
-}
-void SetHostFrameAction(std::function<void()> action) {
-    frameAction = std::move(action);
 }
 std::vector<std::string>& Events() {
     static std::vector<std::string> events;
@@ -377,7 +364,6 @@ HANDLE WINAPI CountingCreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECU
     return realCreateFileA(name, access, share, sa, disposition, flags, tmpl);
 }
 SHORT WINAPI CountingGetKeyState(int key) {
-    ++Counters().keyStateQueries;
     LogEvent("GetKeyState");
     return realGetKeyState(key);
 }

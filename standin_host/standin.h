@@ -19,7 +19,6 @@
 
 #include <array>
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -44,8 +43,6 @@ void WriteHostBytes(std::uint32_t address, const void* bytes, std::size_t size);
 void WriteHostWord(std::uint32_t address, std::uint32_t value);
 std::vector<std::uint8_t> ReadHostBytes(std::uint32_t address, std::size_t size);
 std::uint32_t ReadHostWord(std::uint32_t address);
-float ReadHostFloat(std::uint32_t address);
-void WriteHostFloat(std::uint32_t address, float value);
 
 constexpr std::uint32_t kDataFill = 0x7FC0DEAD;          // a NaN no settings file produces
 constexpr std::uint32_t kCodeConstantFill = 0x3F8CCCCD;  // 1.1f, the host's own constant
@@ -95,8 +92,6 @@ int HostFrameFunctionCalls();
 // calls so far; the frame function returns SetHostFrameResult's value.
 constexpr std::uint32_t kAimFunctionResult = 0xA1A10000;
 void SetHostFrameResult(std::uint32_t value);
-// Runs inside the host frame function, before it returns (null: nothing).
-void SetHostFrameAction(std::function<void()> action);
 
 // 0x5334F0 turns an offset into a point: the character's position plus the offset.
 constexpr std::array<float, 3> kCharacterPosition = {100.0f, 200.0f, 300.0f};
@@ -184,9 +179,8 @@ struct MessageBoxShown {
     unsigned type;
 };
 struct PluginCounters {
-    long allocations = 0;   // malloc, calloc, realloc (operator new goes through malloc)
-    int settingsOpens = 0;  // CreateFileA of a path ending in aimingSets.dat
-    int keyStateQueries = 0;
+    long allocations = 0;                       // malloc, calloc, realloc (operator new goes through malloc)
+    int settingsOpens = 0;                      // CreateFileA of a path ending in aimingSets.dat
     int moduleLookups = 0;                      // GetModuleHandleExA
     std::vector<MessageBoxShown> messageBoxes;  // MessageBoxA never shows a box: it is recorded
 };

@@ -50,7 +50,7 @@ TEST_F(AimPoint, EveryWeaponTypeCodeGetsItsRowTheZeroVectorOrNothing) {
     std::vector<std::uint32_t> codes;
     for (std::uint32_t code = 18; code <= 60; ++code) codes.push_back(code);
     codes.insert(codes.end(), {0u, 1u, static_cast<std::uint32_t>(-1), static_cast<std::uint32_t>(-19), 0x80000016u,
-                               0x100000016u & 0xFFFFFFFFu, 0xFFFFFFFFu - 40, 19u + 0x100u});
+                               0x10000016u, 0xFFFFFFFFu - 40, 19u + 0x100u});
     const float hostPoint[3] = {4.0f, 5.0f, 6.0f};
     for (std::uint32_t code : codes) {
         SCOPED_TRACE(code);

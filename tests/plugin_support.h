@@ -14,6 +14,10 @@
 
 namespace plugin_support {
 
+// The shared cases expect the host data and code the stand-in starts with.
+static_assert(settings_cases::kHostFill == standin::kDataFill, "host data fill");
+static_assert(settings_cases::kCodeFill == standin::kCodeConstantFill, "host code constant");
+
 // Weapon-type code -> weaponOffsets row, written out from the host's table.
 struct CodeRow {
     std::uint32_t code;

@@ -91,7 +91,11 @@ void Observe(int number, const settings::Line& line, const settings::ParsedLine&
         else if (parsed.converted < layout.values)
             problem("only " + std::to_string(parsed.converted) + " of " + std::to_string(layout.values) +
                     " values read: " + keeps);
-        if (parsed.labelIsNumber)
+        // A label that reads as a number whole was most likely meant as a value.
+        const char* label = line.text + parsed.labelBegin;
+        float ignored;
+        if (parsed.hasLabel &&
+            settings::ConvertFloat(label, label + parsed.labelLength, ignored) == label + parsed.labelLength)
             problem(
                 "the line starts with a number where a label should be: it is taken as the label and the values shift "
                 "left by one");

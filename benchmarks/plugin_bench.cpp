@@ -14,9 +14,9 @@
 #include <string>
 #include <vector>
 
-#include "codepatch/FrameEvent.h"
 #include "codepatch/branch.h"
 #include "codepatch/memory.h"
+#include "host/FrameEvent.h"
 #include "host/HostInterface.h"
 #include "standin_host/standin.h"
 
@@ -83,7 +83,9 @@ std::uint32_t HOST_THISCALL ReferenceAim(void* object, const float* point, std::
 // The plugin's frame callback as the benchmark can call it directly: the same
 // work (one key query through a function pointer, as through an import; the
 // flag; the reload switch), with the key queries answered by a stub.
-SHORT WINAPI KeysUp(int) { return 0; }
+SHORT WINAPI KeysUp(int) {
+    return 0;
+}
 SHORT(WINAPI* volatile queryKey)(int) = &KeysUp;
 volatile std::uint8_t referenceFlag = 0;
 volatile std::int32_t referenceReload = 0;
@@ -153,6 +155,15 @@ void AimCall(int perBatch) {
     Report({"host aim call, pass-through (weapon 40)", "same host calls made directly", pass, refPass, 1.2, "ns"});
 }
 
+// Allocations of this module, counted through its own C-runtime import.
+using MallocFn = void* (*)(std::size_t);
+MallocFn realMalloc = nullptr;
+long moduleAllocations = 0;
+void* CountingMalloc(std::size_t n) {
+    ++moduleAllocations;
+    return realMalloc(n);
+}
+
 void FrameCall(int perBatch) {
     standin::ResetHost(1001);
     standin::LogHostEvents(false);
@@ -188,6 +199,16 @@ void FrameCall(int perBatch) {
         Report({"host frame call, " + std::to_string(hooks) + " stacked hook(s), 1 callback (*)",
                 "host function + callback, called directly", value, reference, hooks == 1 ? 3.0 : 0.0, "ns"});
     }
+    // Heap allocations of this module while the host calls through all three.
+    realMalloc = reinterpret_cast<MallocFn>(standin::ReplaceImport(standin::ThisModule(), "msvcrt.dll", "malloc",
+                                                                   reinterpret_cast<void*>(&CountingMalloc)));
+    moduleAllocations = 0;
+    constexpr int kCalls = 100000;
+    for (int i = 0; i < kCalls; ++i) run();
+    const long counted = moduleAllocations;
+    standin::ReplaceImport(standin::ThisModule(), "msvcrt.dll", "malloc", reinterpret_cast<void*>(realMalloc));
+    Report({"heap allocations per frame call, 3 stacked hooks (*)", "-",
+            static_cast<double>(counted) / kCalls, 0, -1, "count"});
     extra.clear();
 }
 

@@ -24,6 +24,9 @@ std::uint32_t branch_target(patch_address address) {
 
 std::uint32_t redirect_call(patch_address site, std::uint32_t destination) {
     const std::uint32_t previous = branch_target(site);
+    // Two accesses, two brackets: like every access of this layer, each lifts
+    // the protection of exactly the bytes it touches (1, then 4), and the
+    // displacement is an ordinary 32-bit poke.
     {
         protection_bracket bracket(site, 1);
         *static_cast<volatile std::uint8_t*>(site.pointer()) = kOpCallRel32;

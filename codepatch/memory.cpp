@@ -21,13 +21,13 @@ protection_bracket::~protection_bracket() {
     VirtualProtect(address_.pointer(), size_, static_cast<DWORD>(old_protection_), &scratch);
 }
 
-void protected_write(patch_address address, const void* source, std::uint32_t size, bool unprotect) {
-    protection_bracket bracket(address, unprotect ? size : 0);
+void protected_write(patch_address address, const void* source, std::uint32_t size, protection mode) {
+    protection_bracket bracket(address, mode == protection::lift ? size : 0);
     if (size != 0) std::memcpy(address.pointer(), source, size);
 }
 
-void protected_read(patch_address address, void* destination, std::uint32_t size, bool unprotect) {
-    protection_bracket bracket(address, unprotect ? size : 0);
+void protected_read(patch_address address, void* destination, std::uint32_t size, protection mode) {
+    protection_bracket bracket(address, mode == protection::lift ? size : 0);
     if (size != 0) std::memcpy(destination, address.pointer(), size);
 }
 

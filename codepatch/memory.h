@@ -33,11 +33,14 @@ private:
     bool lifted_ = false;
 };
 
-// Copies size bytes to host memory; the bracket covers them only when
-// unprotect is true.
-void protected_write(patch_address address, const void* source, std::uint32_t size, bool unprotect);
-// Copies size bytes out of host memory; the bracket as for protected_write.
-void protected_read(patch_address address, void* destination, std::uint32_t size, bool unprotect);
+// Whether a copy lifts the protection of the bytes it touches (lift) or
+// relies on the page being open already (keep: no system call at all).
+enum class protection { keep, lift };
+
+// Copies size bytes to host memory, bracketed when `mode` is lift.
+void protected_write(patch_address address, const void* source, std::uint32_t size, protection mode);
+// Copies size bytes out of host memory, bracketed as for protected_write.
+void protected_read(patch_address address, void* destination, std::uint32_t size, protection mode);
 
 std::uint8_t peek_u8(patch_address address);                // 1-byte bracket
 std::uint32_t peek_u32(patch_address address);              // 4-byte bracket

@@ -32,27 +32,27 @@ public:
     // Writes the saved bytes back (if any) and forgets them.
     void revert() override {
         if (!is_saved) return;
-        protected_write(address, saved_bytes, size, unprotect);
+        protected_write(address, saved_bytes, size, mode);
         is_saved = false;
     }
 
     // Saves `count` bytes at `at`; whatever was saved before goes back first,
     // through the virtual revert so that a subclass's revert runs.
-    virtual void capture(patch_address at, std::uint32_t count, bool lift_protection) {
+    virtual void capture(patch_address at, std::uint32_t count, protection access) {
         if (!(count <= bufsize)) contract_violation("size <= bufsize");
         revert();
         is_saved = true;
         address = at;
         size = count;
-        unprotect = lift_protection;
-        protected_read(address, saved_bytes, size, unprotect);
+        mode = access;
+        protected_read(address, saved_bytes, size, mode);
     }
 
     std::uint8_t saved_bytes[bufsize] = {};
     patch_address address;
     std::uint32_t size = 0;
     bool is_saved = false;
-    bool unprotect = false;
+    protection mode = protection::keep;  // how the bytes are written back
 };
 
 // The 5 bytes of one relative call instruction (E8 rel32).

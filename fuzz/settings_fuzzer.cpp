@@ -6,7 +6,7 @@
 #include <cstring>
 #include <string>
 
-#include "plugin/SettingsReader.h"
+#include "settings/SettingsReader.h"
 
 namespace {
 
@@ -25,41 +25,42 @@ std::size_t Read(void* context, char* buffer, std::size_t size) {
     return n;
 }
 
-float hostFloats[6];
-float* HostFloat(host::Address address, void*) {
-    switch (address) {
-        case host::kAimFloat8CC4A0:
-            return &hostFloats[0];
-        case host::kAimFloat8CC4A8:
-            return &hostFloats[1];
-        case host::kAimFloat8CC4AC:
-            return &hostFloats[2];
-        case host::kAimFloat8CC4B0:
-            return &hostFloats[3];
-        case host::kAimFloat8CC4B4:
-            return &hostFloats[4];
-        case host::kAimFloat8CC4B8:
-            return &hostFloats[5];
-        default:
-            std::abort();  // the layout names no other host float
+// Plain memory for every destination, with the checks the reader promises.
+class CheckingSink final : public settings::SettingsSink {
+public:
+    void SetReloadEveryFrame(std::int32_t value) override { reload = value; }
+    void SetHostValue(int index, float value) override {
+        if (index < 0 || index >= settings::kHostValueCount) std::abort();
+        hostValues[index] = value;
     }
-}
-std::uint32_t codeConstant;
-void WriteCode(std::uint32_t bits, void*) {
-    codeConstant = bits;
-}
-float block[4][7];
-void Publish(const float (*rows)[7], int count, void*) {
-    if (count < 1 || count > 4) std::abort();
-    std::memcpy(block, rows, sizeof rows[0] * static_cast<std::size_t>(count));
-}
-int lastLine;
-void Observe(int number, const settings::Line& line, const settings::ParsedLine& parsed, void*) {
-    if (number != lastLine + 1 || line.length >= settings::kLineBufferSize || line.text[line.length] != '\0')
-        std::abort();
-    if (parsed.converted > settings::kLayout[number - 1].values) std::abort();
-    lastLine = number;
-}
+    void SetCodeConstant(std::uint32_t bits) override { codeConstant = bits; }
+    void StageAimRow(int row, const float* values, int count) override {
+        if (row < 0 || row >= settings::kAimRowCount || count < 0 || count > settings::kAimRowLength) std::abort();
+        std::memcpy(staged[row], values, sizeof(float) * static_cast<std::size_t>(count));
+    }
+    void PublishAimRows(int rowCount) override {
+        if (rowCount < 1 || rowCount > settings::kAimRowCount) std::abort();
+        std::memcpy(block, staged, sizeof staged[0] * static_cast<std::size_t>(rowCount));
+    }
+    void SetWeaponOffset(int row, const float* values, int count) override {
+        if (row < 0 || row >= settings::kWeaponOffsetRows || count < 0 || count > 3) std::abort();
+        std::memcpy(offsets[row], values, sizeof(float) * static_cast<std::size_t>(count));
+    }
+    void LineRead(int number, const settings::Line& line, const settings::ParsedLine& parsed) override {
+        if (number != lastLine + 1 || line.length >= settings::kLineBufferSize || line.text[line.length] != '\0')
+            std::abort();
+        if (parsed.converted > settings::kLayout[number - 1].values) std::abort();
+        lastLine = number;
+    }
+
+    std::int32_t reload = 0;
+    float hostValues[settings::kHostValueCount] = {};
+    std::uint32_t codeConstant = 0;
+    float staged[settings::kAimRowCount][settings::kAimRowLength] = {};
+    float block[settings::kAimRowCount][settings::kAimRowLength] = {};
+    float offsets[settings::kWeaponOffsetRows][3] = {};
+    int lastLine = 0;
+};
 
 // Decimal tokens: our conversion must give strtof's float.
 void CheckConversion(const std::uint8_t* data, std::size_t size) {
@@ -79,13 +80,8 @@ void CheckConversion(const std::uint8_t* data, std::size_t size) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     Source source{data, size, 0};
     settings::LineReader reader(&Read, &source);
-    std::int32_t reload = 0;
-    float rows[4][7] = {};
-    float offsets[16][3] = {};
-    lastLine = 0;
-    const settings::SettingsTarget target = {&reload,    rows,     offsets, &HostFloat,
-                                             &WriteCode, &Publish, nullptr, &Observe};
-    if (settings::ApplySettings(reader, target) != lastLine) std::abort();
+    CheckingSink sink;
+    if (settings::ApplySettings(reader, sink) != sink.lastLine) std::abort();
     CheckConversion(data, size);
     return 0;
 }

@@ -33,29 +33,3 @@ HostBuild GetHostBuild() {
     static const HostBuild build = DetectHostBuild();
     return build;
 }
-
-std::uint32_t SelectAddressByBuild(std::uint32_t a, std::uint32_t b, std::uint32_t c, std::uint32_t d, std::uint32_t e,
-                                   std::uint32_t f) {
-    return SelectForBuild(GetHostBuild(), a, b, c, d, e, f);
-}
-
-std::uint32_t SelectForBuild(HostBuild build, std::uint32_t a, std::uint32_t b, std::uint32_t c, std::uint32_t d,
-                             std::uint32_t e, std::uint32_t f) {
-    switch (build) {
-        case 1001:
-        case 1002:
-            return a;
-        case 1011:
-            return b;
-        case 1101:
-            return c;
-        case 1111:
-            return d;
-        case 3200:
-            return e;
-        case 3210:
-            return f;
-        default:
-            return 0;
-    }
-}

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "codepatch/patch_address.h"
 #include "host/HostInterface.h"
 
 using HostBuild = std::int32_t;  // 1001, 1002, 1011, 1101, 1111, 3200, 3210; 0: unrecognised
@@ -29,11 +30,9 @@ HostBuild DetectHostBuild();
 // DetectHostBuild, run once per process; later calls return the first result.
 HostBuild GetHostBuild();
 
-// The choice SelectAddressByBuild makes for a given build.
-std::uint32_t SelectForBuild(HostBuild build, std::uint32_t a, std::uint32_t b, std::uint32_t c, std::uint32_t d,
-                             std::uint32_t e, std::uint32_t f);
-
-// a for 1001 and 1002, b for 1011, c for 1101, d for 1111, e for 3200,
-// f for 3210, 0 for any other build.
-std::uint32_t SelectAddressByBuild(std::uint32_t a, std::uint32_t b, std::uint32_t c, std::uint32_t d, std::uint32_t e,
-                                   std::uint32_t f);
+// A call site of the host as the patching layer takes it: a type whose
+// address() is the site in the loaded image.
+template <host::Address SiteAddress>
+struct HostCallSite {
+    static codepatch::patch_address address() { return codepatch::patch_address(RebaseHostAddress(SiteAddress)); }
+};

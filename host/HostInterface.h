@@ -4,6 +4,11 @@
 //
 // Addresses marked "moved" are translated to the loaded image with
 // RebaseHostAddress before use; all others are absolute and used as they stand.
+// The split is the host's own: the probe words and the code the plugin
+// rewrites are reached through the loaded image, while the host's functions,
+// its data words and the block are reached at their fixed addresses, as the
+// host's own code reaches them (its calls and data references are absolute
+// and are not relocated).
 #pragma once
 
 #include <cstdint>
@@ -52,13 +57,12 @@ constexpr Address kFrameCallSite = 0x53E981;
 constexpr Address kAimCodeConstant = 0x521632;  // 4 bytes: a float's bit pattern
 
 // ---- Host data written by the settings loader (absolute) ------------------
-constexpr Address kAimFloat8CC4A0 = 0x8CC4A0;
-constexpr Address kAimFloat8CC4A8 = 0x8CC4A8;
-constexpr Address kAimFloat8CC4AC = 0x8CC4AC;
-constexpr Address kAimFloat8CC4B0 = 0x8CC4B0;
-constexpr Address kAimFloat8CC4B4 = 0x8CC4B4;
-constexpr Address kAimFloat8CC4B8 = 0x8CC4B8;
-constexpr Address kAimBlock = 0x8CC4C0;  // 4 rows of 7 floats
+// The six aim values (32-bit floats), in the order the settings file gives
+// them: host value 1 is line 3, 2 line 4, 3 line 6, 4 line 7, 5 line 8, 6 line 9.
+constexpr std::uint32_t kAimValueCount = 6;
+constexpr Address kAimValues[kAimValueCount] = {0x8CC4B4, 0x8CC4B8, 0x8CC4B0, 0x8CC4AC, 0x8CC4A8, 0x8CC4A0};
+constexpr Address kAimValuesLowest = 0x8CC4A0;  // where the aim data begins
+constexpr Address kAimBlock = 0x8CC4C0;         // 4 rows of 7 floats
 constexpr std::uint32_t kAimBlockRows = 4;
 constexpr std::uint32_t kAimBlockColumns = 7;
 constexpr std::uint32_t kAimBlockBytes = kAimBlockRows * kAimBlockColumns * 4;
@@ -95,8 +99,14 @@ constexpr std::uint32_t kSlotWeaponType = 0;         // 32-bit code at slot + 0
 constexpr std::uint32_t kRecordCurrentSlot = 0x718;  // 8-bit slot index
 constexpr std::uint32_t kRecordMinimumSize = kRecordWeaponSlots + 256 * kWeaponSlotSize;
 
-// Builds on which the frame call site is hooked.
-constexpr std::int32_t kFrameHookBuildA = 1001;
-constexpr std::int32_t kFrameHookBuildB = 1002;
+// ---- Builds ------------------------------------------------------------------
+// The builds whose frame function is reached through the E8 call at
+// kFrameCallSite; the others reach it some other way and are never hooked.
+constexpr std::int32_t kFrameCallBuilds[] = {1001, 1002};
+constexpr bool HasFrameCall(std::int32_t build) {
+    for (std::int32_t b : kFrameCallBuilds)
+        if (b == build) return true;
+    return false;
+}
 
 }  // namespace host

@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "plugin/AimSettings.h"
-#include "plugin/WeaponTable.h"
+#include "settings/WeaponTable.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 
 #include "codepatch/memory.h"
 #include "host/HostBuild.h"
-#include "host/PluginPaths.h"
-#include "plugin/SettingsReader.h"
+#include "plugin/PluginPaths.h"
+#include "settings/SettingsReader.h"
 
 AimSettings aimSettings = {};
 
@@ -19,18 +19,32 @@ std::size_t ReadFromHandle(void* context, char* buffer, std::size_t size) {
     return got;
 }
 
-float* HostFloat(host::Address address, void*) {
-    return reinterpret_cast<float*>(static_cast<std::uintptr_t>(address));
+template <typename T>
+T* HostData(host::Address address) {
+    return reinterpret_cast<T*>(static_cast<std::uintptr_t>(address));
 }
 
-void WriteCodeConstant(std::uint32_t bits, void*) {
-    codepatch::poke_u32(codepatch::patch_address(RebaseHostAddress(host::kAimCodeConstant)), bits);
-}
-
-void PublishAimRows(const float (*rows)[settings::kAimRowLength], int count, void*) {
-    std::memcpy(reinterpret_cast<void*>(static_cast<std::uintptr_t>(host::kAimBlock)), rows,
-                static_cast<std::size_t>(count) * sizeof rows[0]);
-}
+// The settings' destinations in the host and in aimSettings. The host's data
+// words and block are written with plain stores at their fixed addresses; the
+// constant inside the host's code goes through a protection bracket.
+class HostSink final : public settings::SettingsSink {
+public:
+    void SetReloadEveryFrame(std::int32_t value) override { aimSettings.reloadEveryFrame = value; }
+    void SetHostValue(int index, float value) override { *HostData<float>(host::kAimValues[index]) = value; }
+    void SetCodeConstant(std::uint32_t bits) override {
+        codepatch::poke_u32(codepatch::patch_address(RebaseHostAddress(host::kAimCodeConstant)), bits);
+    }
+    void StageAimRow(int row, const float* values, int count) override {
+        std::memcpy(aimSettings.aimRows[row], values, static_cast<std::size_t>(count) * sizeof(float));
+    }
+    void PublishAimRows(int rowCount) override {
+        std::memcpy(HostData<void>(host::kAimBlock), aimSettings.aimRows,
+                    static_cast<std::size_t>(rowCount) * sizeof aimSettings.aimRows[0]);
+    }
+    void SetWeaponOffset(int row, const float* values, int count) override {
+        std::memcpy(aimSettings.weaponOffsets[row], values, static_cast<std::size_t>(count) * sizeof(float));
+    }
+};
 
 }  // namespace
 
@@ -43,16 +57,7 @@ void LoadAimSettings() {
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (file == INVALID_HANDLE_VALUE) return;
     settings::LineReader reader(&ReadFromHandle, file);
-    const settings::SettingsTarget target = {
-        &aimSettings.reloadEveryFrame,
-        aimSettings.aimRows,
-        aimSettings.weaponOffsets,
-        &HostFloat,
-        &WriteCodeConstant,
-        &PublishAimRows,
-        nullptr,
-        nullptr,
-    };
-    settings::ApplySettings(reader, target);
+    HostSink sink;
+    settings::ApplySettings(reader, sink);
     CloseHandle(file);
 }

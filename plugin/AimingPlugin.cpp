@@ -24,7 +24,7 @@ class AimingPlugin {
 public:
     AimingPlugin() {
         const codepatch::patch_address site(RebaseHostAddress(host::kAimPointCallSite));
-        saved_.capture(site, codepatch::kRelativeBranchSize, true);
+        saved_.capture(site, codepatch::kRelativeBranchSize, codepatch::protection::lift);
         codepatch::redirect_call(site, AddressOf(reinterpret_cast<const void*>(&AimPointHook)));
         LoadAimSettings();
         RegisterFrameInput();

@@ -1,10 +1,8 @@
 // The per-frame callback: the aim toggle and live reload.
 #pragma once
 
-// Right mouse button held and Space pressed sets zeroOffsetX; releasing the
-// right button clears it. Then, while reloadEveryFrame is non-zero, loads the
-// settings file again.
-void HandleFrameInput();
-
-// Registers HandleFrameInput in the frame event's `after` list.
+// Registers the plugin's frame callback in the frame event's `after` list.
+// On every frame it runs, the right mouse button held and Space pressed sets
+// zeroOffsetX and releasing the right button clears it; then, while
+// reloadEveryFrame is non-zero, the settings file is loaded again.
 void RegisterFrameInput();

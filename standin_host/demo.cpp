@@ -14,6 +14,7 @@
 
 #include "codepatch/branch.h"
 #include "host/HostBuild.h"
+#include "settings/SettingsLayout.h"
 #include "standin_host/standin.h"
 
 namespace {
@@ -139,8 +140,6 @@ extern "C" __declspec(dllexport) int standin_module_main(int argc, char** argv) 
 
     const auto aimBefore = standin::ReadHostBytes(host::kAimPointCallSite, 5);
     const auto frameBefore = standin::ReadHostBytes(host::kFrameCallSite, 5);
-    const std::uint32_t hostFloats[6] = {0x8CC4B4, 0x8CC4B8, 0x8CC4B0, 0x8CC4AC, 0x8CC4A8, 0x8CC4A0};
-    const int hostFloatLines[6] = {3, 4, 6, 7, 8, 9};
     const std::uint32_t codeBefore = standin::ReadHostWord(host::kAimCodeConstant);
 
     std::printf("\n== Loading the plugin (LoadLibrary) ==\n");
@@ -165,9 +164,9 @@ extern "C" __declspec(dllexport) int standin_module_main(int argc, char** argv) 
             Hex(frameBefore).c_str(), options.build);
 
     std::printf("\n== Values applied to the host ==\n");
-    for (int k = 0; k < 6; ++k)
-        std::printf("  line %d   float at 0x%06X       %s\n", hostFloatLines[k], hostFloats[k],
-                    Float(standin::ReadHostWord(hostFloats[k])).c_str());
+    for (int k = 0; k < settings::kHostValueCount; ++k)
+        std::printf("  line %d   float at 0x%06X       %s\n", settings::LineOfHostValue(k), host::kAimValues[k],
+                    Float(standin::ReadHostWord(host::kAimValues[k])).c_str());
     std::printf("  line 5   code constant 0x521632  %s  ->  %s\n", Float(codeBefore).c_str(),
                 Float(standin::ReadHostWord(host::kAimCodeConstant)).c_str());
     for (int row = 0; row < 4; ++row) {

@@ -15,8 +15,9 @@ constexpr std::uint32_t kHostCodeEnd = 0x580000;       //   (execute + read only
 // Host functions of the stand-in that the real host interface leaves open.
 constexpr std::uint32_t kHostFrameFunction = 0x53F0A0;  // called from 0x53E981
 
-// Scratch data the host routines use to pass arguments and report registers.
-constexpr std::uint32_t kAimCallFrame = 0x700000;
-constexpr std::uint32_t kFrameCallFrame = 0x700100;
+// Call records: scratch data where the host routines take their arguments
+// and leave the registers they find after the call.
+constexpr std::uint32_t kAimCallRecord = 0x700000;
+constexpr std::uint32_t kFrameCallRecord = 0x700100;
 
 }  // namespace standin

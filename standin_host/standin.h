@@ -47,9 +47,14 @@ std::uint32_t ReadHostWord(std::uint32_t address);
 constexpr std::uint32_t kDataFill = 0x7FC0DEAD;          // a NaN no settings file produces
 constexpr std::uint32_t kCodeConstantFill = 0x3F8CCCCD;  // 1.1f, the host's own constant
 
+// The 5 bytes at a call site as they are now.
+std::vector<std::uint8_t> CallSiteBytes(std::uint32_t site);
 // The 5 original bytes at the call sites after ResetHost.
-std::array<std::uint8_t, 5> OriginalAimCallBytes();
-std::array<std::uint8_t, 5> OriginalFrameCallBytes();
+std::vector<std::uint8_t> OriginalAimCallBytes();
+std::vector<std::uint8_t> OriginalFrameCallBytes();
+
+// Every build the stand-in can imitate; 0: one that no probe recognises.
+constexpr std::int32_t kBuilds[] = {1001, 1002, 1011, 1101, 1111, 3200, 3210, 0};
 
 // ---- Host call paths -------------------------------------------------------
 struct AimCallArgs {

@@ -1,7 +1,9 @@
-// Hooks stacked on the host's call at 0x53E981, instantiated in this module,
-// with the host's frame routine making the real call.
+// Hooks stacked on one call site, instantiated in this module: the site is
+// the stand-in's frame call at 0x53E981, whose routine makes the real call.
 #include <gtest/gtest.h>
 #include <windows.h>
+
+#include <memory>
 
 #include "codepatch/hooking/function_hooker.h"
 #include "host/HostInterface.h"
@@ -9,16 +11,18 @@
 
 namespace {
 
-using Hooker = codepatch::function_hooker<codepatch::scoped_call, host::kFrameCallSite, std::uint32_t()>;
+// The stand-in loads at the host's preferred base: the site needs no rebasing.
+struct FrameSite {
+    static codepatch::patch_address address() { return codepatch::patch_address(host::kFrameCallSite); }
+};
+using Hooker = codepatch::function_hooker<codepatch::scoped_call, FrameSite, std::uint32_t()>;
 using Continuation = Hooker::continuation_type;
-using Manager = Hooker::manager_type;
 
 std::vector<std::uint8_t> SiteBytes() {
-    return standin::ReadHostBytes(host::kFrameCallSite, 5);
+    return standin::CallSiteBytes(host::kFrameCallSite);
 }
 std::vector<std::uint8_t> OriginalSiteBytes() {
-    const auto bytes = standin::OriginalFrameCallBytes();
-    return {bytes.begin(), bytes.end()};
+    return standin::OriginalFrameCallBytes();
 }
 
 // A hook that logs its name, continues `calls` times and returns `tag` plus
@@ -83,8 +87,7 @@ TEST_F(CallSiteHooks, CopyingAHookMovesItsEntryToTheEnd) {
     b.install(Logging("B"));
     Hooker copy(*a);
     EXPECT_EQ(Frame(1000), (Events{"A", "B", "host frame function"}));  // the copy is outermost
-    a.reset();                                                          // the original owns nothing any more
-    EXPECT_EQ(a, nullptr);
+    a.reset();  // the original owns nothing any more: destroying it removes no entry
     EXPECT_EQ(Frame(1000), (Events{"A", "B", "host frame function"}));
     EXPECT_EQ(copy.shared_manager->entries.size(), 2u);
 }
@@ -147,28 +150,39 @@ void* CountingMalloc(std::size_t n) {
     return realMalloc(n);
 }
 
-TEST_F(CallSiteHooks, OneHookBuildsNoChainAndAllocatesNothing) {
+TEST_F(CallSiteHooks, StackedHooksAllocateNothingOnAnyPass) {
     static int passes = 0;
-    Hooker a;
-    a.install([](Continuation next) {
+    auto counting = [](Continuation next) {
         ++passes;
         return next();
-    });
+    };
+    std::vector<std::unique_ptr<Hooker>> hooks;
     realMalloc = reinterpret_cast<void* (*)(std::size_t)>(standin::ReplaceImport(
         standin::ThisModule(), "msvcrt.dll", "malloc", reinterpret_cast<void*>(&CountingMalloc)));
     ASSERT_NE(realMalloc, nullptr);
     standin::LogHostEvents(false);
+    std::vector<long> counted;
+    counted.reserve(4);  // so that recording a count allocates nothing
+    for (int depth = 1; depth <= 4; ++depth) {
+        hooks.push_back(std::make_unique<Hooker>());
+        hooks.back()->install(counting);
+        allocations = 0;
+        for (int i = 0; i < 2500; ++i) standin::RunHostFrame();
+        counted.push_back(allocations);
+    }
+    // The positive control: a hook that allocates on purpose is seen.
+    Hooker allocating;
+    allocating.install([](Continuation next) {
+        auto held = std::make_unique<std::string>(64, 'x');
+        return next() + static_cast<std::uint32_t>(held->size() - 64);
+    });
     allocations = 0;
-    for (int i = 0; i < 10000; ++i) standin::RunHostFrame();
-    const long counted = allocations;
-    Hooker b;
-    b.install([](Continuation next) { return next(); });
-    standin::RunHostFrame();  // two hooks build a chain, which may allocate
-    const long withTwo = allocations - counted;
+    standin::RunHostFrame();
+    const long control = allocations;
     standin::ReplaceImport(standin::ThisModule(), "msvcrt.dll", "malloc", reinterpret_cast<void*>(realMalloc));
-    EXPECT_EQ(counted, 0);
-    EXPECT_EQ(passes, 10001);
-    EXPECT_GT(withTwo, 0) << "the counter sees allocations when there are some";
+    EXPECT_EQ(counted, (std::vector<long>{0, 0, 0, 0})) << "1 to 4 stacked hooks";
+    EXPECT_EQ(passes, 2500 * (1 + 2 + 3 + 4) + 4);
+    EXPECT_GT(control, 0) << "the counter sees an allocation when there is one";
 }
 
 }  // namespace

@@ -8,7 +8,7 @@
 #include <memory>
 #include <string>
 
-#include "codepatch/FrameEvent.h"
+#include "host/FrameEvent.h"
 
 namespace {
 
@@ -75,9 +75,9 @@ extern "C" __declspec(dllexport) void probe_register(int list, int kind, int id)
     watchedManager = FrameHooker::manager_type::shared_instance();
 }
 
-extern "C" __declspec(dllexport) void probe_state(int* hookInstalled, int* before, int* after) {
+extern "C" __declspec(dllexport) void probe_state(int* hookDecided, int* before, int* after) {
     FrameEvent& event = GetFrameEvent();
-    *hookInstalled = event.hookInstalled;
+    *hookDecided = event.hookDecided;
     *before = static_cast<int>(event.before.size());
     *after = static_cast<int>(event.after.size());
 }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include "host/HostInterface.h"
 #include "standin_host/standin.h"
 
 namespace {
@@ -30,7 +31,7 @@ public:
         reinterpret_cast<void (*)(int, int, int)>(Export("probe_register"))(list, kind, id);
     }
     struct State {
-        bool hookInstalled;
+        bool hookDecided;
         int before, after;
     };
     State Get() {
@@ -45,15 +46,14 @@ private:
 };
 
 std::vector<std::uint8_t> SiteBytes() {
-    return standin::ReadHostBytes(0x53E981, 5);
+    return standin::CallSiteBytes(host::kFrameCallSite);
 }
 std::vector<std::uint8_t> OriginalSiteBytes() {
-    const auto bytes = standin::OriginalFrameCallBytes();
-    return {bytes.begin(), bytes.end()};
+    return standin::OriginalFrameCallBytes();
 }
 
 TEST(FrameEvent, HookedBuildsRunCallbacksAroundTheHostFunctionOnEveryPass) {
-    for (std::int32_t build : {1001, 1002}) {
+    for (std::int32_t build : host::kFrameCallBuilds) {
         SCOPED_TRACE(build);
         FrameEventProbe probe(build);
         EXPECT_EQ(SiteBytes(), OriginalSiteBytes());
@@ -76,11 +76,12 @@ TEST(FrameEvent, HookedBuildsRunCallbacksAroundTheHostFunctionOnEveryPass) {
 }
 
 TEST(FrameEvent, OtherBuildsKeepCallbacksButNeverTouchTheSite) {
-    for (std::int32_t build : {1011, 1101, 1111, 3200, 3210, 0}) {
+    for (std::int32_t build : standin::kBuilds) {
+        if (host::HasFrameCall(build)) continue;
         SCOPED_TRACE(build);
         FrameEventProbe probe(build);
         probe.Register(FrameEventProbe::kAfter, FrameEventProbe::kObject, 1);
-        EXPECT_TRUE(probe.Get().hookInstalled);
+        EXPECT_TRUE(probe.Get().hookDecided);
         probe.Register(FrameEventProbe::kBefore, FrameEventProbe::kPlainA);
         EXPECT_EQ(SiteBytes(), OriginalSiteBytes());
         standin::RunHostFrame();

@@ -10,11 +10,7 @@ namespace {
 using plugin_support::Bits;
 using plugin_support::PluginTest;
 
-std::string ReferenceWith(std::vector<std::pair<int, std::string>> replacements) {
-    std::vector<std::string> lines = settings_cases::ReferenceLines();
-    for (auto& [line, text] : replacements) lines[static_cast<std::size_t>(line - 1)] = text;
-    return settings_cases::Join(lines);
-}
+using settings_cases::ReferenceWith;
 
 class FrameInput : public PluginTest {
 protected:
@@ -57,10 +53,10 @@ TEST_F(FrameInput, RightButtonAndSpaceLatchTheToggleUntilTheButtonIsReleased) {
 }
 
 TEST_F(FrameInput, CallbackRunsAfterTheHostFunctionOnHookedBuildsOnly) {
-    for (std::int32_t build : {1001, 1002, 1011, 1101, 1111, 3200, 3210, 0}) {
+    for (std::int32_t build : standin::kBuilds) {
         SCOPED_TRACE(build);
         Start(build, 1);
-        const bool hooked = build == 1001 || build == 1002;
+        const bool hooked = host::HasFrameCall(build);
         for (int pass = 0; pass < 3; ++pass) {
             standin::Events().clear();
             Frame(true, true);
@@ -170,7 +166,7 @@ TEST_F(FrameInput, LiveReloadSurvivesWhatEditorsDoToTheFile) {
 
         settings_cases::Snapshot expected = settings_cases::Reference();
         if (c.provides) {
-            expected.hostFloats[0] = Bits(33.5f);
+            expected.hostValues[0] = Bits(33.5f);
             expected.codeConstant = Bits(55.5f);
             for (int i = 0; i < 7; ++i) expected.block[1][i] = Bits(static_cast<float>(i + 1));
             expected.offsets[1][0] = Bits(4.5f);
@@ -187,36 +183,47 @@ TEST_F(FrameInput, LiveReloadSurvivesWhatEditorsDoToTheFile) {
     }
 }
 
-TEST_F(FrameInput, UnloadPutsBothCallSitesBackEveryTime) {
+// Load, use and unload, a hundred times: each unload puts both call sites
+// and all host code back, each load redirects anew, and in between the host
+// calls its own functions.
+TEST_F(FrameInput, EveryUnloadPutsBothCallSitesBackAndEveryLoadRedirectsAgain) {
     standin::ResetHost(1001);
-    const auto aimSite = standin::OriginalAimCallBytes();
-    const auto frameSite = standin::OriginalFrameCallBytes();
-    const std::vector<std::uint8_t> aimOriginal(aimSite.begin(), aimSite.end());
-    const std::vector<std::uint8_t> frameOriginal(frameSite.begin(), frameSite.end());
+    const auto aimOriginal = standin::OriginalAimCallBytes();
+    const auto frameOriginal = standin::OriginalFrameCallBytes();
+    ASSERT_EQ(standin::CallSiteBytes(host::kAimPointCallSite), aimOriginal);
     directory.WriteSettings(ReferenceWith({{1, "reload 1"}}));
+    const float hostPoint[3] = {1, 2, 3};
 
     std::vector<std::uint8_t> imageAfterFirst;
     for (int cycle = 0; cycle < 100; ++cycle) {
+        SCOPED_TRACE(cycle);
         Load();
-        EXPECT_NE(standin::ReadHostBytes(host::kAimPointCallSite, 5), aimOriginal);
-        EXPECT_NE(standin::ReadHostBytes(host::kFrameCallSite, 5), frameOriginal);
+        EXPECT_TRUE(SiteCallsIntoPlugin());
+        EXPECT_NE(standin::CallSiteBytes(host::kFrameCallSite), frameOriginal);
+        standin::Character().SetWeapon(22);
+        const auto offsets = standin::OffsetCalls().size();
+        AimCall();
+        EXPECT_EQ(standin::OffsetCalls().size(), offsets + 1) << "the hook substitutes while loaded";
         Frame(true, true);
         Unload();
-        ASSERT_EQ(standin::ReadHostBytes(host::kAimPointCallSite, 5), aimOriginal) << cycle;
-        ASSERT_EQ(standin::ReadHostBytes(host::kFrameCallSite, 5), frameOriginal) << cycle;
-        const auto image = standin::ReadHostBytes(0x520000, 0x60000);  // all host code
+        ASSERT_EQ(standin::CallSiteBytes(host::kAimPointCallSite), aimOriginal);
+        ASSERT_EQ(standin::CallSiteBytes(host::kFrameCallSite), frameOriginal);
+        const auto image =
+            standin::ReadHostBytes(standin::kHostCodeBegin, standin::kHostCodeEnd - standin::kHostCodeBegin);
         if (cycle == 0) imageAfterFirst = image;
-        ASSERT_TRUE(image == imageAfterFirst) << cycle;
+        ASSERT_TRUE(image == imageAfterFirst);
+
+        // The host goes on with its own functions.
+        const auto lookups = standin::CharacterLookups().size();
+        const auto opens = standin::Counters().settingsOpens;
+        standin::Events().clear();
+        Frame(true, true);
+        EXPECT_EQ(standin::Events(), (std::vector<std::string>{"host frame function"}));
+        EXPECT_EQ(AimCall(hostPoint).point, hostPoint);
+        EXPECT_TRUE(lastOutcome.registersPreserved && lastOutcome.stackBalanced);
+        EXPECT_EQ(standin::CharacterLookups().size(), lookups);
+        EXPECT_EQ(standin::Counters().settingsOpens, opens);
     }
-    // The host goes on with its own functions.
-    standin::Events().clear();
-    const auto opens = standin::Counters().settingsOpens;
-    Frame(true, true);
-    EXPECT_EQ(standin::Events(), (std::vector<std::string>{"host frame function"}));
-    const float hostPoint[3] = {1, 2, 3};
-    standin::Character().SetWeapon(22);
-    EXPECT_EQ(AimCall(hostPoint).point, hostPoint);
-    EXPECT_EQ(standin::Counters().settingsOpens, opens);
 }
 
 TEST_F(FrameInput, AFrameWithoutReloadAllocatesNothing) {

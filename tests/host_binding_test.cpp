@@ -89,16 +89,4 @@ TEST(AddressTranslation, RebaseIsModulo32Bits) {
     EXPECT_EQ(RebaseHostAddressFrom(0x500000, 0x3FF000), 0x4FF000u);
 }
 
-TEST(AddressTranslation, SelectionByBuild) {
-    struct Case {
-        HostBuild build;
-        std::uint32_t expected;
-    };
-    const Case cases[] = {{1001, 1}, {1002, 1}, {1011, 2}, {1101, 3}, {1111, 4},
-                          {3200, 5}, {3210, 6}, {0, 0},    {1000, 0}, {-1, 0}};
-    for (const Case& c : cases) EXPECT_EQ(SelectForBuild(c.build, 1, 2, 3, 4, 5, 6), c.expected) << "build " << c.build;
-    // The cached build decides for SelectAddressByBuild.
-    EXPECT_EQ(SelectAddressByBuild(1, 2, 3, 4, 5, 6), SelectForBuild(GetHostBuild(), 1, 2, 3, 4, 5, 6));
-}
-
 }  // namespace

@@ -156,10 +156,10 @@ TEST(ProtectionBracket, LiftsExactlyTheBytesTouchedAndPutsTheOldProtectionBack) 
     EXPECT_EQ(codepatch::peek_u32(patch_address(kScratch + 0x11)), 0xCAFEF00Du);
     EXPECT_EQ(codepatch::peek_u8(patch_address(kScratch + 0x12)), 0xF0);
     std::uint8_t out[3] = {};
-    codepatch::protected_read(patch_address(kScratch + 0x11), out, 3, true);
+    codepatch::protected_read(patch_address(kScratch + 0x11), out, 3, codepatch::protection::lift);
     EXPECT_EQ(out[2], 0xFE);
     const std::uint8_t in[7] = {1, 2, 3, 4, 5, 6, 7};
-    codepatch::protected_write(patch_address(kScratch + 0x20), in, 7, true);
+    codepatch::protected_write(patch_address(kScratch + 0x20), in, 7, codepatch::protection::lift);
     const auto calls = recorder.calls();
     EXPECT_EQ(standin::ReadHostBytes(kScratch + 0x20, 7), Bytes({1, 2, 3, 4, 5, 6, 7}));
 
@@ -183,10 +183,10 @@ TEST(ProtectionBracket, NoSystemCallWithoutUnprotectOrBytes) {
     const std::uint8_t in[4] = {9, 8, 7, 6};
     std::uint8_t out[4] = {0xAA, 0xAA, 0xAA, 0xAA};
     VirtualProtectRecorder recorder;
-    codepatch::protected_write(patch_address(kData), in, 4, false);
-    codepatch::protected_read(patch_address(kData), out, 4, false);
-    codepatch::protected_write(patch_address(kData), in + 1, 0, true);
-    codepatch::protected_read(patch_address(kData), out + 3, 0, true);
+    codepatch::protected_write(patch_address(kData), in, 4, codepatch::protection::keep);
+    codepatch::protected_read(patch_address(kData), out, 4, codepatch::protection::keep);
+    codepatch::protected_write(patch_address(kData), in + 1, 0, codepatch::protection::lift);
+    codepatch::protected_read(patch_address(kData), out + 3, 0, codepatch::protection::lift);
     EXPECT_TRUE(recorder.calls().empty());
     EXPECT_EQ(standin::ReadHostBytes(kData, 4), Bytes({9, 8, 7, 6}));
     EXPECT_EQ(out[0], 9);
@@ -226,7 +226,7 @@ TEST(ScopedBasic, RevertAndDestructionPutBackExactlyTheSavedBytes) {
         codepatch::scoped_basic<5> saved;
         EXPECT_FALSE(saved.is_saved);
         EXPECT_EQ(saved.address.value, 0u);
-        saved.capture(patch_address(kScratch), 5, true);
+        saved.capture(patch_address(kScratch), 5, codepatch::protection::lift);
         EXPECT_TRUE(saved.is_saved);
         EXPECT_EQ(standin::ReadHostBytes(kScratch, 5), original);  // capture writes nothing
         standin::WriteHostBytes(kScratch, patched.data(), 5);
@@ -246,7 +246,7 @@ TEST(ScopedBasic, RevertAndDestructionPutBackExactlyTheSavedBytes) {
     standin::WriteHostBytes(kScratch, original.data(), 5);
     {
         codepatch::scoped_call saved;
-        saved.capture(patch_address(kScratch + 1), 3, true);  // only the middle bytes
+        saved.capture(patch_address(kScratch + 1), 3, codepatch::protection::lift);  // only the middle bytes
         standin::WriteHostBytes(kScratch, patched.data(), 5);
     }
     EXPECT_EQ(standin::ReadHostBytes(kScratch, 5), Bytes({0xE8, 0x8B, 0xEC, 0x53, 0x44}));
@@ -257,12 +257,12 @@ TEST(ScopedBasic, CaptureOnASavedPatchWritesTheOldBytesBackFirst) {
     Put(kScratch, {1, 2, 3, 4, 5});
     Put(kScratch + 0x40, {6, 7, 8, 9, 10});
     codepatch::scoped_basic<5> saved;
-    saved.capture(patch_address(kScratch), 5, true);
+    saved.capture(patch_address(kScratch), 5, codepatch::protection::lift);
     Put(kScratch, {0xEE, 0xEE, 0xEE, 0xEE, 0xEE});
-    saved.capture(patch_address(kScratch + 0x40), 2, false);
+    saved.capture(patch_address(kScratch + 0x40), 2, codepatch::protection::keep);
     EXPECT_EQ(standin::ReadHostBytes(kScratch, 5), Bytes({1, 2, 3, 4, 5}));
     Put(kScratch + 0x40, {0, 0, 0, 0, 0});
-    // Without unprotect the write-back needs a writable page: make it one.
+    // Kept protection: the write-back needs a writable page: make it one.
     DWORD old;
     VirtualProtect(reinterpret_cast<void*>(kScratch + 0x40), 5, PAGE_EXECUTE_READWRITE, &old);
     saved.revert();
@@ -277,7 +277,7 @@ TEST(ScopedBasic, CaptureBeyondItsBufferFailsTheContract) {
     codepatch::scoped_basic<5> saved;
     std::string failure;
     try {
-        saved.capture(patch_address(kScratch), 6, true);
+        saved.capture(patch_address(kScratch), 6, codepatch::protection::lift);
     } catch (const std::logic_error& e) {
         failure = e.what();
     }

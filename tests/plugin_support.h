@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 
+#include "codepatch/branch.h"
 #include "settings_cases.h"
 #include "standin_host/standin.h"
 
@@ -75,15 +76,27 @@ protected:
         return standin::OffsetCalls().back().offsetBits;
     }
 
+    // The aim call site holds an E8 call into the loaded plugin's code.
+    bool SiteCallsIntoPlugin() {
+        const auto bytes = standin::CallSiteBytes(host::kAimPointCallSite);
+        const std::uint32_t target = codepatch::branch_target(codepatch::patch_address(host::kAimPointCallSite));
+        const auto base = static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(plugin->Handle()));
+        auto* nt =
+            reinterpret_cast<IMAGE_NT_HEADERS32*>(reinterpret_cast<std::uint8_t*>(plugin->Handle()) +
+                                                  reinterpret_cast<IMAGE_DOS_HEADER*>(plugin->Handle())->e_lfanew);
+        const std::uint32_t codeBegin = base + nt->OptionalHeader.BaseOfCode;
+        return bytes[0] == 0xE8 && target >= codeBegin && target < codeBegin + nt->OptionalHeader.SizeOfCode;
+    }
+
     // Everything a load can change, as the host and the aim calls see it.
     // Row 0 of the offsets serves no weapon and reads as zero.
     settings_cases::Snapshot Observe() {
         settings_cases::Snapshot s;
-        const std::uint32_t addresses[6] = {0x8CC4B4, 0x8CC4B8, 0x8CC4B0, 0x8CC4AC, 0x8CC4A8, 0x8CC4A0};
-        for (int k = 0; k < 6; ++k) s.hostFloats[k] = standin::ReadHostWord(addresses[k]);
-        s.codeConstant = standin::ReadHostWord(0x521632);
-        const auto block = standin::ReadHostBytes(0x8CC4C0, 112);
-        std::memcpy(s.block, block.data(), 112);
+        for (std::uint32_t k = 0; k < host::kAimValueCount; ++k)
+            s.hostValues[k] = standin::ReadHostWord(host::kAimValues[k]);
+        s.codeConstant = standin::ReadHostWord(host::kAimCodeConstant);
+        const auto block = standin::ReadHostBytes(host::kAimBlock, host::kAimBlockBytes);
+        std::memcpy(s.block, block.data(), host::kAimBlockBytes);
         for (const CodeRow& cr : kCodeRows) {
             const auto offset = OffsetFor(cr.code);
             EXPECT_TRUE(offset.has_value()) << "code " << cr.code;
@@ -93,14 +106,7 @@ protected:
     }
 
     static void ExpectSameAsHost(const settings_cases::Snapshot& actual, const settings_cases::Snapshot& expected) {
-        for (int k = 0; k < 6; ++k) EXPECT_EQ(actual.hostFloats[k], expected.hostFloats[k]) << "host float " << k;
-        EXPECT_EQ(actual.codeConstant, expected.codeConstant) << "code constant";
-        for (int r = 0; r < 4; ++r)
-            for (int i = 0; i < 7; ++i)
-                EXPECT_EQ(actual.block[r][i], expected.block[r][i]) << "block " << r << "," << i;
-        for (int r = 1; r < 16; ++r)
-            for (int i = 0; i < 3; ++i)
-                EXPECT_EQ(actual.offsets[r][i], expected.offsets[r][i]) << "offset " << r << "," << i;
+        settings_cases::ExpectSameSnapshot(actual, expected, settings_cases::Seen::ByTheHost);
     }
 
     int hostObject = 0x0B1EC7;

@@ -6,13 +6,6 @@
 namespace settings_cases {
 namespace {
 
-// The reference file with some lines replaced (1-based line numbers).
-std::string ReferenceWith(std::vector<std::pair<int, std::string>> replacements, const char* end = "\n") {
-    std::vector<std::string> lines = ReferenceLines();
-    for (auto& [line, text] : replacements) lines[static_cast<std::size_t>(line - 1)] = text;
-    return Join(lines, end);
-}
-
 // The reference snapshot with the destinations of `keep` lines left as before.
 Snapshot ReferenceExcept(std::initializer_list<int> keep) {
     Snapshot s = Initial();
@@ -72,10 +65,10 @@ std::vector<Case> WellFormedCases() {
          },
          [] {
              Snapshot s = Reference();
-             s.hostFloats[0] = Bits(3.5f);
-             s.hostFloats[1] = Bits(-4.5f);
-             s.hostFloats[3] = Bits(7.5f);
-             s.hostFloats[4] = Bits(8.0f);
+             s.hostValues[0] = Bits(3.5f);
+             s.hostValues[1] = Bits(-4.5f);
+             s.hostValues[3] = Bits(7.5f);
+             s.hostValues[4] = Bits(8.0f);
              return s;
          }},
         {"integer_stops_at_point",
@@ -103,7 +96,7 @@ std::vector<Case> WellFormedCases() {
          [] {
              // The number is the label; the rest fill the line's first destinations.
              Snapshot s = Reference();
-             s.hostFloats[1] = Bits(9.75f);
+             s.hostValues[1] = Bits(9.75f);
              s.block[1][0] = Bits(2.5f);
              s.block[1][1] = Bits(3.5f);
              for (int i = 2; i < 7; ++i) s.block[1][i] = 0;  // staged zeros reach the host block
@@ -232,10 +225,10 @@ std::vector<Case> HostileCases() {
          },
          [=] {
              Snapshot s = Reference();
-             s.hostFloats[0] = Bits(inf);
-             s.hostFloats[1] = Bits(-inf);
-             s.hostFloats[2] = Bits(0.0f);
-             s.hostFloats[3] = Bits(inf);
+             s.hostValues[0] = Bits(inf);
+             s.hostValues[1] = Bits(-inf);
+             s.hostValues[2] = Bits(0.0f);
+             s.hostValues[3] = Bits(inf);
              return s;
          }},
         {"ten_megabyte_file",

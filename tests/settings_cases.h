@@ -1,9 +1,14 @@
 // Settings files and what loading each must leave behind, shared by the native
-// reader tests (plain memory, under the sanitizers) and the plugin tests (the
-// real DLL writing into the stand-in host). Expected values are written out
-// from the file's text, never computed by the reader under test.
+// reader tests (plain memory, under the sanitizers), the checker's tests and
+// the plugin tests (the real DLL writing into the stand-in host). Expected
+// values are written out from the file's text, never computed by the reader
+// under test. Also the helpers those suites share: the reference file, text
+// as a byte source, and snapshot comparison.
 #pragma once
 
+#include <gtest/gtest.h>
+
+#include <algorithm>
 #include <clocale>
 #include <cstdint>
 #include <cstring>
@@ -16,9 +21,9 @@ namespace settings_cases {
 // Every destination of a load, as raw bits.
 struct Snapshot {
     std::int32_t reload = 0;
-    std::uint32_t hostFloats[6] = {};   // lines 3, 4, 6, 7, 8, 9 (0x8CC4B4, B8, B0, AC, A8, A0)
-    std::uint32_t codeConstant = 0;     // line 5 (0x521632)
-    std::uint32_t block[4][7] = {};     // host 0x8CC4C0 (lines 11-14)
+    std::uint32_t hostValues[6] = {};   // host values 1 to 6: lines 3, 4, 6, 7, 8, 9
+    std::uint32_t codeConstant = 0;     // line 5, the constant in host code
+    std::uint32_t block[4][7] = {};     // the host's aim block (lines 11-14)
     std::uint32_t offsets[16][3] = {};  // weaponOffsets (lines 16-31)
 };
 
@@ -34,7 +39,7 @@ constexpr std::uint32_t kCodeFill = 0x3F8CCCCD;  // the host's own code constant
 // Before any load: host data as the host has it, plugin fields zero.
 inline Snapshot Initial() {
     Snapshot s;
-    for (auto& f : s.hostFloats) f = kHostFill;
+    for (auto& f : s.hostValues) f = kHostFill;
     s.codeConstant = kCodeFill;
     for (auto& row : s.block)
         for (auto& f : row) f = kHostFill;
@@ -70,16 +75,23 @@ inline std::string Join(const std::vector<std::string>& lines, const char* end =
 
 // Sets what the destinations of file line `line` hold after the reference load.
 inline void ApplyReferenceLine(Snapshot& s, int line) {
-    static const int hostFloatLine[6] = {3, 4, 6, 7, 8, 9};
+    static const int hostValueLine[6] = {3, 4, 6, 7, 8, 9};
     if (line == 1) s.reload = 0;
     for (int k = 0; k < 6; ++k)
-        if (hostFloatLine[k] == line) s.hostFloats[k] = Bits(static_cast<float>(line) + 0.5f);
+        if (hostValueLine[k] == line) s.hostValues[k] = Bits(static_cast<float>(line) + 0.5f);
     if (line == 5) s.codeConstant = Bits(5.5f);
     if (line >= 11 && line <= 14)
         for (int i = 0; i < 7; ++i) s.block[line - 11][i] = Bits(static_cast<float>(line) + static_cast<float>(i) / 8);
     if (line >= 16 && line <= 31)
         for (int i = 0; i < 3; ++i)
             s.offsets[line - 16][i] = Bits(static_cast<float>(line) + static_cast<float>(i) / 4);
+}
+
+// The reference file with some lines replaced (1-based line numbers).
+inline std::string ReferenceWith(const std::vector<std::pair<int, std::string>>& replacements, const char* end = "\n") {
+    std::vector<std::string> lines = ReferenceLines();
+    for (const auto& [line, text] : replacements) lines[static_cast<std::size_t>(line - 1)] = text;
+    return Join(lines, end);
 }
 
 inline Snapshot Reference() {
@@ -97,6 +109,41 @@ inline bool UseDecimalCommaLocale(int category) {
     std::setlocale(category, "C");
     return false;
 }
+
+// What a suite can see of a load: everything, or only what the host and its
+// aim calls show (not the reload switch, not offset row 0, which serves no
+// weapon).
+enum class Seen { Everything, ByTheHost };
+
+// The destinations that `seen` covers, compared bit for bit.
+inline void ExpectSameSnapshot(const Snapshot& actual, const Snapshot& expected, Seen seen = Seen::Everything) {
+    if (seen == Seen::Everything) {
+        EXPECT_EQ(actual.reload, expected.reload) << "reload";
+    }
+    const int firstOffsetRow = seen == Seen::Everything ? 0 : 1;
+    for (int k = 0; k < 6; ++k) EXPECT_EQ(actual.hostValues[k], expected.hostValues[k]) << "host value " << k + 1;
+    EXPECT_EQ(actual.codeConstant, expected.codeConstant) << "code constant";
+    for (int r = 0; r < 4; ++r)
+        for (int i = 0; i < 7; ++i) EXPECT_EQ(actual.block[r][i], expected.block[r][i]) << "block " << r << "," << i;
+    for (int r = firstOffsetRow; r < 16; ++r)
+        for (int i = 0; i < 3; ++i)
+            EXPECT_EQ(actual.offsets[r][i], expected.offsets[r][i]) << "offset " << r << "," << i;
+}
+
+// Text handed to a settings::LineReader at most `chunk` bytes a read.
+struct TextSource {
+    const std::string* text;
+    std::size_t at = 0;
+    std::size_t chunk = 4096;
+
+    static std::size_t Read(void* context, char* buffer, std::size_t size) {
+        auto* source = static_cast<TextSource*>(context);
+        const std::size_t n = std::min({size, source->chunk, source->text->size() - source->at});
+        std::memcpy(buffer, source->text->data() + source->at, n);
+        source->at += n;
+        return n;
+    }
+};
 
 struct Case {
     const char* name;

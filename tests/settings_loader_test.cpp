@@ -50,14 +50,19 @@ TEST_F(SettingsFileAccess, SampleFileShippedWithThePluginLoads) {
     Load();
     const settings_cases::Snapshot s = Observe();
     EXPECT_EQ(plugin_support::FloatOf(s.codeConstant), 1.1f);
-    EXPECT_EQ(plugin_support::FloatOf(s.hostFloats[0]), 1.0f);    // line 3
+    EXPECT_EQ(plugin_support::FloatOf(s.hostValues[0]), 1.0f);    // line 3
     EXPECT_EQ(plugin_support::FloatOf(s.block[2][6]), 0.6f);      // line 13, last value
     EXPECT_EQ(plugin_support::FloatOf(s.offsets[1][0]), 0.10f);   // weapon 22
     EXPECT_EQ(plugin_support::FloatOf(s.offsets[15][2]), 0.72f);  // weapon 37
     standin::RunHostFrame();
     EXPECT_EQ(standin::Counters().settingsOpens, 1) << "the sample leaves live reload off";
-    // The patched host code keeps its protection: execute and read only.
-    for (std::uint32_t address : {0x521632u, 0x527A95u, 0x53E981u}) {
+}
+
+TEST_F(SettingsFileAccess, PatchedHostCodeKeepsItsExecuteReadProtection) {
+    Prepare(1001, settings_cases::Join(settings_cases::ReferenceLines()));
+    Load();
+    standin::RunHostFrame();
+    for (std::uint32_t address : {host::kAimCodeConstant, host::kAimPointCallSite, host::kFrameCallSite}) {
         MEMORY_BASIC_INFORMATION info;
         VirtualQuery(reinterpret_cast<void*>(static_cast<std::uintptr_t>(address)), &info, sizeof info);
         EXPECT_EQ(info.Protect, static_cast<DWORD>(PAGE_EXECUTE_READ)) << std::hex << address;
@@ -74,8 +79,8 @@ TEST_F(SettingsFileAccess, HostLocaleWithADecimalCommaChangesNothing) {
     Load();
     std::setlocale(LC_ALL, "C");
     settings_cases::Snapshot expected = settings_cases::Reference();
-    expected.hostFloats[0] = plugin_support::Bits(1.23456789e29f);
-    expected.hostFloats[1] = plugin_support::Bits(4.0f);  // the comma ends the number
+    expected.hostValues[0] = plugin_support::Bits(1.23456789e29f);
+    expected.hostValues[1] = plugin_support::Bits(4.0f);  // the comma ends the number
     ExpectSameAsHost(Observe(), expected);
 }
 

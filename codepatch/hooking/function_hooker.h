@@ -1,13 +1,17 @@
-// Several hooks on one host call site.
+// Several hooks on one call site.
 //
-// The site is a 5-byte relative call (E8 rel32) to a host function with no
+// The site is a 5-byte relative call (E8 rel32) to a function with no
 // arguments. The first hook saves the site's bytes and redirects the call to
 // the manager's call_site_entry; call_site_entry runs the hooks stacked on the
 // site, each receiving a continuation that leads to the hook added before it
-// and, after the first, to the host function the site called before. When the
+// and, after the first, to the function the site called before. When the
 // last hook goes, the saved bytes go back.
 //
-// One manager per call site (shared_instance); one function_hooker per
+// The site is a type, so that each site has a manager of its own:
+//
+//   struct my_site { static patch_address address(); };  // already rebased
+//
+// One manager per site type (shared_instance); one function_hooker per
 // installed hook, keyed in the manager by its own address. Copying a hook
 // object moves its entry to the copy (and to the end of the list).
 #pragma once
@@ -21,7 +25,6 @@
 
 #include "codepatch/branch.h"
 #include "codepatch/scoped_patch.h"
-#include "host/HostBuild.h"
 
 namespace codepatch {
 
@@ -45,8 +48,8 @@ public:
     void attach(HookBase* owner, hook_type hook, target_type entry_point) {
         put_entry(owner, std::move(hook));
         if (redirected) return;
-        const patch_address site(RebaseHostAddress(HookBase::site_address));
-        this->capture(site, kRelativeBranchSize, true);
+        const patch_address site = HookBase::site_type::address();
+        this->capture(site, kRelativeBranchSize, protection::lift);
         previous_target = reinterpret_cast<target_type>(static_cast<std::uintptr_t>(
             redirect_call(site, static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(entry_point)))));
         redirected = true;
@@ -81,17 +84,13 @@ public:
         Patch::revert();
     }
 
-    // Entered by the host's call instruction in place of the host function.
+    // Entered by the site's call instruction in place of the function it
+    // called. The last hook added runs first; each continuation holds only
+    // the manager and a list position, small enough for std::function's own
+    // buffer, so a pass allocates nothing however many hooks are stacked.
     static Result call_site_entry() {
         function_hooker_manager* m = instance().get();
-        if (m->entries.empty()) return call_previous(m);
-        continuation_type base = [m]() -> Result { return call_previous(m); };
-        if (std::next(m->entries.begin()) == m->entries.end()) return m->entries.front().hook(std::move(base));
-        // Two or more hooks: each continuation leads to the hook added before.
-        continuation_type next = std::move(base);
-        for (const entry& e : m->entries)
-            next = [hook = e.hook, inner = std::move(next)]() -> Result { return hook(inner); };
-        return next();
+        return call_below(m, m->entries.end());
     }
 
     ~function_hooker_manager() override { entries.clear(); }
@@ -106,22 +105,35 @@ private:
         return manager;
     }
 
-    // A site that held no branch when it was redirected has no host function
-    // to continue to: the call then yields 0 instead of jumping to address 0.
+    // A plain list iterator: trivially copyable, so a continuation holding it
+    // and the manager stays inside std::function's buffer (a reverse_iterator
+    // would not).
+    using position = typename std::list<entry>::iterator;
+
+    // Runs the hook just before `end`, whose continuation runs the one added
+    // before it; below the first hook, the function the site called before.
+    static Result call_below(function_hooker_manager* m, position end) {
+        if (end == m->entries.begin()) return call_previous(m);
+        const position at = std::prev(end);
+        return at->hook([m, at]() -> Result { return call_below(m, at); });
+    }
+
+    // A site that held no branch when it was redirected has no function to
+    // continue to: the call then yields 0 instead of jumping to address 0.
     static Result call_previous(function_hooker_manager* m) {
         if (!m->previous_target) return Result();
         return m->previous_target();
     }
 };
 
-// One installed hook on the call site `Address` (preferred-base host address).
-template <class Patch, std::uint32_t Address, typename FunctionPointer, typename Result>
+// One installed hook on the call site `Site`.
+template <class Patch, class Site, typename FunctionPointer, typename Result>
 class function_hooker_base : public scoped_base {
 public:
     using manager_type = function_hooker_manager<Patch, function_hooker_base, Result>;
     using hook_type = typename manager_type::hook_type;
     using continuation_type = typename manager_type::continuation_type;
-    static constexpr std::uint32_t site_address = Address;
+    using site_type = Site;
 
     function_hooker_base() : shared_manager(manager_type::shared_instance()) {}
     function_hooker_base(const function_hooker_base& source)
@@ -147,12 +159,12 @@ private:
     }
 };
 
-template <class Patch, std::uint32_t Address, typename Function>
+template <class Patch, class Site, typename Function>
 class function_hooker;
 
-template <class Patch, std::uint32_t Address, typename Result>
-class function_hooker<Patch, Address, Result()> : public function_hooker_base<Patch, Address, Result (*)(), Result> {
-    using base = function_hooker_base<Patch, Address, Result (*)(), Result>;
+template <class Patch, class Site, typename Result>
+class function_hooker<Patch, Site, Result()> : public function_hooker_base<Patch, Site, Result (*)(), Result> {
+    using base = function_hooker_base<Patch, Site, Result (*)(), Result>;
 
 public:
     using typename base::continuation_type;

@@ -13,32 +13,17 @@ namespace {
 
 using settings_cases::Bits;
 
-struct TextSource {
-    const std::string* text;
-    std::size_t at;
-};
-
-std::size_t ReadText(void* context, char* buffer, std::size_t size) {
-    auto* s = static_cast<TextSource*>(context);
-    const std::size_t n = std::min(size, s->text->size() - s->at);
-    std::memcpy(buffer, s->text->data() + s->at, n);
-    s->at += n;
-    return n;
-}
-
 checker::Report CheckText(const std::string& text) {
-    TextSource source{&text, 0};
-    settings::LineReader reader(&ReadText, &source);
+    settings_cases::TextSource source{&text};
+    settings::LineReader reader(&settings_cases::TextSource::Read, &source);
     return checker::Check(reader);
 }
 
 // The reference file with offset row 0 at zero (values there would do
 // nothing, which the checker reports), and some lines replaced.
 std::string Sound(std::vector<std::pair<int, std::string>> replacements) {
-    std::vector<std::string> lines = settings_cases::ReferenceLines();
-    lines[15] = "w0 0 0 0";
-    for (auto& [line, text] : replacements) lines[static_cast<std::size_t>(line - 1)] = text;
-    return settings_cases::Join(lines);
+    replacements.insert(replacements.begin(), {16, "w0 0 0 0"});
+    return settings_cases::ReferenceWith(replacements);
 }
 
 struct ProblemCase {
@@ -134,7 +119,7 @@ TEST_P(CheckerAgrees, WithThePluginOnEverySettingsCase) {
     const checker::Applied& a = report.applied;
     EXPECT_EQ(a.reloadEveryFrame, expected.reload);
     for (int k = 0; k < 6; ++k)
-        EXPECT_EQ(a.hostFloatSet[k] ? Bits(a.hostFloats[k]) : settings_cases::kHostFill, expected.hostFloats[k]) << k;
+        EXPECT_EQ(a.hostValueSet[k] ? Bits(a.hostValues[k]) : settings_cases::kHostFill, expected.hostValues[k]) << k;
     EXPECT_EQ(a.codeConstantSet ? Bits(a.codeConstant) : settings_cases::kCodeFill, expected.codeConstant);
     for (int r = 0; r < 4; ++r)
         for (int i = 0; i < 7; ++i)

@@ -5,7 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "plugin/WeaponTable.h"
+#include "host/HostInterface.h"
+#include "settings/WeaponTable.h"
 #include "settings_template.h"
 
 namespace checker {
@@ -36,10 +37,10 @@ std::string WhatItSets(int number) {
             return "live reload switch (0 off, anything else on)";
         case settings::LineKind::FreeText:
             return "free text (a heading, never read as values)";
-        case settings::LineKind::HostFloat:
-            return "host float at " + Hex(layout.address);
+        case settings::LineKind::HostValue:
+            return "host float at " + Hex(host::kAimValues[layout.index]);
         case settings::LineKind::CodeConstant:
-            return "float constant in host code at " + Hex(layout.address);
+            return "float constant in host code at " + Hex(host::kAimCodeConstant);
         case settings::LineKind::AimRow:
             return "aim block row " + std::to_string(layout.index) + " (host " +
                    Hex(host::kAimBlock + 28u * layout.index) + ")";
@@ -56,13 +57,35 @@ std::string Range(int from, int to) {
                       : "values " + std::to_string(from) + " to " + std::to_string(to);
 }
 
-struct Context {
-    Report* report;
-    float hostFloatStore[6];
+// Records what a load applies, and reports each line as it is read.
+class ReportSink final : public settings::SettingsSink {
+public:
+    explicit ReportSink(Report& report) : report_(report) {}
+
+    void SetReloadEveryFrame(std::int32_t value) override { report_.applied.reloadEveryFrame = value; }
+    void SetHostValue(int index, float value) override {
+        report_.applied.hostValues[index] = value;
+        report_.applied.hostValueSet[index] = true;
+    }
+    void SetCodeConstant(std::uint32_t bits) override {
+        std::memcpy(&report_.applied.codeConstant, &bits, 4);
+        report_.applied.codeConstantSet = true;
+    }
+    void StageAimRow(int row, const float* values, int count) override {
+        std::memcpy(report_.applied.aimRows[row], values, static_cast<std::size_t>(count) * sizeof(float));
+    }
+    void PublishAimRows(int rowCount) override { report_.applied.aimRowsPublished = rowCount; }
+    void SetWeaponOffset(int row, const float* values, int count) override {
+        std::memcpy(report_.applied.weaponOffsets[row], values, static_cast<std::size_t>(count) * sizeof(float));
+    }
+    void LineRead(int number, const settings::Line& line, const settings::ParsedLine& parsed) override;
+
+private:
+    Report& report_;
 };
 
-void Observe(int number, const settings::Line& line, const settings::ParsedLine& parsed, void* raw) {
-    Report& report = *static_cast<Context*>(raw)->report;
+void ReportSink::LineRead(int number, const settings::Line& line, const settings::ParsedLine& parsed) {
+    Report& report = report_;
     const settings::LineLayout& layout = settings::kLayout[number - 1];
     LineReport entry{number, WhatItSets(number), {}, layout.values};
     auto problem = [&](const std::string& text) { report.problems.push_back({number, text}); };
@@ -121,32 +144,8 @@ void Observe(int number, const settings::Line& line, const settings::ParsedLine&
 Report Check(settings::LineReader& reader) {
     Report report;
     report.readable = true;
-    Context context{&report, {}};
-    Applied& a = report.applied;
-    struct Target {
-        static float* HostFloat(host::Address address, void* raw) {
-            auto* ctx = static_cast<Context*>(raw);
-            const host::Address addresses[6] = {host::kAimFloat8CC4B4, host::kAimFloat8CC4B8, host::kAimFloat8CC4B0,
-                                                host::kAimFloat8CC4AC, host::kAimFloat8CC4A8, host::kAimFloat8CC4A0};
-            for (int k = 0; k < 6; ++k)
-                if (addresses[k] == address) {
-                    ctx->report->applied.hostFloatSet[k] = true;
-                    return &ctx->report->applied.hostFloats[k];
-                }
-            return &ctx->hostFloatStore[0];
-        }
-        static void Code(std::uint32_t bits, void* raw) {
-            Applied& applied = static_cast<Context*>(raw)->report->applied;
-            std::memcpy(&applied.codeConstant, &bits, 4);
-            applied.codeConstantSet = true;
-        }
-        static void Publish(const float (*)[settings::kAimRowLength], int rows, void* raw) {
-            static_cast<Context*>(raw)->report->applied.aimRowsPublished = rows;
-        }
-    };
-    const settings::SettingsTarget target = {&a.reloadEveryFrame, a.aimRows,        a.weaponOffsets, &Target::HostFloat,
-                                             &Target::Code,       &Target::Publish, &context,        &Observe};
-    report.linesRead = settings::ApplySettings(reader, target);
+    ReportSink sink(report);
+    report.linesRead = settings::ApplySettings(reader, sink);
     settings::Line extra;
     report.linesAfter31 = report.linesRead == settings::kLineCount && reader.Next(extra);
     if (report.linesRead < settings::kLineCount)

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "plugin/SettingsReader.h"
+#include "settings/SettingsReader.h"
 
 namespace checker {
 
@@ -27,8 +27,8 @@ struct Problem {
 // the file does not provide (kept: false means the file gave none).
 struct Applied {
     std::int32_t reloadEveryFrame = 0;
-    float hostFloats[6] = {};  // lines 3, 4, 6, 7, 8, 9
-    bool hostFloatSet[6] = {};
+    float hostValues[settings::kHostValueCount] = {};  // host values 1 to 6 (lines 3, 4, 6, 7, 8, 9)
+    bool hostValueSet[settings::kHostValueCount] = {};
     float codeConstant = 0;
     bool codeConstantSet = false;
     float aimRows[4][7] = {};  // as copied to the host block

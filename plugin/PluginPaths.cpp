@@ -1,4 +1,4 @@
-#include "host/PluginPaths.h"
+#include "plugin/PluginPaths.h"
 
 #include <windows.h>
 
@@ -68,12 +68,11 @@ const char* SettingsFilePath() {
     return paths.settingsPath;
 }
 
-bool ReportError(const char* format, ...) {
+void ReportError(const char* format, ...) {
     static char message[kErrorMessageCapacity];
     va_list args;
     va_start(args, format);
     std::vsnprintf(message, sizeof message, format, args);
     va_end(args);
     MessageBoxA(GetActiveWindow(), message, kErrorCaption, MB_ICONERROR);
-    return false;
 }

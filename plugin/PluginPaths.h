@@ -5,6 +5,9 @@
 #include <cstddef>
 
 constexpr std::size_t kModulePathCapacity = 260;  // GetModuleFileNameA buffer, NUL included
+// One more than the module path: Windows XP fills all 260 characters of a
+// path it cuts short and writes no NUL, so the directory buffer keeps room
+// for the terminator the plugin adds itself.
 constexpr std::size_t kDirectoryCapacity = 261;
 constexpr std::size_t kSettingsPathCapacity = 260;
 constexpr std::size_t kErrorMessageCapacity = 1024;
@@ -27,8 +30,8 @@ const char* SettingsFilePath();
 
 // Formats the message printf-style (cut to its 1024-character buffer) and
 // shows it in a message box captioned "marlinth" with the error icon, owned by
-// the active window. Returns false.
-bool ReportError(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// the active window.
+void ReportError(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 // Path helpers, exposed for tests.
 // Ends `path` right after its last '\\' or '/', whichever stands later; a path

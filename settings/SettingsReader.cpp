@@ -1,4 +1,4 @@
-#include "plugin/SettingsReader.h"
+#include "settings/SettingsReader.h"
 
 #include <clocale>
 #include <cmath>
@@ -229,7 +229,7 @@ bool LineReader::Next(Line& line) {
     return any;
 }
 
-int ApplySettings(LineReader& reader, const SettingsTarget& target) {
+int ApplySettings(LineReader& reader, SettingsSink& sink) {
     Line line;
     int lineNumber = 0;
     int aimRowsRead = 0;
@@ -243,33 +243,32 @@ int ApplySettings(LineReader& reader, const SettingsTarget& target) {
             case LineKind::FreeText:
                 break;
             case LineKind::ReloadSwitch:
-                if (parsed.converted) *target.reloadEveryFrame = parsed.integer;
+                if (parsed.converted) sink.SetReloadEveryFrame(parsed.integer);
                 break;
-            case LineKind::HostFloat:
-                if (parsed.converted) *target.hostFloat(layout.address, target.context) = parsed.floats[0];
+            case LineKind::HostValue:
+                if (parsed.converted) sink.SetHostValue(layout.index, parsed.floats[0]);
                 break;
             case LineKind::CodeConstant:
                 // Nothing converted: the host's code keeps its constant.
                 if (parsed.converted) {
                     std::uint32_t bits;
                     std::memcpy(&bits, &parsed.floats[0], 4);
-                    target.writeCodeConstant(bits, target.context);
+                    sink.SetCodeConstant(bits);
                 }
                 break;
             case LineKind::AimRow:
-                for (int i = 0; i < parsed.converted; ++i) target.aimRows[layout.index][i] = parsed.floats[i];
+                sink.StageAimRow(layout.index, parsed.floats, parsed.converted);
                 aimRowsRead = layout.index + 1;
-                if (aimRowsRead == kAimRowCount) target.publishAimRows(target.aimRows, aimRowsRead, target.context);
+                if (aimRowsRead == kAimRowCount) sink.PublishAimRows(aimRowsRead);
                 break;
             case LineKind::WeaponOffset:
-                for (int i = 0; i < parsed.converted; ++i) target.weaponOffsets[layout.index][i] = parsed.floats[i];
+                sink.SetWeaponOffset(layout.index, parsed.floats, parsed.converted);
                 break;
         }
-        if (target.observeLine) target.observeLine(lineNumber, line, parsed, target.context);
+        sink.LineRead(lineNumber, line, parsed);
     }
     // A file that ends inside the aim rows publishes the rows it has.
-    if (aimRowsRead > 0 && aimRowsRead < kAimRowCount)
-        target.publishAimRows(target.aimRows, aimRowsRead, target.context);
+    if (aimRowsRead > 0 && aimRowsRead < kAimRowCount) sink.PublishAimRows(aimRowsRead);
     return lineNumber;
 }
 

@@ -1,4 +1,4 @@
-#include "codepatch/FrameEvent.h"
+#include "host/FrameEvent.h"
 
 namespace {
 
@@ -14,8 +14,17 @@ bool HoldsSamePointer(const FrameEvent::CallbackList& list, PlainCallback functi
 
 void InstallFrameHook(FrameEvent& event) {
     FrameHooker hooker;
-    hooker.install([&event](FrameEvent::Continuation next) { return event.Raise(std::move(next)); });
+    hooker.install([&event](FrameEvent::Continuation next) { return event.Raise(next); });
     codepatch::retain_hook(hooker);
+}
+
+// Each callback runs as a copy: one that removes its own entry while it runs
+// would otherwise destroy the very object that is executing.
+void RunEach(const FrameEvent::CallbackList& list) {
+    for (const FrameEvent::Callback& callback : list) {
+        FrameEvent::Callback copy = callback;
+        copy();
+    }
 }
 
 }  // namespace
@@ -23,25 +32,17 @@ void InstallFrameHook(FrameEvent& event) {
 void FrameEvent::AddCallback(CallbackList& list, const Callback& callback) {
     if (const PlainCallback* function = callback.target<PlainCallback>())
         if (HoldsSamePointer(list, *function)) return;
-    if (!hookInstalled) {
-        hookInstalled = true;
-        const HostBuild build = GetHostBuild();
-        if (build == host::kFrameHookBuildA) InstallFrameHook(*this);
-        if (build == host::kFrameHookBuildB) InstallFrameHook(*this);
+    if (!hookDecided) {
+        hookDecided = true;
+        if (host::HasFrameCall(GetHostBuild())) InstallFrameHook(*this);
     }
     list.push_back(callback);
 }
 
-std::uint32_t FrameEvent::Raise(Continuation continuation) {
-    for (const Callback& callback : before) {
-        Callback copy = callback;
-        copy();
-    }
+std::uint32_t FrameEvent::Raise(const Continuation& continuation) {
+    RunEach(before);
     const std::uint32_t result = continuation();
-    for (const Callback& callback : after) {
-        Callback copy = callback;
-        copy();
-    }
+    RunEach(after);
     return result;
 }
 

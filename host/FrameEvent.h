@@ -1,8 +1,9 @@
 // The per-frame event: callbacks that run around the host's call at 0x53E981,
 // `before` the host function called there and `after` it has returned.
 //
-// The hook is installed at the first registration, and only on host builds
-// 1001 and 1002; on other builds callbacks are kept and never run.
+// The first registration decides whether the call site is hooked: on the
+// builds that have the frame call (host::HasFrameCall) it is; on the others
+// callbacks are kept and never run.
 #pragma once
 
 #include <cstdint>
@@ -10,9 +11,10 @@
 #include <list>
 
 #include "codepatch/hooking/function_hooker.h"
-#include "host/HostInterface.h"
+#include "host/HostBuild.h"
 
-using FrameHooker = codepatch::function_hooker<codepatch::scoped_call, host::kFrameCallSite, std::uint32_t()>;
+using FrameCallSite = HostCallSite<host::kFrameCallSite>;
+using FrameHooker = codepatch::function_hooker<codepatch::scoped_call, FrameCallSite, std::uint32_t()>;
 
 class FrameEvent {
 public:
@@ -25,9 +27,11 @@ public:
     void AddCallback(CallbackList& list, const Callback& callback);
 
     // Runs `before`, the continuation, `after`; returns the continuation's result.
-    std::uint32_t Raise(Continuation continuation);
+    std::uint32_t Raise(const Continuation& continuation);
 
-    bool hookInstalled = false;
+    // True once the first registration has decided whether to hook the site
+    // (whether or not this build has the frame call).
+    bool hookDecided = false;
     CallbackList before;
     CallbackList after;
 };

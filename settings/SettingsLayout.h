@@ -1,0 +1,76 @@
+// The 31 lines of aimingSets.dat: what each line sets, named by destination
+// (host value, code constant, aim row, weapon offset row), never by where
+// that destination lies in the host.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace settings {
+
+constexpr int kLineCount = 31;
+constexpr std::size_t kLineBufferSize = 512;   // at most 511 characters of a line are kept
+constexpr std::size_t kLabelBufferSize = 128;  // labels longer than 127 characters are reported
+constexpr int kMaxValuesPerLine = 7;
+constexpr int kHostValueCount = 6;
+constexpr int kAimRowCount = 4;
+constexpr int kAimRowLength = 7;
+constexpr int kWeaponOffsetRows = 16;
+
+enum class LineKind : std::uint8_t {
+    ReloadSwitch,  // "%s %d"    -> reloadEveryFrame
+    FreeText,      // read and discarded
+    HostValue,     // "%s %f"    -> host value `index`
+    CodeConstant,  // "%s %f"    -> the float constant in the host's code
+    AimRow,        // "%s %f x7" -> aim row `index`, then the host block
+    WeaponOffset,  // "%s %f x3" -> weapon offset row `index`
+};
+
+struct LineLayout {
+    LineKind kind;
+    std::uint8_t values;  // numbers the line converts
+    std::uint8_t index;   // host value, aim row or weapon offset row
+};
+
+constexpr LineLayout kLayout[kLineCount] = {
+    {LineKind::ReloadSwitch, 1, 0},   //  1
+    {LineKind::FreeText, 0, 0},       //  2
+    {LineKind::HostValue, 1, 0},      //  3
+    {LineKind::HostValue, 1, 1},      //  4
+    {LineKind::CodeConstant, 1, 0},   //  5
+    {LineKind::HostValue, 1, 2},      //  6
+    {LineKind::HostValue, 1, 3},      //  7
+    {LineKind::HostValue, 1, 4},      //  8
+    {LineKind::HostValue, 1, 5},      //  9
+    {LineKind::FreeText, 0, 0},       // 10
+    {LineKind::AimRow, 7, 0},         // 11
+    {LineKind::AimRow, 7, 1},         // 12
+    {LineKind::AimRow, 7, 2},         // 13
+    {LineKind::AimRow, 7, 3},         // 14
+    {LineKind::FreeText, 0, 0},       // 15
+    {LineKind::WeaponOffset, 3, 0},   // 16
+    {LineKind::WeaponOffset, 3, 1},   // 17
+    {LineKind::WeaponOffset, 3, 2},   // 18
+    {LineKind::WeaponOffset, 3, 3},   // 19
+    {LineKind::WeaponOffset, 3, 4},   // 20
+    {LineKind::WeaponOffset, 3, 5},   // 21
+    {LineKind::WeaponOffset, 3, 6},   // 22
+    {LineKind::WeaponOffset, 3, 7},   // 23
+    {LineKind::WeaponOffset, 3, 8},   // 24
+    {LineKind::WeaponOffset, 3, 9},   // 25
+    {LineKind::WeaponOffset, 3, 10},  // 26
+    {LineKind::WeaponOffset, 3, 11},  // 27
+    {LineKind::WeaponOffset, 3, 12},  // 28
+    {LineKind::WeaponOffset, 3, 13},  // 29
+    {LineKind::WeaponOffset, 3, 14},  // 30
+    {LineKind::WeaponOffset, 3, 15},  // 31
+};
+
+// The file line (1-based) that gives host value `index`.
+constexpr int LineOfHostValue(int index) {
+    for (int line = 0; line < kLineCount; ++line)
+        if (kLayout[line].kind == LineKind::HostValue && kLayout[line].index == index) return line + 1;
+    return 0;
+}
+
+}  // namespace settings

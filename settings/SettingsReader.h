@@ -1,0 +1,106 @@
+// Reading and converting the lines of aimingSets.dat, with no dependency on
+// Windows or on the host: the plugin's loader, the settings checker, the
+// native tests and the fuzzer all run this same code.
+//
+// The file is positional: line n means what kLayout[n - 1] says, whatever its
+// label. A value line is a label (the whole first run of non-blank
+// characters, never looked at) followed by blank-separated numbers.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "settings/SettingsLayout.h"
+
+namespace settings {
+
+// One line of the file as the reader keeps it.
+struct Line {
+    char text[kLineBufferSize];  // NUL-terminated; may hold NUL bytes of its own
+    std::size_t length;          // characters kept, at most kLineBufferSize - 1
+    bool truncated;              // the line held more; the rest was dropped
+};
+
+// Splits a byte stream into lines ending in LF (a CR before it is a blank).
+// One line of the input is one line however long it is: what does not fit
+// the line buffer is dropped, never carried into the next line.
+class LineReader {
+public:
+    // Fills up to `size` bytes; returns how many, 0 at the end or on error.
+    using ReadFn = std::size_t (*)(void* context, char* buffer, std::size_t size);
+
+    LineReader(ReadFn read, void* context) : read_(read), context_(context) {}
+    // Reads the next line; false when the input has no more.
+    bool Next(Line& line);
+
+private:
+    bool Fill();
+
+    ReadFn read_;
+    void* context_;
+    char chunk_[4096];
+    std::size_t begin_ = 0;
+    std::size_t end_ = 0;
+    bool exhausted_ = false;
+};
+
+// What one value line yielded.
+struct ParsedLine {
+    bool hasLabel = false;
+    std::size_t labelBegin = 0;   // offset of the label in the line
+    std::size_t labelLength = 0;  // the whole first token
+    int converted = 0;            // numbers converted, from the first on
+    std::size_t stop = 0;         // offset in the line just past the last number converted
+    std::int32_t integer = 0;     // for "%d" lines
+    float floats[kMaxValuesPerLine] = {};
+};
+
+// Converts `text` (up to its first NUL or `length`) as "%s %d" (integer) or
+// "%s %f..." with `count` numbers. Conversion stops at the first token that is
+// not a number of the expected form; tokens after the last number are ignored.
+ParsedLine ParseValueLine(const char* text, std::size_t length, bool integer, int count);
+
+// Locale-free conversions used by ParseValueLine. Each reads the longest
+// prefix of [p, end) that forms a number (after optional blanks), stores it in
+// `value` and returns the position after it, or null when there is none.
+//   integer: [+-]digits; saturates at the 32-bit limits; "1.9" reads 1.
+//   float:   [+-](digits[.digits]|.digits)[(e|E)[+-]digits], "inf",
+//            "infinity", "nan", "nan(...)"; the point is always the decimal
+//            separator; rounded once to the nearest float.
+const char* ConvertInt(const char* p, const char* end, std::int32_t& value);
+const char* ConvertFloat(const char* p, const char* end, float& value);
+
+// Where a load puts its values: one member per kind of destination. The
+// plugin's sink writes into the host, the checker's into a report, the
+// tests' and the fuzzer's into plain memory.
+class SettingsSink {
+public:
+    virtual ~SettingsSink() = default;
+
+    // Line 1.
+    virtual void SetReloadEveryFrame(std::int32_t value) = 0;
+    // Host value `index` (0 to kHostValueCount - 1: host values 1 to 6).
+    virtual void SetHostValue(int index, float value) = 0;
+    // The float constant in the host's code, as its bit pattern.
+    virtual void SetCodeConstant(std::uint32_t bits) = 0;
+    // The first `count` values of aim row `row`, staged until published.
+    virtual void StageAimRow(int row, const float* values, int count) = 0;
+    // Sends staged rows [0, rowCount) to the host's aim block: all four once
+    // the fourth row line has been read, fewer when the file ends inside them.
+    virtual void PublishAimRows(int rowCount) = 0;
+    // The first `count` values of weapon offset row `row`.
+    virtual void SetWeaponOffset(int row, const float* values, int count) = 0;
+    // Told about every line read, after it has been applied.
+    virtual void LineRead(int lineNumber, const Line& line, const ParsedLine& parsed) {
+        (void)lineNumber;
+        (void)line;
+        (void)parsed;
+    }
+};
+
+// Reads at most kLineCount lines and applies each as it is read; a
+// destination whose value the file does not provide keeps its value.
+// Returns the number of lines read.
+int ApplySettings(LineReader& reader, SettingsSink& sink);
+
+}  // namespace settings

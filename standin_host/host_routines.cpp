@@ -1,0 +1,198 @@
+// The stand-in's host image: real x86 routines around the host's call sites,
+// jumps from the host's functions to their doubles, probe words and data.
+#include <cstring>
+
+#include "codepatch/branch.h"
+#include "standin_host/standin.h"
+#include "standin_host/standin_internal.h"
+
+namespace standin {
+namespace {
+
+// ---- Machine code of the host routines -------------------------------------
+// Sentinels the routines put into the callee-saved registers before the call.
+constexpr std::uint32_t kEbxSentinel = 0xB1B1B1B1;
+constexpr std::uint32_t kEsiSentinel = 0x51515151;
+constexpr std::uint32_t kEdiSentinel = 0xD1D1D1D1;
+constexpr std::uint32_t kEbpSentinel = 0xBEBEBEBE;
+
+// Offsets in a call record (kAimCallRecord, kFrameCallRecord): the arguments
+// a routine pushes and what it finds after the call.
+// clang-format off
+enum CallRecordField : std::uint32_t {
+    kObject = 0, kArg1 = 4, kArg2 = 8, kArg3 = 12, kArg4 = 16, kResult = 20,
+    kEspBefore = 24, kEspAfter = 28, kEbxAfter = 32, kEsiAfter = 36, kEdiAfter = 40,
+    kEbpAfter = 44,
+};
+// clang-format on
+
+class Code {
+public:
+    void Byte(std::uint8_t b) { bytes_.push_back(b); }
+    void Bytes(std::initializer_list<std::uint8_t> bs) { bytes_.insert(bytes_.end(), bs); }
+    void Word(std::uint32_t w) {
+        for (int i = 0; i < 4; ++i) Byte(static_cast<std::uint8_t>(w >> (8 * i)));
+    }
+    std::size_t Size() const { return bytes_.size(); }
+    std::vector<std::uint8_t>& Bytes() { return bytes_; }
+
+private:
+    std::vector<std::uint8_t> bytes_;
+};
+
+// A routine `void routine()` whose E8 call to `callee` lies exactly at
+// `callSite`. It keeps the callee-saved registers of its own caller, loads
+// the sentinels, pushes `pushedArgs` words from the call record (last first),
+// optionally loads ECX from it, calls, and records EAX, the callee-saved
+// registers and ESP in the call record before it restores its caller's state.
+std::uint32_t PlaceRoutine(std::uint32_t callSite, std::uint32_t callee, std::uint32_t record, int pushedArgs,
+                           bool thisCall) {
+    // clang-format off
+    Code pre;
+    pre.Bytes({0x55, 0x53, 0x56, 0x57});                // push ebp/ebx/esi/edi
+    pre.Bytes({0x89, 0x25}); pre.Word(record + kEspBefore);  // mov [f.espBefore], esp
+    for (int i = pushedArgs; i >= 1; --i) {
+        pre.Bytes({0xFF, 0x35}); pre.Word(record + kObject + 4u * static_cast<std::uint32_t>(i));  // push dword [f.argN]
+    }
+    if (thisCall) { pre.Bytes({0x8B, 0x0D}); pre.Word(record + kObject); }  // mov ecx, [f.object]
+    pre.Byte(0xBB); pre.Word(kEbxSentinel);  // mov ebx, imm32
+    pre.Byte(0xBE); pre.Word(kEsiSentinel);  // mov esi, imm32
+    pre.Byte(0xBF); pre.Word(kEdiSentinel);  // mov edi, imm32
+    pre.Byte(0xBD); pre.Word(kEbpSentinel);  // mov ebp, imm32
+
+    Code call;
+    call.Byte(codepatch::kOpCallRel32);  // E8 rel32 at the host's call site
+    call.Word(codepatch::relative_displacement(callSite, callee));
+    call.Byte(0xA3); call.Word(record + kResult);                 // mov [f.result], eax
+    call.Bytes({0x89, 0x1D}); call.Word(record + kEbxAfter);      // mov [..], ebx
+    call.Bytes({0x89, 0x35}); call.Word(record + kEsiAfter);      // mov [..], esi
+    call.Bytes({0x89, 0x3D}); call.Word(record + kEdiAfter);      // mov [..], edi
+    call.Bytes({0x89, 0x2D}); call.Word(record + kEbpAfter);      // mov [..], ebp
+    call.Bytes({0x89, 0x25}); call.Word(record + kEspAfter);      // mov [..], esp
+    call.Bytes({0x8B, 0x25}); call.Word(record + kEspBefore);     // mov esp, [f.espBefore]
+    call.Bytes({0x5F, 0x5E, 0x5B, 0x5D, 0xC3});                   // pop edi/esi/ebx/ebp; ret
+
+    // clang-format on
+    const std::uint32_t start = callSite - static_cast<std::uint32_t>(pre.Size());
+    WriteHostBytes(start, pre.Bytes().data(), pre.Size());
+    WriteHostBytes(callSite, call.Bytes().data(), call.Size());
+    return start;
+}
+
+void PlaceJump(std::uint32_t from, const void* to) {
+    std::uint8_t jump[5] = {codepatch::kOpJmpRel32};  // E9 rel32
+    const std::uint32_t rel =
+        codepatch::relative_displacement(from, static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(to)));
+    std::memcpy(jump + 1, &rel, 4);
+    WriteHostBytes(from, jump, sizeof jump);
+}
+
+// The call records lie in plain read-write host data: no protection change
+// on the way, so that a host call costs what the host's code costs.
+volatile std::uint32_t* CallRecord(std::uint32_t record) {
+    return reinterpret_cast<volatile std::uint32_t*>(static_cast<std::uintptr_t>(record));
+}
+
+HostCallOutcome RunRoutine(std::uint32_t routine, std::uint32_t record) {
+    reinterpret_cast<void (*)()>(static_cast<std::uintptr_t>(routine))();
+    volatile std::uint32_t* f = CallRecord(record);
+    HostCallOutcome outcome;
+    outcome.result = f[kResult / 4];
+    outcome.stackBalanced = f[kEspAfter / 4] == f[kEspBefore / 4];
+    outcome.registersPreserved = f[kEbxAfter / 4] == kEbxSentinel && f[kEsiAfter / 4] == kEsiSentinel &&
+                                 f[kEdiAfter / 4] == kEdiSentinel && f[kEbpAfter / 4] == kEbpSentinel;
+    return outcome;
+}
+
+std::uint32_t aimRoutine = 0;
+std::uint32_t frameRoutine = 0;
+
+// Copies `size` bytes between host memory at `address` and `other`, lifting
+// the host bytes' protection for the copy (the stand-in's own brackets).
+void CopyHostBytes(std::uint32_t address, void* other, std::size_t size, bool toHost) {
+    void* at = reinterpret_cast<void*>(static_cast<std::uintptr_t>(address));
+    DWORD old = 0;
+    const bool lifted = VirtualProtect(at, size, PAGE_EXECUTE_READWRITE, &old) != 0;
+    if (toHost)
+        std::memcpy(at, other, size);
+    else
+        std::memcpy(other, at, size);
+    if (lifted) VirtualProtect(at, size, old, &old);
+}
+
+std::vector<std::uint8_t> CallBytes(std::uint32_t site, std::uint32_t callee) {
+    std::vector<std::uint8_t> bytes(codepatch::kRelativeBranchSize, codepatch::kOpCallRel32);
+    const std::uint32_t rel = codepatch::relative_displacement(site, callee);
+    std::memcpy(bytes.data() + 1, &rel, 4);
+    return bytes;
+}
+
+}  // namespace
+
+// ---- Host image -------------------------------------------------------------------
+void WriteHostBytes(std::uint32_t address, const void* bytes, std::size_t size) {
+    CopyHostBytes(address, const_cast<void*>(bytes), size, true);
+}
+void WriteHostWord(std::uint32_t address, std::uint32_t value) {
+    WriteHostBytes(address, &value, 4);
+}
+std::vector<std::uint8_t> ReadHostBytes(std::uint32_t address, std::size_t size) {
+    std::vector<std::uint8_t> bytes(size);
+    CopyHostBytes(address, bytes.data(), size, false);
+    return bytes;
+}
+std::uint32_t ReadHostWord(std::uint32_t address) {
+    std::uint32_t value;
+    CopyHostBytes(address, &value, 4, false);
+    return value;
+}
+
+void WriteBuildProbes(std::int32_t build) {
+    for (const host::BuildProbe& probe : host::kBuildProbes) WriteHostWord(probe.address, 0);
+    for (const host::BuildProbe& probe : host::kBuildProbes)
+        if (probe.build == build) {
+            WriteHostWord(probe.address, probe.expected);
+            break;
+        }
+}
+
+std::vector<std::uint8_t> CallSiteBytes(std::uint32_t site) {
+    return ReadHostBytes(site, codepatch::kRelativeBranchSize);
+}
+std::vector<std::uint8_t> OriginalAimCallBytes() {
+    return CallBytes(host::kAimPointCallSite, host::kAimPointFunction);
+}
+std::vector<std::uint8_t> OriginalFrameCallBytes() {
+    return CallBytes(host::kFrameCallSite, kHostFrameFunction);
+}
+
+void ResetHost(std::int32_t build) {
+    WriteBuildProbes(build);
+    aimRoutine = PlaceRoutine(host::kAimPointCallSite, host::kAimPointFunction, kAimCallRecord, 4, true);
+    frameRoutine = PlaceRoutine(host::kFrameCallSite, kHostFrameFunction, kFrameCallRecord, 0, false);
+    const Doubles doubles = ResetDoubles();
+    PlaceJump(host::kAimPointFunction, doubles.aimFunction);
+    PlaceJump(host::kOffsetToPointFunction, doubles.offsetToPoint);
+    PlaceJump(host::kCharacterLookupFunction, doubles.characterLookup);
+    PlaceJump(kHostFrameFunction, doubles.frameFunction);
+    WriteHostWord(host::kAimCodeConstant, kCodeConstantFill);
+    std::vector<std::uint32_t> fill((host::kAimBlock + host::kAimBlockBytes - host::kAimValuesLowest) / 4, kDataFill);
+    WriteHostBytes(host::kAimValuesLowest, fill.data(), fill.size() * 4);
+    Counters() = PluginCounters{};
+    SetKeys(false, false);
+}
+
+HostCallOutcome RunHostAimCall(const AimCallArgs& args) {
+    const std::uint32_t words[5] = {static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(args.object)),
+                                    static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(args.point)), args.arg2,
+                                    args.arg3, args.arg4};
+    volatile std::uint32_t* f = CallRecord(kAimCallRecord);
+    for (int i = 0; i < 5; ++i) f[i] = words[i];
+    return RunRoutine(aimRoutine, kAimCallRecord);
+}
+
+HostCallOutcome RunHostFrame() {
+    return RunRoutine(frameRoutine, kFrameCallRecord);
+}
+
+}  // namespace standin

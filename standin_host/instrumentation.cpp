@@ -1,0 +1,176 @@
+// Instrumentation of the plugin: its imports replaced with counting
+// pass-throughs as soon as the loader has mapped it, before its start-up runs.
+#include <cstring>
+
+#include "standin_host/standin.h"
+#include "standin_host/standin_internal.h"
+
+namespace standin {
+namespace {
+
+bool SameText(const char* a, const char* b) {
+    return lstrcmpiA(a, b) == 0;
+}
+
+template <typename T>
+T* AtRva(HMODULE module, DWORD rva) {
+    return reinterpret_cast<T*>(reinterpret_cast<std::uint8_t*>(module) + rva);
+}
+
+// Counting pass-throughs for the plugin's imports.
+using MallocFn = void* (*)(std::size_t);
+using CallocFn = void* (*)(std::size_t, std::size_t);
+using ReallocFn = void* (*)(void*, std::size_t);
+using CreateFileAFn = HANDLE(WINAPI*)(LPCSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE);
+using GetKeyStateFn = SHORT(WINAPI*)(int);
+using GetModuleHandleExAFn = BOOL(WINAPI*)(DWORD, LPCSTR, HMODULE*);
+using MessageBoxAFn = int(WINAPI*)(HWND, LPCSTR, LPCSTR, UINT);
+
+MallocFn realMalloc = nullptr;
+CallocFn realCalloc = nullptr;
+ReallocFn realRealloc = nullptr;
+CreateFileAFn realCreateFileA = nullptr;
+GetKeyStateFn realGetKeyState = nullptr;
+GetModuleHandleExAFn realGetModuleHandleExA = nullptr;
+MessageBoxAFn realMessageBoxA = nullptr;
+bool failModuleLookup = false;
+
+void* CountingMalloc(std::size_t n) {
+    ++Counters().allocations;
+    return realMalloc(n);
+}
+void* CountingCalloc(std::size_t n, std::size_t m) {
+    ++Counters().allocations;
+    return realCalloc(n, m);
+}
+void* CountingRealloc(void* p, std::size_t n) {
+    ++Counters().allocations;
+    return realRealloc(p, n);
+}
+HANDLE WINAPI CountingCreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES sa, DWORD disposition,
+                                  DWORD flags, HANDLE tmpl) {
+    const std::size_t n = name ? std::strlen(name) : 0;
+    static const char kName[] = "aimingSets.dat";
+    if (n >= sizeof kName - 1 && SameText(name + n - (sizeof kName - 1), kName)) ++Counters().settingsOpens;
+    return realCreateFileA(name, access, share, sa, disposition, flags, tmpl);
+}
+SHORT WINAPI CountingGetKeyState(int key) {
+    LogEvent("GetKeyState");
+    return realGetKeyState(key);
+}
+
+BOOL WINAPI CountingGetModuleHandleExA(DWORD flags, LPCSTR name, HMODULE* module) {
+    ++Counters().moduleLookups;
+    if (failModuleLookup) {
+        if (module) *module = nullptr;
+        SetLastError(ERROR_MOD_NOT_FOUND);
+        return FALSE;
+    }
+    return realGetModuleHandleExA(flags, name, module);
+}
+int WINAPI RecordingMessageBoxA(HWND, LPCSTR text, LPCSTR caption, UINT type) {
+    Counters().messageBoxes.push_back({text ? text : "", caption ? caption : "", type});
+    return IDOK;
+}
+
+template <typename Fn>
+void Interpose(HMODULE module, const char* dll, const char* function, Fn replacement, Fn& real) {
+    void* previous = ReplaceImport(module, dll, function, reinterpret_cast<void*>(replacement));
+    if (previous && previous != reinterpret_cast<void*>(replacement)) real = reinterpret_cast<Fn>(previous);
+}
+
+void InstrumentPlugin(HMODULE module) {
+    Interpose(module, "msvcrt.dll", "malloc", &CountingMalloc, realMalloc);
+    Interpose(module, "msvcrt.dll", "calloc", &CountingCalloc, realCalloc);
+    Interpose(module, "msvcrt.dll", "realloc", &CountingRealloc, realRealloc);
+    Interpose(module, "kernel32.dll", "CreateFileA", &CountingCreateFileA, realCreateFileA);
+    Interpose(module, "user32.dll", "GetKeyState", &CountingGetKeyState, realGetKeyState);
+    Interpose(module, "kernel32.dll", "GetModuleHandleExA", &CountingGetModuleHandleExA, realGetModuleHandleExA);
+    Interpose(module, "user32.dll", "MessageBoxA", &RecordingMessageBoxA, realMessageBoxA);
+}
+
+// The loader's notification arrives once a module is mapped and its imports
+// are bound, before its initialisers run: the moment to instrument it.
+struct UnicodeString {
+    USHORT length, maximumLength;
+    PWSTR buffer;
+};
+struct DllNotificationData {
+    ULONG flags;
+    const UnicodeString* fullName;
+    const UnicodeString* baseName;
+    void* base;
+    ULONG size;
+};
+using DllNotification = VOID(CALLBACK*)(ULONG reason, const DllNotificationData* data, PVOID context);
+using RegisterFn = LONG(NTAPI*)(ULONG, DllNotification, PVOID, PVOID*);
+using UnregisterFn = LONG(NTAPI*)(PVOID);
+
+const wchar_t* pendingPluginName = nullptr;
+
+VOID CALLBACK OnDllLoaded(ULONG reason, const DllNotificationData* data, PVOID) {
+    if (reason != 1 || !pendingPluginName || !data || !data->baseName) return;
+    const std::wstring name(data->baseName->buffer, data->baseName->length / sizeof(wchar_t));
+    if (lstrcmpiW(name.c_str(), pendingPluginName) == 0) InstrumentPlugin(static_cast<HMODULE>(data->base));
+}
+
+}  // namespace
+
+InstrumentationScope::InstrumentationScope(const std::string& dllPath) {
+    HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+    auto reg =
+        reinterpret_cast<RegisterFn>(reinterpret_cast<void*>(GetProcAddress(ntdll, "LdrRegisterDllNotification")));
+    unregister_ = reinterpret_cast<void*>(GetProcAddress(ntdll, "LdrUnregisterDllNotification"));
+    if (!reg || !unregister_) return;
+    const std::size_t slash = dllPath.find_last_of("\\/");
+    const std::string base = slash == std::string::npos ? dllPath : dllPath.substr(slash + 1);
+    baseName_.assign(base.begin(), base.end());
+    pendingPluginName = baseName_.c_str();
+    reg(0, &OnDllLoaded, nullptr, &cookie_);
+}
+
+InstrumentationScope::~InstrumentationScope() {
+    if (cookie_) reinterpret_cast<UnregisterFn>(unregister_)(cookie_);
+    pendingPluginName = nullptr;
+}
+
+void FailPluginModuleLookup(bool fail) {
+    failModuleLookup = fail;
+}
+
+PluginCounters& Counters() {
+    static PluginCounters counters;
+    return counters;
+}
+
+void* ReplaceImport(HMODULE module, const char* dll, const char* function, void* replacement) {
+    auto* dos = reinterpret_cast<IMAGE_DOS_HEADER*>(module);
+    auto* nt = AtRva<IMAGE_NT_HEADERS32>(module, static_cast<DWORD>(dos->e_lfanew));
+    const IMAGE_DATA_DIRECTORY& dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    if (dir.VirtualAddress == 0) return nullptr;
+    for (auto* desc = AtRva<IMAGE_IMPORT_DESCRIPTOR>(module, dir.VirtualAddress); desc->Name; ++desc) {
+        if (!SameText(AtRva<char>(module, desc->Name), dll)) continue;
+        auto* names =
+            AtRva<IMAGE_THUNK_DATA32>(module, desc->OriginalFirstThunk ? desc->OriginalFirstThunk : desc->FirstThunk);
+        auto* slots = AtRva<IMAGE_THUNK_DATA32>(module, desc->FirstThunk);
+        for (; names->u1.AddressOfData; ++names, ++slots) {
+            if (IMAGE_SNAP_BY_ORDINAL32(names->u1.Ordinal)) continue;
+            auto* byName = AtRva<IMAGE_IMPORT_BY_NAME>(module, names->u1.AddressOfData);
+            if (std::strcmp(reinterpret_cast<const char*>(byName->Name), function) != 0) continue;
+            void* previous = reinterpret_cast<void*>(static_cast<std::uintptr_t>(slots->u1.Function));
+            const auto value = static_cast<DWORD>(reinterpret_cast<std::uintptr_t>(replacement));
+            WriteHostBytes(static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(&slots->u1.Function)), &value,
+                           4);
+            return previous;
+        }
+    }
+    return nullptr;
+}
+
+HMODULE ThisModule() {
+    HMODULE module = nullptr;
+    GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                       reinterpret_cast<LPCSTR>(&ThisModule), &module);
+    return module;
+}
+}  // namespace standin

@@ -1,0 +1,75 @@
+// The plugin as a test meets it: a directory of its own with a copy of the
+// DLL and a settings file, and the DLL loaded from there.
+#include <memory>
+#include <stdexcept>
+
+#include "standin_host/standin.h"
+#include "standin_host/standin_internal.h"
+
+namespace standin {
+
+std::string BuiltPluginPath() {
+    return AIMING_PLUGIN_BUILT_PATH;
+}
+
+PluginSandbox::PluginSandbox() {
+    static int serial = 0;
+    char temp[MAX_PATH];
+    GetTempPathA(MAX_PATH, temp);
+    for (;;) {
+        path_ = std::string(temp) + "aimplugin-" + std::to_string(GetCurrentProcessId()) + "-" +
+                std::to_string(++serial) + "\\";
+        if (CreateDirectoryA(path_.c_str(), nullptr)) break;
+        if (GetLastError() != ERROR_ALREADY_EXISTS) throw std::runtime_error("cannot create " + path_);
+    }
+    if (!CopyFileA(BuiltPluginPath().c_str(), PluginPath().c_str(), FALSE))
+        throw std::runtime_error("cannot copy the plugin from " + BuiltPluginPath());
+}
+
+PluginSandbox::~PluginSandbox() {
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((path_ + "*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            const std::string name = found.cFileName;
+            if (name == "." || name == "..") continue;
+            SetFileAttributesA((path_ + name).c_str(), FILE_ATTRIBUTE_NORMAL);
+            DeleteFileA((path_ + name).c_str());
+        } while (FindNextFileA(search, &found));
+        FindClose(search);
+    }
+    RemoveDirectoryA(path_.c_str());
+}
+
+void PluginSandbox::WriteSettings(const std::string& contents) const {
+    HANDLE file =
+        CreateFileA(SettingsPath().c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) throw std::runtime_error("cannot write " + SettingsPath());
+    DWORD written = 0;
+    WriteFile(file, contents.data(), static_cast<DWORD>(contents.size()), &written, nullptr);
+    CloseHandle(file);
+}
+
+void PluginSandbox::RemoveSettings() const {
+    DeleteFileA(SettingsPath().c_str());
+}
+
+PluginModule::PluginModule(const std::string& dllPath, bool instrument) {
+    std::unique_ptr<InstrumentationScope> scope;
+    if (instrument) scope = std::make_unique<InstrumentationScope>(dllPath);
+    // Paths beyond MAX_PATH load through the wide API's long-path form.
+    const std::string full = dllPath.size() >= MAX_PATH ? "\\\\?\\" + dllPath : dllPath;
+    module_ = LoadLibraryW(std::wstring(full.begin(), full.end()).c_str());
+}
+
+PluginModule::~PluginModule() {
+    Free();
+}
+
+void PluginModule::Free() {
+    if (module_) FreeLibrary(module_);
+    module_ = nullptr;
+}
+
+}  // namespace standin

@@ -207,8 +207,8 @@ void FrameCall(int perBatch) {
     for (int i = 0; i < kCalls; ++i) run();
     const long counted = moduleAllocations;
     standin::ReplaceImport(standin::ThisModule(), "msvcrt.dll", "malloc", reinterpret_cast<void*>(realMalloc));
-    Report({"heap allocations per frame call, 3 stacked hooks (*)", "-",
-            static_cast<double>(counted) / kCalls, 0, -1, "count"});
+    Report({"heap allocations per frame call, 3 stacked hooks (*)", "-", static_cast<double>(counted) / kCalls, 0, -1,
+            "count"});
     extra.clear();
 }
 

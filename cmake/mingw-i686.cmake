@@ -1,9 +1,17 @@
-# Cross-compiles for 32-bit Windows with the MinGW-w64 posix-thread compilers;
-# CTest runs the resulting programs under Wine.
+# Cross-compiles for 32-bit Windows with the MinGW-w64 compilers; CTest runs
+# the resulting programs under Wine.
+#
+# MINGW_THREAD_MODEL picks the compilers: posix (the default; GoogleTest needs
+# its std::mutex) or win32 (the product DLL: its runtime takes nothing from
+# the process that an unload does not give back).
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86)
-set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-posix)
-set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++-posix)
+if(NOT DEFINED MINGW_THREAD_MODEL)
+  set(MINGW_THREAD_MODEL posix)
+endif()
+list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES MINGW_THREAD_MODEL)
+set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-${MINGW_THREAD_MODEL})
+set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++-${MINGW_THREAD_MODEL})
 set(CMAKE_RC_COMPILER i686-w64-mingw32-windres)
 set(CMAKE_FIND_ROOT_PATH /usr/i686-w64-mingw32)
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)

@@ -22,6 +22,10 @@ std::uint32_t branch_target(patch_address address) {
     return 0;
 }
 
+bool is_call_to(patch_address site, std::uint32_t destination) {
+    return peek_u8(site) == kOpCallRel32 && site.value + kRelativeBranchSize + peek_u32(site + 1) == destination;
+}
+
 std::uint32_t redirect_call(patch_address site, std::uint32_t destination) {
     const std::uint32_t previous = branch_target(site);
     // Two accesses, two brackets: like every access of this layer, each lifts

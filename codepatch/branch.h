@@ -25,6 +25,9 @@ constexpr std::uint32_t kRelativeBranchSize = 5;
 // of the four forms above.
 std::uint32_t branch_target(patch_address address);
 
+// True when `site` holds E8 rel32 that calls `destination`.
+bool is_call_to(patch_address site, std::uint32_t destination);
+
 // Writes E8 rel32 at `site` so that it calls `destination` (opcode and
 // displacement in two separate brackets) whatever the site held before.
 // Returns branch_target(site) as it was before the write.

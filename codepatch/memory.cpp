@@ -48,16 +48,57 @@ void poke_u32(patch_address address, std::uint32_t value) {
     std::memcpy(address.pointer(), &value, 4);
 }
 
-bool is_readable(patch_address address, std::uint32_t size) {
+namespace {
+
+constexpr DWORD kWritable = PAGE_READWRITE | PAGE_WRITECOPY | PAGE_EXECUTE_READWRITE | PAGE_EXECUTE_WRITECOPY;
+constexpr DWORD kExecutable = PAGE_EXECUTE | PAGE_EXECUTE_READ | PAGE_EXECUTE_READWRITE | PAGE_EXECUTE_WRITECOPY;
+
+// True when every region the range touches is committed and `allowed` by
+// its protection (null: any protection).
+template <typename Allowed>
+bool every_region(patch_address address, std::uint32_t size, Allowed allowed) {
     std::uint64_t at = address.value;
-    const std::uint64_t end = at + size;
+    const std::uint64_t end = at + (size ? size : 1);
     while (at < end) {
         MEMORY_BASIC_INFORMATION info;
         if (VirtualQuery(reinterpret_cast<const void*>(static_cast<std::uintptr_t>(at)), &info, sizeof info) == 0)
             return false;
-        if (info.State != MEM_COMMIT || (info.Protect & (PAGE_NOACCESS | PAGE_GUARD)) != 0) return false;
+        if (info.State != MEM_COMMIT || !allowed(info.Protect)) return false;
         at = reinterpret_cast<std::uintptr_t>(info.BaseAddress) + info.RegionSize;
     }
+    return true;
+}
+
+}  // namespace
+
+bool is_committed(patch_address address, std::uint32_t size) {
+    return every_region(address, size, [](DWORD) { return true; });
+}
+
+bool is_writable(patch_address address, std::uint32_t size) {
+    return every_region(address, size,
+                        [](DWORD protect) { return (protect & kWritable) != 0 && (protect & PAGE_GUARD) == 0; });
+}
+
+bool is_executable(patch_address address, std::uint32_t size) {
+    return every_region(address, size,
+                        [](DWORD protect) { return (protect & kExecutable) != 0 && (protect & PAGE_GUARD) == 0; });
+}
+
+bool try_peek_u32(patch_address address, std::uint32_t& value) {
+    if (!is_committed(address, 4)) return false;
+    protection_bracket bracket(address, 4);
+    if (!bracket.lifted() &&
+        !every_region(address, 4, [](DWORD protect) { return (protect & (PAGE_NOACCESS | PAGE_GUARD)) == 0; }))
+        return false;
+    std::memcpy(&value, address.pointer(), 4);
+    return true;
+}
+
+bool try_poke_u32(patch_address address, std::uint32_t value) {
+    protection_bracket bracket(address, 4);
+    if (!bracket.lifted() && !is_writable(address, 4)) return false;
+    std::memcpy(address.pointer(), &value, 4);
     return true;
 }
 

@@ -46,9 +46,22 @@ std::uint8_t peek_u8(patch_address address);                // 1-byte bracket
 std::uint32_t peek_u32(patch_address address);              // 4-byte bracket
 void poke_u32(patch_address address, std::uint32_t value);  // 4-byte bracket
 
-// True when every byte of the range lies in committed memory that a bracketed
-// read can reach; used to probe hosts whose image may not cover an address.
-bool is_readable(patch_address address, std::uint32_t size);
+// What the memory of a range allows, page by page, as it stands now.
+// committed:  every byte lies in committed memory (whatever its protection:
+//             a bracket can open a PAGE_NOACCESS or guard page for a read);
+// writable:   committed, and a plain store may go to every byte;
+// executable: committed, and every byte may run as code.
+bool is_committed(patch_address address, std::uint32_t size);
+bool is_writable(patch_address address, std::uint32_t size);
+bool is_executable(patch_address address, std::uint32_t size);
+
+// peek_u32 for a word that may not be there: false when the range is not
+// committed, or its protection could not be lifted and it is not readable as
+// it stands (PAGE_NOACCESS, a guard page).
+bool try_peek_u32(patch_address address, std::uint32_t& value);
+// poke_u32, only when the word can be written: its protection was lifted, or
+// the page is writable as it stands. False (and nothing written) otherwise.
+bool try_poke_u32(patch_address address, std::uint32_t value);
 
 // The one contract of the layer: a restorable patch never saves more bytes
 // than it can hold. A violation calls the handler (by default: print the

@@ -12,12 +12,6 @@ bool HoldsSamePointer(const FrameEvent::CallbackList& list, PlainCallback functi
     return false;
 }
 
-void InstallFrameHook(FrameEvent& event) {
-    FrameHooker hooker;
-    hooker.install([&event](FrameEvent::Continuation next) { return event.Raise(next); });
-    codepatch::retain_hook(hooker);
-}
-
 // Each callback runs as a copy: one that removes its own entry while it runs
 // would otherwise destroy the very object that is executing.
 void RunEach(const FrameEvent::CallbackList& list) {
@@ -32,9 +26,20 @@ void RunEach(const FrameEvent::CallbackList& list) {
 void FrameEvent::AddCallback(CallbackList& list, const Callback& callback) {
     if (const PlainCallback* function = callback.target<PlainCallback>())
         if (HoldsSamePointer(list, *function)) return;
-    if (!hookDecided) {
-        hookDecided = true;
-        if (host::HasFrameCall(GetHostBuild())) InstallFrameHook(*this);
+    if (hookState == HookState::Undecided) {
+        if (!host::HasFrameCall(GetHostBuild())) {
+            hookState = HookState::NoFrameCall;
+        } else if (codepatch::peek_u8(FrameCallSite::address()) != codepatch::kOpCallRel32) {
+            // A jump would become a call (the stack one word off on return),
+            // and a 6-byte indirect call would leave its last byte to run as
+            // an instruction of its own.
+            hookState = HookState::SiteNotACall;
+        } else {
+            FrameHooker hooker;
+            hooker.install([this](Continuation next) { return Raise(next); });
+            hook_ = &codepatch::retain_hook(hooker);
+            hookState = HookState::Installed;
+        }
     }
     list.push_back(callback);
 }
@@ -44,6 +49,13 @@ std::uint32_t FrameEvent::Raise(const Continuation& continuation) {
     const std::uint32_t result = continuation();
     RunEach(after);
     return result;
+}
+
+bool FrameEvent::RemoveHook() {
+    if (hookState != HookState::Installed) return true;
+    hookState = HookState::Removed;
+    hook_->revert();
+    return !hook_->shared_manager->displaced;
 }
 
 FrameEvent& GetFrameEvent() {

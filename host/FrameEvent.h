@@ -2,8 +2,10 @@
 // `before` the host function called there and `after` it has returned.
 //
 // The first registration decides whether the call site is hooked: on the
-// builds that have the frame call (host::HasFrameCall) it is; on the others
-// callbacks are kept and never run.
+// builds that have the frame call (host::HasFrameCall) it is, as long as the
+// site holds a 5-byte relative call (E8 rel32); a jump or an indirect call
+// that another plugin put there is left alone. Wherever the site is not
+// hooked, callbacks are kept and never run.
 #pragma once
 
 #include <cstdint>
@@ -29,11 +31,24 @@ public:
     // Runs `before`, the continuation, `after`; returns the continuation's result.
     std::uint32_t Raise(const Continuation& continuation);
 
-    // True once the first registration has decided whether to hook the site
-    // (whether or not this build has the frame call).
-    bool hookDecided = false;
+    // Takes the hook off the call site (at unload, before the statics go).
+    // Returns false when the site no longer called the hook, so its bytes
+    // were left as something else had written them.
+    bool RemoveHook();
+
+    enum class HookState {
+        Undecided,     // no registration yet
+        NoFrameCall,   // this build reaches its frame function another way
+        SiteNotACall,  // the site held something other than E8 rel32
+        Installed,
+        Removed,
+    };
+    HookState hookState = HookState::Undecided;
     CallbackList before;
     CallbackList after;
+
+private:
+    FrameHooker* hook_ = nullptr;  // the retained hook, while installed
 };
 
 // The process's frame event, created on first use.

@@ -12,6 +12,10 @@ using HostBuild = std::int32_t;  // 1001, 1002, 1011, 1101, 1111, 3200, 3210; 0:
 // Load address of the host executable (GetModuleHandleA(NULL)), computed once.
 std::uint32_t GetHostImageBase();
 
+// Bytes the host executable's image spans from its base (its PE header's
+// SizeOfImage), computed once.
+std::uint32_t GetHostImageSize();
+
 // base + address - 0x400000, modulo 2^32.
 constexpr std::uint32_t RebaseHostAddressFrom(std::uint32_t imageBase, host::Address address) {
     return imageBase + address - host::kPreferredImageBase;
@@ -20,8 +24,9 @@ constexpr std::uint32_t RebaseHostAddressFrom(std::uint32_t imageBase, host::Add
 std::uint32_t RebaseHostAddress(host::Address address);
 
 // Index into host::kBuildProbes of the first probe whose whole word matches in
-// a host image loaded at imageBase, or -1. A probe address that cannot be read
-// counts as a mismatch.
+// a host image loaded at imageBase, or -1. A probe in committed memory is read
+// inside its protection bracket, whatever its protection (PAGE_NOACCESS and
+// guard pages included); only uncommitted or free memory counts as a mismatch.
 int FindMatchingBuildProbe(std::uint32_t imageBase);
 
 // Probes the running host (first match wins); 0 when nothing matches.

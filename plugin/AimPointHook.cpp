@@ -21,9 +21,11 @@ Fn HostFunction(host::Address address) {
 
 }  // namespace
 
+std::uint32_t aimContinuation = host::kAimPointFunction;
+
 std::uint32_t HOST_THISCALL AimPointHook(void* object, const float* point, std::uint32_t arg2, std::uint32_t arg3,
                                          std::uint32_t arg4) {
-    const auto aimPoint = HostFunction<host::AimPointFunction>(host::kAimPointFunction);
+    const auto aimPoint = HostFunction<host::AimPointFunction>(aimContinuation);
     void* character =
         HostFunction<host::CharacterLookupFunction>(host::kCharacterLookupFunction)(host::kCurrentCharacter);
     if (!character || (Field<std::uint32_t>(character, host::kRecordStateWord) & host::kStateAimBlocked))

@@ -2,11 +2,14 @@
 
 #include <windows.h>
 
+#include <cstdio>
 #include <cstring>
 
 #include "codepatch/memory.h"
 #include "host/HostBuild.h"
+#include "plugin/PluginLog.h"
 #include "plugin/PluginPaths.h"
+#include "settings/SettingsDiagnostics.h"
 #include "settings/SettingsReader.h"
 
 AimSettings aimSettings = {};
@@ -24,40 +27,189 @@ T* HostData(host::Address address) {
     return reinterpret_cast<T*>(static_cast<std::uintptr_t>(address));
 }
 
+codepatch::patch_address At(host::Address address) {
+    return codepatch::patch_address(address);
+}
+
+// What one load did, kept until the next so that a reload that changes
+// nothing is not written to the log again.
+struct LoadRecord {
+    static constexpr int kMaxProblems = 48;
+    static constexpr std::size_t kProblemLength = 320;
+
+    DWORD openError = 0;      // the file could not be opened: GetLastError()
+    bool notRegular = false;  // opened, but not a file on a disk
+    bool read = false;
+    bool reloadGiven = false;
+    int hostValuesGiven = 0;
+    bool hostValueSkipped[settings::kHostValueCount] = {};
+    bool codeConstantGiven = false;
+    bool codeConstantSkipped = false;
+    int aimRowsPublished = 0;
+    bool aimBlockSkipped = false;
+    int offsetRowsGiven = 0;
+    int problemCount = 0;
+    int problemLine[kMaxProblems] = {};
+    char problem[kMaxProblems][kProblemLength] = {};
+    std::uint64_t fingerprint = 14695981039346656037ull;  // FNV-1a over everything above and every value
+
+    void Mix(const void* data, std::size_t size) {
+        const auto* bytes = static_cast<const unsigned char*>(data);
+        for (std::size_t i = 0; i < size; ++i) fingerprint = (fingerprint ^ bytes[i]) * 1099511628211ull;
+    }
+    template <typename T>
+    void Mix(const T& value) {
+        Mix(&value, sizeof value);
+    }
+};
+
+LoadRecord current;
+std::uint64_t lastLogged = 0;
+bool anyLogged = false;
+
+void AddProblem(void* context, int lineNumber, const char* text) {
+    auto* record = static_cast<LoadRecord*>(context);
+    record->Mix(lineNumber);
+    record->Mix(text, std::strlen(text));
+    if (record->problemCount == LoadRecord::kMaxProblems) return;
+    record->problemLine[record->problemCount] = lineNumber;
+    std::snprintf(record->problem[record->problemCount], LoadRecord::kProblemLength, "%s", text);
+    ++record->problemCount;
+}
+
 // The settings' destinations in the host and in aimSettings. The host's data
-// words and block are written with plain stores at their fixed addresses; the
-// constant inside the host's code goes through a protection bracket.
+// words and block are written with plain stores at their fixed addresses,
+// and only where the memory is committed and writable; the constant inside
+// the host's code goes through a protection bracket.
 class HostSink final : public settings::SettingsSink {
 public:
-    void SetReloadEveryFrame(std::int32_t value) override { aimSettings.reloadEveryFrame = value; }
-    void SetHostValue(int index, float value) override { *HostData<float>(host::kAimValues[index]) = value; }
+    explicit HostSink(LoadRecord& record) : record_(record) {}
+
+    void SetReloadEveryFrame(std::int32_t value) override {
+        aimSettings.reloadEveryFrame = value;
+        record_.reloadGiven = true;
+        record_.Mix(value);
+    }
+    void SetHostValue(int index, float value) override {
+        record_.Mix(index);
+        record_.Mix(value);
+        ++record_.hostValuesGiven;
+        const host::Address address = host::kAimValues[index];
+        if (!codepatch::is_writable(At(address), 4)) {
+            record_.hostValueSkipped[index] = true;
+            return;
+        }
+        *HostData<float>(address) = value;
+    }
     void SetCodeConstant(std::uint32_t bits) override {
-        codepatch::poke_u32(codepatch::patch_address(RebaseHostAddress(host::kAimCodeConstant)), bits);
+        record_.Mix(bits);
+        record_.codeConstantGiven = true;
+        const codepatch::patch_address at(RebaseHostAddress(host::kAimCodeConstant));
+        record_.codeConstantSkipped = !codepatch::is_committed(at, 4) || !codepatch::try_poke_u32(at, bits);
     }
     void StageAimRow(int row, const float* values, int count) override {
+        record_.Mix(row);
+        record_.Mix(values, static_cast<std::size_t>(count) * sizeof(float));
         std::memcpy(aimSettings.aimRows[row], values, static_cast<std::size_t>(count) * sizeof(float));
     }
     void PublishAimRows(int rowCount) override {
-        std::memcpy(HostData<void>(host::kAimBlock), aimSettings.aimRows,
-                    static_cast<std::size_t>(rowCount) * sizeof aimSettings.aimRows[0]);
+        record_.aimRowsPublished = rowCount;
+        const std::size_t size = static_cast<std::size_t>(rowCount) * sizeof aimSettings.aimRows[0];
+        if (!codepatch::is_writable(At(host::kAimBlock), static_cast<std::uint32_t>(size))) {
+            record_.aimBlockSkipped = true;
+            return;
+        }
+        std::memcpy(HostData<void>(host::kAimBlock), aimSettings.aimRows, size);
     }
     void SetWeaponOffset(int row, const float* values, int count) override {
+        record_.Mix(row);
+        record_.Mix(values, static_cast<std::size_t>(count) * sizeof(float));
+        if (count > 0) ++record_.offsetRowsGiven;
         std::memcpy(aimSettings.weaponOffsets[row], values, static_cast<std::size_t>(count) * sizeof(float));
     }
+    void LineRead(int lineNumber, const settings::Line& line, const settings::ParsedLine& parsed) override {
+        settings::DiagnoseLine(lineNumber, line, parsed, &AddProblem, &record_);
+    }
+
+private:
+    LoadRecord& record_;
 };
+
+void LogLoad(const LoadRecord& r, const wchar_t* path) {
+    Log("%s %s", anyLogged ? "settings file changed:" : "settings file:",
+        path[0] ? Utf8(path) : "(unknown: the plugin's own path could not be found)");
+    if (path[0] == L'\0') {
+        Log("  nothing read, nothing applied");
+        return;
+    }
+    if (r.notRegular) {
+        Log("  it is not a file on a disk (a device, a pipe or a folder): not read, nothing applied");
+        return;
+    }
+    if (!r.read) {
+        Log("  cannot be opened (Windows error %lu%s): nothing applied", r.openError,
+            r.openError == ERROR_FILE_NOT_FOUND || r.openError == ERROR_PATH_NOT_FOUND ? ", no such file"
+            : r.openError == ERROR_SHARING_VIOLATION                                   ? ", another program holds it"
+                                                                                       : "");
+        return;
+    }
+    for (int i = 0; i < r.problemCount; ++i) {
+        if (r.problemLine[i])
+            Log("  line %d: %s", r.problemLine[i], r.problem[i]);
+        else
+            Log("  file: %s", r.problem[i]);
+    }
+    for (int k = 0; k < settings::kHostValueCount; ++k)
+        if (r.hostValueSkipped[k])
+            Log("  line %d: host value %d at 0x%06X is not writable memory in this game: left alone",
+                settings::LineOfHostValue(k), k + 1, host::kAimValues[k]);
+    if (r.codeConstantSkipped)
+        Log("  line 5: the code constant at 0x%06X cannot be written: left alone", host::kAimCodeConstant);
+    if (r.aimBlockSkipped)
+        Log("  lines 11-14: the aim block at 0x%06X is not writable memory in this game: left alone", host::kAimBlock);
+    Log("  applied: live reload %s, %d of %d host values, %s, %d of %d aim block rows, %d of %d weapon offset rows",
+        !r.reloadGiven                 ? "unchanged"
+        : aimSettings.reloadEveryFrame ? "on"
+                                       : "off",
+        r.hostValuesGiven, settings::kHostValueCount, r.codeConstantGiven ? "the code constant" : "no code constant",
+        r.aimBlockSkipped ? 0 : r.aimRowsPublished, settings::kAimRowCount, r.offsetRowsGiven,
+        settings::kWeaponOffsetRows);
+}
 
 }  // namespace
 
 void LoadAimSettings() {
-    const char* path = SettingsFilePath();
-    if (path[0] == '\0') return;
-    // Every sharing mode: an editor may write, replace or delete the file
-    // while the host holds it open for the length of one load.
-    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return;
-    settings::LineReader reader(&ReadFromHandle, file);
-    HostSink sink;
-    settings::ApplySettings(reader, sink);
-    CloseHandle(file);
+    current = LoadRecord{};
+    LoadRecord& record = current;
+    const wchar_t* path = SettingsFilePath();
+    if (path[0] != L'\0') {
+        // Every sharing mode: an editor may write, replace or delete the file
+        // while the host holds it open for the length of one load.
+        HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+        if (file == INVALID_HANDLE_VALUE) {
+            record.openError = GetLastError();
+        } else {
+            BY_HANDLE_FILE_INFORMATION info;
+            record.notRegular = GetFileType(file) != FILE_TYPE_DISK || !GetFileInformationByHandle(file, &info) ||
+                                (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+            if (!record.notRegular) {
+                record.read = true;
+                settings::LineReader reader(&ReadFromHandle, file);
+                HostSink sink(record);
+                const int linesRead = settings::ApplySettings(reader, sink);
+                settings::Line extra;
+                const bool linesAfter = linesRead == settings::kLineCount && reader.Next(extra);
+                settings::DiagnoseFile(linesRead, linesAfter, reader.LimitReached(), &AddProblem, &record);
+            }
+            CloseHandle(file);
+        }
+    }
+    record.Mix(record.openError);
+    record.Mix(record.notRegular);
+    record.Mix(record.read);
+    if (anyLogged && record.fingerprint == lastLogged) return;
+    LogLoad(record, path);
+    lastLogged = record.fingerprint;
+    anyLogged = true;
 }

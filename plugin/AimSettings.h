@@ -18,6 +18,9 @@ extern AimSettings aimSettings;
 
 // Reads aimingSets.dat from the plugin's directory and applies every value it
 // provides: host data words, the code constant at 0x521632, the host block at
-// 0x8CC4C0, reloadEveryFrame and weaponOffsets. A file that cannot be opened
-// changes nothing; a destination the file does not provide keeps its value.
+// 0x8CC4C0, reloadEveryFrame and weaponOffsets. A file that cannot be opened,
+// or that is not a file on a disk, changes nothing; a destination the file
+// does not provide keeps its value, and so does host memory that is not
+// writable. The first load, and every later one whose outcome differs from
+// the last, is written to the log.
 void LoadAimSettings();

@@ -5,74 +5,113 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <cwchar>
 
 namespace {
 
+struct PluginPaths {
+    wchar_t module[kPathCapacity];
+    wchar_t directory[kPathCapacity];
+    wchar_t settings[kPathCapacity];
+    wchar_t log[kPathCapacity];
+};
 PluginPaths paths;
-// False when the module path came back cut short: no directory can be trusted.
-bool directoryUsable = true;
 
-void FindPluginDirectory() {
-    paths.directory[0] = '\0';
+bool StartsWith(const wchar_t* text, const wchar_t* prefix) {
+    return std::wcsncmp(text, prefix, std::wcslen(prefix)) == 0;
+}
+
+// The module's path, whole, or empty: GetModuleFileNameW cuts a path that
+// does not fit and says so only through its length.
+void FindModulePath() {
     HMODULE module = nullptr;
-    if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                            reinterpret_cast<LPCSTR>(&FindPluginDirectory), &module)) {
+    if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                            reinterpret_cast<LPCWSTR>(&FindModulePath), &module)) {
         ReportError("FILESYSTEM\nFailed to retrieve plugin dir path");
-        module = nullptr;  // GetModuleFileNameA then names the host's executable
+        module = nullptr;  // GetModuleFileNameW then names the host's executable
     }
-    const DWORD length = GetModuleFileNameA(module, paths.directory, kModulePathCapacity);
-    if (length >= kModulePathCapacity) {
-        // Cut short (Windows XP leaves it unterminated): never use a partial path.
-        paths.directory[0] = '\0';
-        directoryUsable = false;
-        return;
-    }
-    paths.directory[length] = '\0';
+    const DWORD length = GetModuleFileNameW(module, paths.module, kPathCapacity);
+    paths.module[length < kPathCapacity ? length : 0] = L'\0';
+}
+
+void FindPaths() {
+    FindModulePath();
+    std::wcscpy(paths.directory, paths.module);
     CutAfterLastSeparator(paths.directory);
+    if (paths.module[0] == L'\0') return;
+    ComposePath(paths.directory, kSettingsFileName, paths.settings, kPathCapacity);
+
+    // The module's file name with ".log" for its extension.
+    static wchar_t name[kPathCapacity];
+    std::wcscpy(name, paths.module + std::wcslen(paths.directory));
+    if (wchar_t* dot = std::wcsrchr(name, L'.')) *dot = L'\0';
+    if (std::wcslen(name) + 5 > kPathCapacity) return;
+    std::wcscat(name, L".log");
+    ComposePath(paths.directory, name, paths.log, kPathCapacity);
+}
+
+const PluginPaths& Paths() {
+    static const bool found = (FindPaths(), true);
+    (void)found;
+    return paths;
 }
 
 }  // namespace
 
-void CutAfterLastSeparator(char* path) {
-    char* backslash = std::strrchr(path, '\\');
-    char* slash = std::strrchr(path, '/');
-    char* last = backslash > slash ? backslash : slash;
-    if (last) last[1] = '\0';
+void CutAfterLastSeparator(wchar_t* path) {
+    wchar_t* backslash = std::wcsrchr(path, L'\\');
+    wchar_t* slash = std::wcsrchr(path, L'/');
+    wchar_t* last = backslash > slash ? backslash : slash;
+    if (last) last[1] = L'\0';
 }
 
-bool ComposeSettingsPath(const char* directory, char* out, std::size_t capacity) {
-    const std::size_t directoryLength = std::strlen(directory);
-    const std::size_t total = directoryLength + sizeof kSettingsFileName;  // NUL included
-    if (total > capacity) {
-        if (capacity) out[0] = '\0';
+bool ComposePath(const wchar_t* directory, const wchar_t* name, wchar_t* out, std::size_t capacity) {
+    const std::size_t directoryLength = std::wcslen(directory);
+    const std::size_t nameLength = std::wcslen(name);
+    const wchar_t* prefix = L"";
+    const wchar_t* rest = directory;
+    if (directoryLength + nameLength >= MAX_PATH && !StartsWith(directory, L"\\\\?\\")) {
+        if (StartsWith(directory, L"\\\\")) {
+            prefix = L"\\\\?\\UNC\\";  // \\server\share\... -> \\?\UNC\server\share\...
+            rest = directory + 2;
+        } else if (directory[0] != L'\0' && directory[1] == L':') {
+            prefix = L"\\\\?\\";
+        }
+    }
+    const std::size_t prefixLength = std::wcslen(prefix);
+    const std::size_t restLength = std::wcslen(rest);
+    if (prefixLength + restLength + nameLength + 1 > capacity) {
+        if (capacity) out[0] = L'\0';
         return false;
     }
-    std::memcpy(out, directory, directoryLength);
-    std::memcpy(out + directoryLength, kSettingsFileName, sizeof kSettingsFileName);
+    std::wmemcpy(out, prefix, prefixLength);
+    std::wmemcpy(out + prefixLength, rest, restLength);
+    std::wmemcpy(out + prefixLength + restLength, name, nameLength + 1);
+    // The long-path form takes no forward slashes.
+    if (prefixLength)
+        for (wchar_t* p = out + prefixLength; *p; ++p)
+            if (*p == L'/') *p = L'\\';
     return true;
 }
 
-const char* PluginDirectory() {
-    static const bool found = (FindPluginDirectory(), true);
-    (void)found;
-    return paths.directory;
+const wchar_t* PluginDirectory() {
+    return Paths().directory;
 }
 
-const char* SettingsFilePath() {
-    const char* directory = PluginDirectory();
-    if (!directoryUsable) {
-        paths.settingsPath[0] = '\0';
-        return paths.settingsPath;
-    }
-    ComposeSettingsPath(directory, paths.settingsPath, sizeof paths.settingsPath);
-    return paths.settingsPath;
+const wchar_t* SettingsFilePath() {
+    return Paths().settings;
 }
 
-void ReportError(const char* format, ...) {
+const wchar_t* LogFilePath() {
+    return Paths().log;
+}
+
+bool ReportError(const char* format, ...) {
     static char message[kErrorMessageCapacity];
     va_list args;
     va_start(args, format);
     std::vsnprintf(message, sizeof message, format, args);
     va_end(args);
     MessageBoxA(GetActiveWindow(), message, kErrorCaption, MB_ICONERROR);
+    return false;
 }

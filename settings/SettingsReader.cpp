@@ -196,9 +196,12 @@ ParsedLine ParseValueLine(const char* text, std::size_t length, bool integer, in
 }
 
 bool LineReader::Fill() {
-    if (exhausted_) return false;
+    if (exhausted_ || total_ == kMaxFileBytes) return false;
+    const std::size_t room = kMaxFileBytes - total_;
     begin_ = 0;
-    end_ = read_(context_, chunk_, sizeof chunk_);
+    end_ = read_(context_, chunk_, room < sizeof chunk_ ? room : sizeof chunk_);
+    if (end_ > room) end_ = room;  // a source that gives more than asked
+    total_ += end_;
     if (end_ == 0) exhausted_ = true;
     return end_ != 0;
 }

@@ -21,9 +21,15 @@ struct Line {
     bool truncated;              // the line held more; the rest was dropped
 };
 
+// The most a load reads of the file: 31 lines of 511 characters, their line
+// ends, and room to spare four times over. A device, a pipe or a giant line
+// can then neither hold a load nor make every frame slow.
+constexpr std::size_t kMaxFileBytes = 64 * 1024;
+
 // Splits a byte stream into lines ending in LF (a CR before it is a blank).
 // One line of the input is one line however long it is: what does not fit
-// the line buffer is dropped, never carried into the next line.
+// the line buffer is dropped, never carried into the next line. Nothing past
+// the first kMaxFileBytes bytes is read.
 class LineReader {
 public:
     // Fills up to `size` bytes; returns how many, 0 at the end or on error.
@@ -32,6 +38,8 @@ public:
     LineReader(ReadFn read, void* context) : read_(read), context_(context) {}
     // Reads the next line; false when the input has no more.
     bool Next(Line& line);
+    // True once kMaxFileBytes bytes have been read: whatever follows is not.
+    bool LimitReached() const { return total_ == kMaxFileBytes; }
 
 private:
     bool Fill();
@@ -41,6 +49,7 @@ private:
     char chunk_[4096];
     std::size_t begin_ = 0;
     std::size_t end_ = 0;
+    std::size_t total_ = 0;
     bool exhausted_ = false;
 };
 

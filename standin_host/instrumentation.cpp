@@ -1,6 +1,7 @@
 // Instrumentation of the plugin: its imports replaced with counting
 // pass-throughs as soon as the loader has mapped it, before its start-up runs.
 #include <cstring>
+#include <cwchar>
 
 #include "standin_host/standin.h"
 #include "standin_host/standin_internal.h"
@@ -21,17 +22,17 @@ T* AtRva(HMODULE module, DWORD rva) {
 using MallocFn = void* (*)(std::size_t);
 using CallocFn = void* (*)(std::size_t, std::size_t);
 using ReallocFn = void* (*)(void*, std::size_t);
-using CreateFileAFn = HANDLE(WINAPI*)(LPCSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE);
+using CreateFileWFn = HANDLE(WINAPI*)(LPCWSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE);
 using GetKeyStateFn = SHORT(WINAPI*)(int);
-using GetModuleHandleExAFn = BOOL(WINAPI*)(DWORD, LPCSTR, HMODULE*);
+using GetModuleHandleExWFn = BOOL(WINAPI*)(DWORD, LPCWSTR, HMODULE*);
 using MessageBoxAFn = int(WINAPI*)(HWND, LPCSTR, LPCSTR, UINT);
 
 MallocFn realMalloc = nullptr;
 CallocFn realCalloc = nullptr;
 ReallocFn realRealloc = nullptr;
-CreateFileAFn realCreateFileA = nullptr;
+CreateFileWFn realCreateFileW = nullptr;
 GetKeyStateFn realGetKeyState = nullptr;
-GetModuleHandleExAFn realGetModuleHandleExA = nullptr;
+GetModuleHandleExWFn realGetModuleHandleExW = nullptr;
 MessageBoxAFn realMessageBoxA = nullptr;
 bool failModuleLookup = false;
 
@@ -47,26 +48,27 @@ void* CountingRealloc(void* p, std::size_t n) {
     ++Counters().allocations;
     return realRealloc(p, n);
 }
-HANDLE WINAPI CountingCreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES sa, DWORD disposition,
+HANDLE WINAPI CountingCreateFileW(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES sa, DWORD disposition,
                                   DWORD flags, HANDLE tmpl) {
-    const std::size_t n = name ? std::strlen(name) : 0;
-    static const char kName[] = "aimingSets.dat";
-    if (n >= sizeof kName - 1 && SameText(name + n - (sizeof kName - 1), kName)) ++Counters().settingsOpens;
-    return realCreateFileA(name, access, share, sa, disposition, flags, tmpl);
+    const std::size_t n = name ? std::wcslen(name) : 0;
+    static const wchar_t kName[] = L"aimingSets.dat";
+    constexpr std::size_t kLength = sizeof kName / sizeof kName[0] - 1;
+    if (n >= kLength && lstrcmpiW(name + n - kLength, kName) == 0) ++Counters().settingsOpens;
+    return realCreateFileW(name, access, share, sa, disposition, flags, tmpl);
 }
 SHORT WINAPI CountingGetKeyState(int key) {
     LogEvent("GetKeyState");
     return realGetKeyState(key);
 }
 
-BOOL WINAPI CountingGetModuleHandleExA(DWORD flags, LPCSTR name, HMODULE* module) {
+BOOL WINAPI CountingGetModuleHandleExW(DWORD flags, LPCWSTR name, HMODULE* module) {
     ++Counters().moduleLookups;
     if (failModuleLookup) {
         if (module) *module = nullptr;
         SetLastError(ERROR_MOD_NOT_FOUND);
         return FALSE;
     }
-    return realGetModuleHandleExA(flags, name, module);
+    return realGetModuleHandleExW(flags, name, module);
 }
 int WINAPI RecordingMessageBoxA(HWND, LPCSTR text, LPCSTR caption, UINT type) {
     Counters().messageBoxes.push_back({text ? text : "", caption ? caption : "", type});
@@ -83,9 +85,9 @@ void InstrumentPlugin(HMODULE module) {
     Interpose(module, "msvcrt.dll", "malloc", &CountingMalloc, realMalloc);
     Interpose(module, "msvcrt.dll", "calloc", &CountingCalloc, realCalloc);
     Interpose(module, "msvcrt.dll", "realloc", &CountingRealloc, realRealloc);
-    Interpose(module, "kernel32.dll", "CreateFileA", &CountingCreateFileA, realCreateFileA);
+    Interpose(module, "kernel32.dll", "CreateFileW", &CountingCreateFileW, realCreateFileW);
     Interpose(module, "user32.dll", "GetKeyState", &CountingGetKeyState, realGetKeyState);
-    Interpose(module, "kernel32.dll", "GetModuleHandleExA", &CountingGetModuleHandleExA, realGetModuleHandleExA);
+    Interpose(module, "kernel32.dll", "GetModuleHandleExW", &CountingGetModuleHandleExW, realGetModuleHandleExW);
     Interpose(module, "user32.dll", "MessageBoxA", &RecordingMessageBoxA, realMessageBoxA);
 }
 
@@ -116,15 +118,14 @@ VOID CALLBACK OnDllLoaded(ULONG reason, const DllNotificationData* data, PVOID) 
 
 }  // namespace
 
-InstrumentationScope::InstrumentationScope(const std::string& dllPath) {
+InstrumentationScope::InstrumentationScope(const std::wstring& dllPath) {
     HMODULE ntdll = GetModuleHandleA("ntdll.dll");
     auto reg =
         reinterpret_cast<RegisterFn>(reinterpret_cast<void*>(GetProcAddress(ntdll, "LdrRegisterDllNotification")));
     unregister_ = reinterpret_cast<void*>(GetProcAddress(ntdll, "LdrUnregisterDllNotification"));
     if (!reg || !unregister_) return;
-    const std::size_t slash = dllPath.find_last_of("\\/");
-    const std::string base = slash == std::string::npos ? dllPath : dllPath.substr(slash + 1);
-    baseName_.assign(base.begin(), base.end());
+    const std::size_t slash = dllPath.find_last_of(L"\\/");
+    baseName_ = slash == std::wstring::npos ? dllPath : dllPath.substr(slash + 1);
     pendingPluginName = baseName_.c_str();
     reg(0, &OnDllLoaded, nullptr, &cookie_);
 }

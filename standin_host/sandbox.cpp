@@ -8,6 +8,13 @@
 
 namespace standin {
 
+std::wstring Wide(const std::string& text) {
+    const int n = MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, nullptr, 0);
+    std::wstring wide(static_cast<std::size_t>(n > 0 ? n - 1 : 0), L'\0');
+    if (n > 1) MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, &wide[0], n);
+    return wide;
+}
+
 std::string BuiltPluginPath() {
     return AIMING_PLUGIN_BUILT_PATH;
 }
@@ -55,12 +62,14 @@ void PluginSandbox::RemoveSettings() const {
     DeleteFileA(SettingsPath().c_str());
 }
 
-PluginModule::PluginModule(const std::string& dllPath, bool instrument) {
+PluginModule::PluginModule(const std::string& dllPath, bool instrument) : PluginModule(Wide(dllPath), instrument) {}
+
+PluginModule::PluginModule(const std::wstring& dllPath, bool instrument) {
     std::unique_ptr<InstrumentationScope> scope;
     if (instrument) scope = std::make_unique<InstrumentationScope>(dllPath);
     // Paths beyond MAX_PATH load through the wide API's long-path form.
-    const std::string full = dllPath.size() >= MAX_PATH ? "\\\\?\\" + dllPath : dllPath;
-    module_ = LoadLibraryW(std::wstring(full.begin(), full.end()).c_str());
+    module_ = LoadLibraryW(
+        (dllPath.size() >= MAX_PATH && dllPath.rfind(L"\\\\?\\", 0) != 0 ? L"\\\\?\\" + dllPath : dllPath).c_str());
 }
 
 PluginModule::~PluginModule() {

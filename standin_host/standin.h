@@ -135,8 +135,11 @@ void SetKeys(bool rightButton, bool space);
 void* ReplaceImport(HMODULE module, const char* dll, const char* function, void* replacement);
 HMODULE ThisModule();
 
-// Path of the plugin DLL as built (dist/), Windows form.
+// Path of the plugin DLL as built, Windows form.
 std::string BuiltPluginPath();
+
+// UTF-8 text as UTF-16, for the wide API.
+std::wstring Wide(const std::string& text);
 
 // A directory of its own under the temp directory, removed on destruction,
 // holding a copy of the plugin DLL and the settings file the test writes.
@@ -161,7 +164,8 @@ private:
 class PluginModule {
 public:
     // instrument: count through the plugin's imports (see PluginCounters).
-    explicit PluginModule(const std::string& dllPath, bool instrument = true);
+    explicit PluginModule(const std::string& dllPath, bool instrument = true);  // UTF-8
+    explicit PluginModule(const std::wstring& dllPath, bool instrument = true);
     ~PluginModule();
     PluginModule(const PluginModule&) = delete;
     PluginModule& operator=(const PluginModule&) = delete;
@@ -176,7 +180,7 @@ private:
 
 // What the plugin asked of the system, counted through its own imports:
 // PluginModule replaces the plugin's imports of malloc, calloc, realloc,
-// CreateFileA, GetKeyState, GetModuleHandleExA and MessageBoxA with counting
+// CreateFileW, GetKeyState, GetModuleHandleExW and MessageBoxA with counting
 // pass-throughs as soon as the module is mapped, before its start-up runs.
 // GetKeyState calls also go to Events() as "GetKeyState".
 struct MessageBoxShown {
@@ -185,13 +189,13 @@ struct MessageBoxShown {
 };
 struct PluginCounters {
     long allocations = 0;                       // malloc, calloc, realloc (operator new goes through malloc)
-    int settingsOpens = 0;                      // CreateFileA of a path ending in aimingSets.dat
-    int moduleLookups = 0;                      // GetModuleHandleExA
+    int settingsOpens = 0;                      // CreateFileW of a path ending in aimingSets.dat
+    int moduleLookups = 0;                      // GetModuleHandleExW
     std::vector<MessageBoxShown> messageBoxes;  // MessageBoxA never shows a box: it is recorded
 };
 PluginCounters& Counters();  // cleared by ResetHost
 
-// While true, the plugin's GetModuleHandleExA fails (last error 126), as it
+// While true, the plugin's GetModuleHandleExW fails (last error 126), as it
 // does when a module cannot be identified.
 void FailPluginModuleLookup(bool fail);
 

@@ -22,7 +22,7 @@ Doubles ResetDoubles();
 // as long as the object lives.
 class InstrumentationScope {
 public:
-    explicit InstrumentationScope(const std::string& dllPath);
+    explicit InstrumentationScope(const std::wstring& dllPath);
     ~InstrumentationScope();
     InstrumentationScope(const InstrumentationScope&) = delete;
     InstrumentationScope& operator=(const InstrumentationScope&) = delete;

@@ -77,7 +77,7 @@ extern "C" __declspec(dllexport) void probe_register(int list, int kind, int id)
 
 extern "C" __declspec(dllexport) void probe_state(int* hookDecided, int* before, int* after) {
     FrameEvent& event = GetFrameEvent();
-    *hookDecided = event.hookDecided;
+    *hookDecided = event.hookState != FrameEvent::HookState::Undecided;
     *before = static_cast<int>(event.before.size());
     *after = static_cast<int>(event.after.size());
 }

@@ -48,7 +48,7 @@ TEST(BuildDetection, ProbesMoveWithTheImageBase) {
     EXPECT_EQ(FindMatchingBuildProbe(0x400000), -1);
 }
 
-TEST(BuildDetection, UnreadableProbeIsAMismatchAndDetectionGoesOn) {
+TEST(BuildDetection, OnlyUncommittedProbesAreMismatchesAndDetectionGoesOn) {
     // A host image whose probe at 0x401000 lies in reserved, uncommitted
     // memory and whose 1011 probe is committed and matches.
     constexpr std::uint32_t kSpan = 0x460000;
@@ -66,7 +66,15 @@ TEST(BuildDetection, UnreadableProbeIsAMismatchAndDetectionGoesOn) {
     *reinterpret_cast<std::uint32_t*>(static_cast<std::uintptr_t>(probe1011)) = 38079;
     VirtualProtect(page, 4, PAGE_READONLY, &old);
     EXPECT_EQ(FindMatchingBuildProbe(base), 2);
-    VirtualProtect(page, 4, PAGE_NOACCESS, &old);  // committed but closed: never touched
+    // Committed but closed: read inside the bracket all the same, and closed again.
+    for (DWORD closed : {DWORD{PAGE_NOACCESS}, DWORD{PAGE_READONLY | PAGE_GUARD}}) {
+        VirtualProtect(page, 4, closed, &old);
+        EXPECT_EQ(FindMatchingBuildProbe(base), 2) << closed;
+        MEMORY_BASIC_INFORMATION info;
+        VirtualQuery(page, &info, sizeof info);
+        EXPECT_EQ(info.Protect, closed);
+    }
+    VirtualFree(page, 4096, MEM_DECOMMIT);  // reserved again: a mismatch
     EXPECT_EQ(FindMatchingBuildProbe(base), -1);
     VirtualFree(region, 0, MEM_RELEASE);
 }

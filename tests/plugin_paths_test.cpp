@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include <cstring>
+#include <cwchar>
 
 #include "plugin/PluginPaths.h"
 #include "plugin_support.h"
@@ -12,42 +13,53 @@ using plugin_support::PluginTest;
 
 TEST(PluginPaths, DirectoryEndsAfterTheLaterSeparator) {
     struct Case {
-        const char* modulePath;
-        const char* directory;
-        const char* settingsPath;
+        const wchar_t* modulePath;
+        const wchar_t* directory;
+        const wchar_t* settingsPath;
     };
     const Case cases[] = {
-        {"C:\\x\\y\\plugin.dll", "C:\\x\\y\\", "C:\\x\\y\\aimingSets.dat"},
-        {"C:/x/y/plugin.dll", "C:/x/y/", "C:/x/y/aimingSets.dat"},
-        {"C:\\x/y\\plugin.dll", "C:\\x/y\\", "C:\\x/y\\aimingSets.dat"},
-        {"C:/x\\y/plugin.dll", "C:/x\\y/", "C:/x\\y/aimingSets.dat"},
-        {"plugin.dll", "plugin.dll", "plugin.dllaimingSets.dat"},
-        {"", "", "aimingSets.dat"},
-        {"\\\\server\\share\\p.dll", "\\\\server\\share\\", "\\\\server\\share\\aimingSets.dat"},
+        {L"C:\\x\\y\\plugin.dll", L"C:\\x\\y\\", L"C:\\x\\y\\aimingSets.dat"},
+        {L"C:/x/y/plugin.dll", L"C:/x/y/", L"C:/x/y/aimingSets.dat"},
+        {L"C:\\x/y\\plugin.dll", L"C:\\x/y\\", L"C:\\x/y\\aimingSets.dat"},
+        {L"C:/x\\y/plugin.dll", L"C:/x\\y/", L"C:/x\\y/aimingSets.dat"},
+        {L"plugin.dll", L"plugin.dll", L"plugin.dllaimingSets.dat"},
+        {L"", L"", L"aimingSets.dat"},
+        {L"\\\\server\\share\\p.dll", L"\\\\server\\share\\", L"\\\\server\\share\\aimingSets.dat"},
+        {L"C:\\Игры\\フォルダ\\p.dll", L"C:\\Игры\\フォルダ\\", L"C:\\Игры\\フォルダ\\aimingSets.dat"},
     };
     for (const Case& c : cases) {
-        char directory[kDirectoryCapacity];
-        std::strcpy(directory, c.modulePath);
+        wchar_t directory[MAX_PATH];
+        wcscpy(directory, c.modulePath);
         CutAfterLastSeparator(directory);
-        EXPECT_STREQ(directory, c.directory) << c.modulePath;
-        char path[kSettingsPathCapacity];
-        EXPECT_TRUE(ComposeSettingsPath(directory, path, sizeof path));
+        EXPECT_STREQ(directory, c.directory);
+        wchar_t path[MAX_PATH];
+        EXPECT_TRUE(ComposePath(directory, kSettingsFileName, path, MAX_PATH));
         EXPECT_STREQ(path, c.settingsPath);
     }
 }
 
-TEST(PluginPaths, SettingsPathThatWouldNotFitIsEmptyAndNothingIsWrittenBeyond) {
-    for (std::size_t length : {244u, 245u, 246u, 259u, 260u, 300u}) {
-        const std::string directory = std::string(length - 1, 'd') + "\\";
-        char buffer[kSettingsPathCapacity + 16];
-        std::memset(buffer, 0x5A, sizeof buffer);
-        const bool fits = ComposeSettingsPath(directory.c_str(), buffer, kSettingsPathCapacity);
-        EXPECT_EQ(fits, length + 14 < kSettingsPathCapacity) << length;
-        if (fits)
-            EXPECT_EQ(std::string(buffer), directory + "aimingSets.dat");
-        else
-            EXPECT_EQ(buffer[0], '\0');
-        for (std::size_t i = kSettingsPathCapacity; i < sizeof buffer; ++i) ASSERT_EQ(buffer[i], 0x5A) << length;
+TEST(PluginPaths, LongPathsTakeTheLongPathFormAndNothingIsWrittenBeyond) {
+    const std::wstring deep(300, L'd');
+    struct Case {
+        std::wstring directory;
+        std::wstring expected;  // empty: does not fit
+        std::size_t capacity;
+    };
+    const Case cases[] = {
+        {L"C:\\" + deep + L"\\", L"\\\\?\\C:\\" + deep + L"\\aimingSets.dat", kPathCapacity},
+        {L"C:/" + deep + L"/", L"\\\\?\\C:\\" + deep + L"\\aimingSets.dat", kPathCapacity},
+        {L"\\\\server\\share\\" + deep + L"\\", L"\\\\?\\UNC\\server\\share\\" + deep + L"\\aimingSets.dat",
+         kPathCapacity},
+        {L"\\\\?\\C:\\" + deep + L"\\", L"\\\\?\\C:\\" + deep + L"\\aimingSets.dat", kPathCapacity},
+        {L"C:\\short\\", L"C:\\short\\aimingSets.dat", kPathCapacity},
+        {L"C:\\" + deep + L"\\", L"", 310},  // 4 + 304 + 14 + 1 units do not fit 310
+    };
+    for (const Case& c : cases) {
+        std::vector<wchar_t> buffer(c.capacity + 16, L'Z');
+        const bool fits = ComposePath(c.directory.c_str(), kSettingsFileName, buffer.data(), c.capacity);
+        EXPECT_EQ(fits, !c.expected.empty());
+        EXPECT_EQ(std::wstring(buffer.data()), c.expected);
+        for (std::size_t i = c.capacity; i < buffer.size(); ++i) ASSERT_EQ(buffer[i], L'Z');
     }
 }
 
@@ -68,8 +80,8 @@ TEST(ErrorReport, FormatsIntoItsBufferAndShowsOneErrorBox) {
         standin::ReplaceImport(standin::ThisModule(), "user32.dll", "MessageBoxA", reinterpret_cast<void*>(&RecordBox));
     ASSERT_NE(real, nullptr);
     recordedBoxes.clear();
-    ReportError("FILESYSTEM\nFailed to retrieve plugin dir path");
-    ReportError("%s|%d", std::string(5000, 'q').c_str(), 42);
+    EXPECT_FALSE(ReportError("FILESYSTEM\nFailed to retrieve plugin dir path"));
+    EXPECT_FALSE(ReportError("%s|%d", std::string(5000, 'q').c_str(), 42));
     standin::ReplaceImport(standin::ThisModule(), "user32.dll", "MessageBoxA", real);
     ASSERT_EQ(recordedBoxes.size(), 2u);
     EXPECT_EQ(recordedBoxes[0].text, "FILESYSTEM\nFailed to retrieve plugin dir path");
@@ -121,77 +133,96 @@ TEST_F(PluginDirectoryLookup, FailedModuleLookupShowsTheBoxAndReadsBesideTheHost
     ExpectSameAsHost(Observe(), settings_cases::Reference());  // the file beside the host
 }
 
-// Paths past MAX_PATH go through the wide API in its long-path form.
-std::wstring Long(const std::string& path) {
-    const std::string full = "\\\\?\\" + path;
-    return std::wstring(full.begin(), full.end());
-}
-
-// A directory of exactly `length` characters (trailing backslash included)
-// under the temp directory.
-std::string MakeLongDirectory(std::size_t length) {
-    char temp[MAX_PATH];
-    GetTempPathA(MAX_PATH, temp);
-    std::string path = std::string(temp) + "aimplugin-long-" + std::to_string(GetCurrentProcessId()) + "\\";
-    CreateDirectoryW(Long(path).c_str(), nullptr);
-    while (path.size() < length) {
-        const std::size_t remaining = length - path.size();
-        const std::size_t part = remaining > 100 ? 90 : remaining - 1;
-        path += std::string(part == 0 ? 1 : part, 'p') + "\\";
-        CreateDirectoryW(Long(path).c_str(), nullptr);
+// A folder under the temp directory named `name` (any script), whose path is
+// made at least `length` units long with nested folders, holding a copy of
+// the plugin and the reference settings file. Removed on destruction.
+class PluginFolder {
+public:
+    PluginFolder(const std::wstring& name, std::size_t length) {
+        wchar_t temp[MAX_PATH];
+        GetTempPathW(MAX_PATH, temp);
+        top_ = std::wstring(L"\\\\?\\") + temp + L"aimplugin-folder-" + std::to_wstring(GetCurrentProcessId()) + L"\\";
+        path_ = top_ + name + L"\\";
+        CreateDirectoryW(top_.c_str(), nullptr);
+        CreateDirectoryW(path_.c_str(), nullptr);
+        while (path_.size() - 4 < length) {
+            path_ += std::wstring(90, L'p') + L"\\";
+            CreateDirectoryW(path_.c_str(), nullptr);
+        }
+        copied_ = CopyFileW(standin::Wide(standin::BuiltPluginPath()).c_str(), Dll().c_str(), FALSE) != 0;
+        HANDLE f =
+            CreateFileW((path_ + L"aimingSets.dat").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        const std::string text = settings_cases::Join(settings_cases::ReferenceLines());
+        DWORD written = 0;
+        WriteFile(f, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+        CloseHandle(f);
     }
-    return path;
-}
-
-// Removes the directories of `path` deeper than its first `keep` characters.
-void RemoveDirectories(std::string path, std::size_t keep) {
-    while (path.size() > keep) {
-        RemoveDirectoryW(Long(path).c_str());
-        path.pop_back();
-        path = path.substr(0, path.find_last_of('\\') + 1);
+    ~PluginFolder() {
+        for (const wchar_t* file : {L"AimingPlugin.dll", L"aimingSets.dat", L"AimingPlugin.log"})
+            DeleteFileW((path_ + file).c_str());
+        for (std::wstring dir = path_; dir.size() > top_.size() - 1;
+             dir = dir.substr(0, dir.find_last_of(L'\\', dir.size() - 2) + 1))
+            RemoveDirectoryW(dir.c_str());
     }
-}
+    bool Ready() const { return copied_; }
+    std::wstring Dll() const { return path_ + L"AimingPlugin.dll"; }
+    std::wstring Log() const { return path_ + L"AimingPlugin.log"; }
 
-void WriteFileAt(const std::string& path, const std::string& text) {
-    HANDLE f = CreateFileW(Long(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    ASSERT_NE(f, INVALID_HANDLE_VALUE) << GetLastError();
-    DWORD written;
-    WriteFile(f, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+private:
+    std::wstring top_, path_;
+    bool copied_ = false;
+};
+
+std::string ReadAll(const std::wstring& path) {
+    HANDLE f = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, 0, nullptr);
+    if (f == INVALID_HANDLE_VALUE) return "";
+    std::string text(1 << 20, '\0');
+    DWORD got = 0;
+    ReadFile(f, &text[0], static_cast<DWORD>(text.size()), &got, nullptr);
     CloseHandle(f);
+    text.resize(got);
+    return text;
 }
 
-TEST_F(PluginDirectoryLookup, PathsTooLongForTheirBuffersReadNoFile) {
+std::string Utf8(const std::wstring& text) {
+    const int n = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<std::size_t>(n - 1), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, &out[0], n, nullptr, nullptr);
+    return out;
+}
+
+TEST_F(PluginDirectoryLookup, FoldersInAnyScriptAndOfAnyLengthWork) {
     struct Case {
-        const char* dllName;
-        std::size_t directoryLength;  // module path cut short, or settings path too long
+        const char* name;
+        std::wstring folder;
+        std::size_t length;
     };
-    const Case cases[] = {{"AimingPlugin.dll", 250}, {"a.dll", 250}};
-    char temp[MAX_PATH];
-    const std::size_t tempLength = GetTempPathA(MAX_PATH, temp);
+    const Case cases[] = {
+        {"cyrillic", L"Папка", 0},
+        {"japanese", L"フォルダ", 0},
+        {"polish", L"Łódź", 0},
+        {"longer_than_260", L"long", 300},
+    };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.dllName);
+        SCOPED_TRACE(c.name);
         standin::ResetHost(1001);
-        const std::string dir = MakeLongDirectory(c.directoryLength);
-        ASSERT_EQ(dir.size(), c.directoryLength);
-        const std::string dll = dir + c.dllName;
-        const std::string built = standin::BuiltPluginPath();
-        if (!CopyFileW(std::wstring(built.begin(), built.end()).c_str(), Long(dll).c_str(), FALSE)) {
-            RemoveDirectories(dir, tempLength);
-            GTEST_SKIP() << "no long paths here";
-        }
-        WriteFileAt(dir + "aimingSets.dat", settings_cases::Join(settings_cases::ReferenceLines()));
         {
-            standin::PluginModule longPlugin(dll);
-            ASSERT_TRUE(longPlugin.Loaded()) << GetLastError();
-            EXPECT_EQ(standin::Counters().settingsOpens, 0);
-            ExpectSameAsHost(Observe(), settings_cases::Initial());
+            PluginFolder folder(c.folder, c.length);
+            ASSERT_TRUE(folder.Ready()) << GetLastError();
+            {
+                standin::PluginModule inFolder(folder.Dll());
+                ASSERT_TRUE(inFolder.Loaded()) << GetLastError();
+                EXPECT_EQ(standin::Counters().settingsOpens, 1);
+                ExpectSameAsHost(Observe(), settings_cases::Reference());
+            }
+            const std::string log = ReadAll(folder.Log());
+            const std::size_t line = log.find("settings file: ");
+            ASSERT_NE(line, std::string::npos) << log;
+            const std::string settingsLine = log.substr(line, log.find('\r', line) - line);
+            EXPECT_NE(settingsLine.find(Utf8(c.folder) + "\\"), std::string::npos) << settingsLine;
+            EXPECT_EQ(settingsLine.substr(settingsLine.size() - 14), "aimingSets.dat") << settingsLine;
         }
-        EXPECT_TRUE(DeleteFileW(Long(dir + "aimingSets.dat").c_str()));
-        EXPECT_TRUE(DeleteFileW(Long(dll).c_str()));
-        RemoveDirectories(dir, tempLength);
-        EXPECT_EQ(GetFileAttributesW(
-                      Long(std::string(temp) + "aimplugin-long-" + std::to_string(GetCurrentProcessId())).c_str()),
-                  INVALID_FILE_ATTRIBUTES);
     }
 }
 

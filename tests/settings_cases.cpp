@@ -231,9 +231,15 @@ std::vector<Case> HostileCases() {
              s.hostValues[3] = Bits(inf);
              return s;
          }},
-        {"ten_megabyte_file",
+        {"heading_past_the_read_limit",  // nothing after the first 64 KiB is read
          [] {
              return ReferenceWith({{2, Repeat('x', 10u << 20)}}) + Repeat('y', 1u << 20);
+         },
+         [] { return ReferenceUpTo(2); }},
+        {"file_just_under_the_read_limit",
+         [] {
+             const std::string text = ReferenceWith({{2, Repeat('x', 60000)}});
+             return text + Repeat('\n', 64 * 1024 - text.size());
          },
          [] { return Reference(); }},
         {"only_line_ends", [] { return std::string(40, '\n'); },

@@ -50,9 +50,11 @@ public:
         if (redirected) return;
         const patch_address site = HookBase::site_type::address();
         this->capture(site, kRelativeBranchSize, protection::lift);
-        previous_target = reinterpret_cast<target_type>(static_cast<std::uintptr_t>(
-            redirect_call(site, static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(entry_point)))));
+        entry_address = static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(entry_point));
+        previous_target =
+            reinterpret_cast<target_type>(static_cast<std::uintptr_t>(redirect_call(site, entry_address)));
         redirected = true;
+        displaced = false;
     }
 
     // Replaces owner's hook in place, or appends a new entry at the end.
@@ -76,12 +78,20 @@ public:
             }
     }
 
-    // Drops every entry and writes the saved bytes back to the site.
+    // Drops every entry and writes the saved bytes back to the site, but only
+    // while the site still calls this manager: when something else has
+    // rewritten it since, its bytes are that code's, and they stay
+    // (`displaced` tells).
     void revert() override {
         if (!redirected) return;
         redirected = false;
         entries.clear();
-        Patch::revert();
+        if (is_call_to(this->address, entry_address)) {
+            Patch::revert();
+        } else {
+            this->is_saved = false;
+            displaced = true;
+        }
     }
 
     // Entered by the site's call instruction in place of the function it
@@ -96,8 +106,10 @@ public:
     ~function_hooker_manager() override { entries.clear(); }
 
     target_type previous_target = nullptr;
+    std::uint32_t entry_address = 0;  // where the redirected site calls
     std::list<entry> entries;
     bool redirected = false;
+    bool displaced = false;  // the last revert found the site rewritten and left it
 
 private:
     static const std::shared_ptr<function_hooker_manager>& instance() {
@@ -186,10 +198,12 @@ public:
 // Keeps a copy of `hook` alive until the module unloads. The list is created
 // on first use, so it is destroyed before the manager and anything created
 // earlier: its hooks put the site's bytes back first.
+// Returns the retained copy, which owns the hook from then on.
 template <class Hooker>
-void retain_hook(const Hooker& hook) {
+Hooker& retain_hook(const Hooker& hook) {
     static std::list<Hooker> retained_hooks;
     retained_hooks.push_back(hook);
+    return retained_hooks.back();
 }
 
 }  // namespace codepatch

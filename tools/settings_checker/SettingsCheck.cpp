@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "host/HostInterface.h"
+#include "settings/SettingsDiagnostics.h"
 #include "settings/WeaponTable.h"
 #include "settings_template.h"
 
@@ -52,11 +53,6 @@ std::string WhatItSets(int number) {
     return "";
 }
 
-std::string Range(int from, int to) {
-    return from == to ? "value " + std::to_string(from)
-                      : "values " + std::to_string(from) + " to " + std::to_string(to);
-}
-
 // Records what a load applies, and reports each line as it is read.
 class ReportSink final : public settings::SettingsSink {
 public:
@@ -84,59 +80,19 @@ private:
     Report& report_;
 };
 
+void AddProblem(void* context, int lineNumber, const char* text) {
+    static_cast<Report*>(context)->problems.push_back({lineNumber, text});
+}
+
 void ReportSink::LineRead(int number, const settings::Line& line, const settings::ParsedLine& parsed) {
-    Report& report = report_;
     const settings::LineLayout& layout = settings::kLayout[number - 1];
     LineReport entry{number, WhatItSets(number), {}, layout.values};
-    auto problem = [&](const std::string& text) { report.problems.push_back({number, text}); };
-
-    if (line.truncated)
-        problem("the line is longer than " + std::to_string(settings::kLineBufferSize - 1) +
-                " characters; whatever stands beyond that is ignored");
-    if (layout.kind != settings::LineKind::FreeText) {
-        for (int i = 0; i < parsed.converted; ++i) {
-            const float value =
-                layout.kind == settings::LineKind::ReloadSwitch ? static_cast<float>(parsed.integer) : parsed.floats[i];
-            entry.values.push_back(layout.kind == settings::LineKind::ReloadSwitch ? std::to_string(parsed.integer)
-                                                                                   : Number(value));
-            if (std::isinf(value)) problem("value " + std::to_string(i + 1) + " is infinite");
-            if (std::isnan(value)) problem("value " + std::to_string(i + 1) + " is not a number (NaN)");
-        }
-        const std::string keeps =
-            layout.kind == settings::LineKind::CodeConstant
-                ? "the code constant is left as it was"
-                : (layout.values == 1 ? "its destination keeps its previous value"
-                                      : Range(parsed.converted + 1, layout.values) + " keep their previous values");
-        if (!parsed.hasLabel)
-            problem("the line is blank: " + keeps);
-        else if (parsed.converted == 0)
-            problem("no number after the label: " + keeps);
-        else if (parsed.converted < layout.values)
-            problem("only " + std::to_string(parsed.converted) + " of " + std::to_string(layout.values) +
-                    " values read: " + keeps);
-        // A label that reads as a number whole was most likely meant as a value.
-        const char* label = line.text + parsed.labelBegin;
-        float ignored;
-        if (parsed.hasLabel &&
-            settings::ConvertFloat(label, label + parsed.labelLength, ignored) == label + parsed.labelLength)
-            problem(
-                "the line starts with a number where a label should be: it is taken as the label and the values shift "
-                "left by one");
-        if (parsed.labelLength >= settings::kLabelBufferSize)
-            problem("the label is " + std::to_string(parsed.labelLength) + " characters long (more than " +
-                    std::to_string(settings::kLabelBufferSize - 1) + ")");
-        if (layout.kind == settings::LineKind::WeaponOffset && layout.index == 0)
-            for (int i = 0; i < parsed.converted; ++i)
-                if (parsed.floats[i] != 0.0f) {
-                    problem("offset row 0 serves no weapon: its values have no effect");
-                    break;
-                }
-        // "%d" stops at the point: say so when a fraction follows.
-        if (layout.kind == settings::LineKind::ReloadSwitch && parsed.converted && parsed.stop < line.length &&
-            line.text[parsed.stop] == '.')
-            problem("live reload reads whole numbers only: the fraction is ignored");
-    }
-    report.lines.push_back(std::move(entry));
+    if (layout.kind == settings::LineKind::ReloadSwitch && parsed.converted)
+        entry.values.push_back(std::to_string(parsed.integer));
+    else if (layout.kind != settings::LineKind::FreeText)
+        for (int i = 0; i < parsed.converted; ++i) entry.values.push_back(Number(parsed.floats[i]));
+    settings::DiagnoseLine(number, line, parsed, &AddProblem, &report_);
+    report_.lines.push_back(std::move(entry));
 }
 
 }  // namespace
@@ -148,12 +104,7 @@ Report Check(settings::LineReader& reader) {
     report.linesRead = settings::ApplySettings(reader, sink);
     settings::Line extra;
     report.linesAfter31 = report.linesRead == settings::kLineCount && reader.Next(extra);
-    if (report.linesRead < settings::kLineCount)
-        report.problems.push_back({0, "the file has " + std::to_string(report.linesRead) + " line(s) instead of " +
-                                          std::to_string(settings::kLineCount) + ": lines " +
-                                          std::to_string(report.linesRead + 1) +
-                                          " to 31 are missing and their destinations keep their values"});
-    if (report.linesAfter31) report.problems.push_back({0, "the file has lines after line 31: they are never read"});
+    settings::DiagnoseFile(report.linesRead, report.linesAfter31, reader.LimitReached(), &AddProblem, &report);
     return report;
 }
 

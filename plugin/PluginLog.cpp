@@ -1,0 +1,67 @@
+#include "plugin/PluginLog.h"
+
+#include <windows.h>
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+#include "plugin/PluginPaths.h"
+
+namespace {
+
+HANDLE logFile = INVALID_HANDLE_VALUE;
+std::size_t written = 0;
+bool full = false;
+
+constexpr char kFullLine[] = "the log is full (1 MB): nothing more is written to it until the game starts again\r\n";
+
+void Append(const char* text, std::size_t size) {
+    DWORD done = 0;
+    if (!WriteFile(logFile, text, static_cast<DWORD>(size), &done, nullptr)) return;
+    written += done;
+}
+
+}  // namespace
+
+void OpenLog(const wchar_t* path) {
+    CloseLog();
+    written = 0;
+    full = false;
+    if (!path || path[0] == L'\0') return;
+    // Readers may look while the game runs; the file may be deleted meanwhile.
+    logFile = CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                          CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+void Log(const char* format, ...) {
+    if (logFile == INVALID_HANDLE_VALUE || full) return;
+    char line[1024 + 2];
+    va_list args;
+    va_start(args, format);
+    const int length = std::vsnprintf(line, 1024, format, args);
+    va_end(args);
+    if (length < 0) return;
+    std::size_t size = static_cast<std::size_t>(length) < 1023 ? static_cast<std::size_t>(length) : 1023;
+    line[size++] = '\r';
+    line[size++] = '\n';
+    if (written + size + (sizeof kFullLine - 1) > kLogCapacity) {
+        full = true;
+        Append(kFullLine, sizeof kFullLine - 1);
+        return;
+    }
+    Append(line, size);
+}
+
+void CloseLog() {
+    if (logFile != INVALID_HANDLE_VALUE) CloseHandle(logFile);
+    logFile = INVALID_HANDLE_VALUE;
+}
+
+const char* Utf8(const wchar_t* text) {
+    // Every UTF-16 unit of a path makes at most 3 bytes of UTF-8.
+    static char buffer[3 * kPathCapacity + 1];
+    const int n = WideCharToMultiByte(CP_UTF8, 0, text, -1, buffer, static_cast<int>(sizeof buffer), nullptr, nullptr);
+    if (n <= 0) buffer[0] = '\0';
+    return buffer;
+}

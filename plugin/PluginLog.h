@@ -1,0 +1,22 @@
+// The plugin's log: a UTF-8 text file beside the DLL (LogFilePath()), written
+// fresh at each start, so that a player can see what the plugin did to the
+// game and what is wrong with the settings file. It never grows past
+// kLogCapacity bytes (its last line then says it is full); a folder where it
+// cannot be written changes nothing else.
+#pragma once
+
+#include <cstddef>
+
+constexpr std::size_t kLogCapacity = 1024 * 1024;
+
+// Creates (or empties) the log at `path`; an empty path, or one that cannot
+// be written, leaves the log closed and every Log call without effect.
+void OpenLog(const wchar_t* path);
+// Appends one line, formatted printf-style (cut at 1023 characters), with
+// CR LF after it. Allocates nothing.
+void Log(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void CloseLog();
+
+// `text` in UTF-8, in a buffer of its own that the next call reuses: for
+// paths in a log line.
+const char* Utf8(const wchar_t* text);

@@ -1,0 +1,101 @@
+#include "settings/SettingsDiagnostics.h"
+
+#include <cmath>
+#include <cstdarg>
+#include <cstdio>
+
+namespace settings {
+namespace {
+
+class Reporter {
+public:
+    Reporter(int lineNumber, ProblemFn report, void* context)
+        : lineNumber_(lineNumber), report_(report), context_(context) {}
+
+    void operator()(const char* format, ...) const __attribute__((format(printf, 2, 3))) {
+        char text[320];
+        va_list args;
+        va_start(args, format);
+        std::vsnprintf(text, sizeof text, format, args);
+        va_end(args);
+        report_(context_, lineNumber_, text);
+    }
+
+private:
+    int lineNumber_;
+    ProblemFn report_;
+    void* context_;
+};
+
+// What the destinations a line did not give keep, in words.
+void DescribeKept(const LineLayout& layout, int converted, char* out, std::size_t size) {
+    if (layout.kind == LineKind::CodeConstant)
+        std::snprintf(out, size, "the code constant is left as it was");
+    else if (layout.values == 1)
+        std::snprintf(out, size, "its destination keeps its previous value");
+    else if (converted + 1 == layout.values)
+        std::snprintf(out, size, "value %d keeps its previous value", converted + 1);
+    else
+        std::snprintf(out, size, "values %d to %d keep their previous values", converted + 1, layout.values);
+}
+
+}  // namespace
+
+void DiagnoseLine(int lineNumber, const Line& line, const ParsedLine& parsed, ProblemFn report, void* context) {
+    const Reporter problem(lineNumber, report, context);
+    const LineLayout& layout = kLayout[lineNumber - 1];
+    if (line.truncated)
+        problem("the line is longer than %u characters; whatever stands beyond that is ignored",
+                static_cast<unsigned>(kLineBufferSize - 1));
+    if (layout.kind == LineKind::FreeText) return;
+
+    const bool integer = layout.kind == LineKind::ReloadSwitch;
+    for (int i = 0; i < parsed.converted; ++i) {
+        const float value = integer ? static_cast<float>(parsed.integer) : parsed.floats[i];
+        if (std::isinf(value)) problem("value %d is infinite", i + 1);
+        if (std::isnan(value)) problem("value %d is not a number (NaN)", i + 1);
+    }
+    char kept[96];
+    DescribeKept(layout, parsed.converted, kept, sizeof kept);
+    if (!parsed.hasLabel)
+        problem("the line is blank: %s", kept);
+    else if (parsed.converted == 0)
+        problem("no number after the label: %s", kept);
+    else if (parsed.converted < layout.values)
+        problem("only %d of %d values read: %s", parsed.converted, static_cast<int>(layout.values), kept);
+
+    // A label that reads as a number whole was most likely meant as a value.
+    const char* label = line.text + parsed.labelBegin;
+    float ignored;
+    if (parsed.hasLabel && ConvertFloat(label, label + parsed.labelLength, ignored) == label + parsed.labelLength)
+        problem(
+            "the line starts with a number where a label should be: it is taken as the label and the values shift "
+            "left by one");
+    if (parsed.labelLength >= kLabelBufferSize)
+        problem("the label is %u characters long (more than %u)", static_cast<unsigned>(parsed.labelLength),
+                static_cast<unsigned>(kLabelBufferSize - 1));
+    if (layout.kind == LineKind::WeaponOffset && layout.index == 0)
+        for (int i = 0; i < parsed.converted; ++i)
+            if (parsed.floats[i] != 0.0f) {
+                problem("offset row 0 serves no weapon: its values have no effect");
+                break;
+            }
+    // "%d" stops at the point: say so when a fraction follows.
+    if (integer && parsed.converted && parsed.stop < line.length && line.text[parsed.stop] == '.')
+        problem("live reload reads whole numbers only: the fraction is ignored");
+}
+
+void DiagnoseFile(int linesRead, bool linesAfterLast, bool limitReached, ProblemFn report, void* context) {
+    const Reporter problem(0, report, context);
+    if (limitReached)
+        problem("the file is %u bytes or longer: nothing after its first %u bytes is read",
+                static_cast<unsigned>(kMaxFileBytes), static_cast<unsigned>(kMaxFileBytes));
+    if (linesRead < kLineCount)
+        problem(
+            "the file has %d line(s) instead of %d: lines %d to %d are missing and their destinations keep their "
+            "values",
+            linesRead, kLineCount, linesRead + 1, kLineCount);
+    if (linesAfterLast) problem("the file has lines after line %d: they are never read", kLineCount);
+}
+
+}  // namespace settings

@@ -40,13 +40,13 @@ private:
     std::vector<std::uint8_t> bytes_;
 };
 
-// A routine `void routine()` whose E8 call to `callee` lies exactly at
-// `callSite`. It keeps the callee-saved registers of its own caller, loads
+// A routine `void routine()` whose call instruction (normally E8 rel32)
+// lies exactly at `callSite`. It keeps the callee-saved registers of its own caller, loads
 // the sentinels, pushes `pushedArgs` words from the call record (last first),
 // optionally loads ECX from it, calls, and records EAX, the callee-saved
 // registers and ESP in the call record before it restores its caller's state.
-std::uint32_t PlaceRoutine(std::uint32_t callSite, std::uint32_t callee, std::uint32_t record, int pushedArgs,
-                           bool thisCall) {
+std::uint32_t PlaceRoutine(std::uint32_t callSite, const std::vector<std::uint8_t>& instruction, std::uint32_t record,
+                           int pushedArgs, bool thisCall) {
     // clang-format off
     Code pre;
     pre.Bytes({0x55, 0x53, 0x56, 0x57});                // push ebp/ebx/esi/edi
@@ -61,8 +61,7 @@ std::uint32_t PlaceRoutine(std::uint32_t callSite, std::uint32_t callee, std::ui
     pre.Byte(0xBD); pre.Word(kEbpSentinel);  // mov ebp, imm32
 
     Code call;
-    call.Byte(codepatch::kOpCallRel32);  // E8 rel32 at the host's call site
-    call.Word(codepatch::relative_displacement(callSite, callee));
+    call.Bytes() = instruction;  // the call at the host's call site, E8 rel32 as the host has it
     call.Byte(0xA3); call.Word(record + kResult);                 // mov [f.result], eax
     call.Bytes({0x89, 0x1D}); call.Word(record + kEbxAfter);      // mov [..], ebx
     call.Bytes({0x89, 0x35}); call.Word(record + kEsiAfter);      // mov [..], esi
@@ -120,14 +119,14 @@ void CopyHostBytes(std::uint32_t address, void* other, std::size_t size, bool to
     if (lifted) VirtualProtect(at, size, old, &old);
 }
 
+}  // namespace
+
 std::vector<std::uint8_t> CallBytes(std::uint32_t site, std::uint32_t callee) {
     std::vector<std::uint8_t> bytes(codepatch::kRelativeBranchSize, codepatch::kOpCallRel32);
     const std::uint32_t rel = codepatch::relative_displacement(site, callee);
     std::memcpy(bytes.data() + 1, &rel, 4);
     return bytes;
 }
-
-}  // namespace
 
 // ---- Host image -------------------------------------------------------------------
 void WriteHostBytes(std::uint32_t address, const void* bytes, std::size_t size) {
@@ -168,8 +167,8 @@ std::vector<std::uint8_t> OriginalFrameCallBytes() {
 
 void ResetHost(std::int32_t build) {
     WriteBuildProbes(build);
-    aimRoutine = PlaceRoutine(host::kAimPointCallSite, host::kAimPointFunction, kAimCallRecord, 4, true);
-    frameRoutine = PlaceRoutine(host::kFrameCallSite, kHostFrameFunction, kFrameCallRecord, 0, false);
+    aimRoutine = PlaceRoutine(host::kAimPointCallSite, OriginalAimCallBytes(), kAimCallRecord, 4, true);
+    frameRoutine = PlaceRoutine(host::kFrameCallSite, OriginalFrameCallBytes(), kFrameCallRecord, 0, false);
     const Doubles doubles = ResetDoubles();
     PlaceJump(host::kAimPointFunction, doubles.aimFunction);
     PlaceJump(host::kOffsetToPointFunction, doubles.offsetToPoint);
@@ -180,6 +179,36 @@ void ResetHost(std::int32_t build) {
     WriteHostBytes(host::kAimValuesLowest, fill.data(), fill.size() * 4);
     Counters() = PluginCounters{};
     SetKeys(false, false);
+}
+
+void SetCallInstruction(std::uint32_t site, const std::vector<std::uint8_t>& instruction) {
+    if (site == host::kAimPointCallSite)
+        aimRoutine = PlaceRoutine(site, instruction, kAimCallRecord, 4, true);
+    else
+        frameRoutine = PlaceRoutine(site, instruction, kFrameCallRecord, 0, false);
+}
+
+std::vector<std::uint8_t> JumpBytes(std::uint32_t site, std::uint32_t destination) {
+    std::vector<std::uint8_t> bytes = CallBytes(site, destination);
+    bytes[0] = codepatch::kOpJmpRel32;
+    return bytes;
+}
+
+std::vector<std::uint8_t> IndirectCallBytes(std::uint32_t slot) {
+    std::vector<std::uint8_t> bytes = {codepatch::kOpGroupFF, codepatch::kModRmCallIndirect, 0, 0, 0, 0};
+    std::memcpy(bytes.data() + 2, &slot, 4);
+    return bytes;
+}
+
+std::uint32_t PlaceDetour(std::uint32_t site, std::uint32_t callee) {
+    auto* code =
+        static_cast<std::uint8_t*>(VirtualAlloc(nullptr, 4096, MEM_COMMIT | MEM_RESERVE, PAGE_EXECUTE_READWRITE));
+    const auto at = static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(code));
+    const std::vector<std::uint8_t> call = CallBytes(at, callee);
+    const std::vector<std::uint8_t> back = JumpBytes(at + 5, site + codepatch::kRelativeBranchSize);
+    std::memcpy(code, call.data(), 5);
+    std::memcpy(code + 5, back.data(), 5);
+    return at;
 }
 
 HostCallOutcome RunHostAimCall(const AimCallArgs& args) {

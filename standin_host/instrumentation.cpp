@@ -23,6 +23,7 @@ using MallocFn = void* (*)(std::size_t);
 using CallocFn = void* (*)(std::size_t, std::size_t);
 using ReallocFn = void* (*)(void*, std::size_t);
 using CreateFileWFn = HANDLE(WINAPI*)(LPCWSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE);
+using ReadFileFn = BOOL(WINAPI*)(HANDLE, LPVOID, DWORD, LPDWORD, LPOVERLAPPED);
 using GetKeyStateFn = SHORT(WINAPI*)(int);
 using GetModuleHandleExWFn = BOOL(WINAPI*)(DWORD, LPCWSTR, HMODULE*);
 using MessageBoxAFn = int(WINAPI*)(HWND, LPCSTR, LPCSTR, UINT);
@@ -32,6 +33,7 @@ CallocFn realCalloc = nullptr;
 ReallocFn realRealloc = nullptr;
 CreateFileWFn realCreateFileW = nullptr;
 GetKeyStateFn realGetKeyState = nullptr;
+ReadFileFn realReadFile = nullptr;
 GetModuleHandleExWFn realGetModuleHandleExW = nullptr;
 MessageBoxAFn realMessageBoxA = nullptr;
 bool failModuleLookup = false;
@@ -55,6 +57,11 @@ HANDLE WINAPI CountingCreateFileW(LPCWSTR name, DWORD access, DWORD share, LPSEC
     constexpr std::size_t kLength = sizeof kName / sizeof kName[0] - 1;
     if (n >= kLength && lstrcmpiW(name + n - kLength, kName) == 0) ++Counters().settingsOpens;
     return realCreateFileW(name, access, share, sa, disposition, flags, tmpl);
+}
+BOOL WINAPI CountingReadFile(HANDLE file, LPVOID buffer, DWORD size, LPDWORD got, LPOVERLAPPED overlapped) {
+    const BOOL ok = realReadFile(file, buffer, size, got, overlapped);
+    if (ok && got) Counters().bytesRead += *got;
+    return ok;
 }
 SHORT WINAPI CountingGetKeyState(int key) {
     LogEvent("GetKeyState");
@@ -87,6 +94,7 @@ void InstrumentPlugin(HMODULE module) {
     Interpose(module, "msvcrt.dll", "realloc", &CountingRealloc, realRealloc);
     Interpose(module, "kernel32.dll", "CreateFileW", &CountingCreateFileW, realCreateFileW);
     Interpose(module, "user32.dll", "GetKeyState", &CountingGetKeyState, realGetKeyState);
+    Interpose(module, "kernel32.dll", "ReadFile", &CountingReadFile, realReadFile);
     Interpose(module, "kernel32.dll", "GetModuleHandleExW", &CountingGetModuleHandleExW, realGetModuleHandleExW);
     Interpose(module, "user32.dll", "MessageBoxA", &RecordingMessageBoxA, realMessageBoxA);
 }

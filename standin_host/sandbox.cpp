@@ -58,6 +58,18 @@ void PluginSandbox::WriteSettings(const std::string& contents) const {
     CloseHandle(file);
 }
 
+std::string PluginSandbox::ReadLog() const {
+    HANDLE file = CreateFileA(LogPath().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return "";
+    std::string text(2 << 20, '\0');
+    DWORD got = 0;
+    ReadFile(file, &text[0], static_cast<DWORD>(text.size()), &got, nullptr);
+    CloseHandle(file);
+    text.resize(got);
+    return text;
+}
+
 void PluginSandbox::RemoveSettings() const {
     DeleteFileA(SettingsPath().c_str());
 }

@@ -53,6 +53,22 @@ std::vector<std::uint8_t> CallSiteBytes(std::uint32_t site);
 std::vector<std::uint8_t> OriginalAimCallBytes();
 std::vector<std::uint8_t> OriginalFrameCallBytes();
 
+// ---- Call sites as other editions and other plugins leave them -------------
+// Rebuilds the routine around `site` (kAimPointCallSite or kFrameCallSite)
+// with `instruction` at the site in place of its E8 call; what follows the
+// instruction moves with its length. ResetHost puts the E8 back.
+void SetCallInstruction(std::uint32_t site, const std::vector<std::uint8_t>& instruction);
+// E8 rel32 at `site` to `destination`.
+std::vector<std::uint8_t> CallBytes(std::uint32_t site, std::uint32_t destination);
+// E9 rel32 at `site` to `destination`.
+std::vector<std::uint8_t> JumpBytes(std::uint32_t site, std::uint32_t destination);
+// FF 15 [slot]: a 6-byte call through the pointer stored at `slot`.
+std::vector<std::uint8_t> IndirectCallBytes(std::uint32_t slot);
+// A detour as a hooking plugin writes one, in executable memory outside the
+// host image: E8 to `callee`, then E9 back to the instruction after `site`'s
+// 5-byte jump. Returns its address.
+std::uint32_t PlaceDetour(std::uint32_t site, std::uint32_t callee);
+
 // Every build the stand-in can imitate; 0: one that no probe recognises.
 constexpr std::int32_t kBuilds[] = {1001, 1002, 1011, 1101, 1111, 3200, 3210, 0};
 
@@ -153,6 +169,9 @@ public:
     const std::string& Path() const { return path_; }  // ends in a backslash
     std::string PluginPath() const { return path_ + "AimingPlugin.dll"; }
     std::string SettingsPath() const { return path_ + "aimingSets.dat"; }
+    std::string LogPath() const { return path_ + "AimingPlugin.log"; }
+    // The plugin's log as it stands (empty when there is none).
+    std::string ReadLog() const;
     void WriteSettings(const std::string& contents) const;
     void RemoveSettings() const;
 
@@ -180,7 +199,7 @@ private:
 
 // What the plugin asked of the system, counted through its own imports:
 // PluginModule replaces the plugin's imports of malloc, calloc, realloc,
-// CreateFileW, GetKeyState, GetModuleHandleExW and MessageBoxA with counting
+// CreateFileW, ReadFile, GetKeyState, GetModuleHandleExW and MessageBoxA with counting
 // pass-throughs as soon as the module is mapped, before its start-up runs.
 // GetKeyState calls also go to Events() as "GetKeyState".
 struct MessageBoxShown {
@@ -191,6 +210,7 @@ struct PluginCounters {
     long allocations = 0;                       // malloc, calloc, realloc (operator new goes through malloc)
     int settingsOpens = 0;                      // CreateFileW of a path ending in aimingSets.dat
     int moduleLookups = 0;                      // GetModuleHandleExW
+    long long bytesRead = 0;                    // ReadFile: the settings file is all the plugin reads
     std::vector<MessageBoxShown> messageBoxes;  // MessageBoxA never shows a box: it is recorded
 };
 PluginCounters& Counters();  // cleared by ResetHost

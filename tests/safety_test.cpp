@@ -1,0 +1,380 @@
+// The real plugin in games it does not fully know and beside other plugins:
+// call sites that hold something else, a second copy of the DLL, host data
+// that cannot be written, settings files that are no files, and the log
+// that tells the player what happened.
+#include "plugin_support.h"
+
+namespace {
+
+using plugin_support::PluginTest;
+
+// Another plugin that hooked the host's calls before this one: it logs and
+// calls on to the host function, as a well-behaved hook does.
+std::uint32_t HOST_THISCALL OtherPluginAimHook(void* object, const float* point, std::uint32_t a2, std::uint32_t a3,
+                                               std::uint32_t a4) {
+    standin::Events().push_back("other plugin's aim hook");
+    return reinterpret_cast<host::AimPointFunction>(host::kAimPointFunction)(object, point, a2, a3, a4);
+}
+std::uint32_t OtherPluginFrameHook() {
+    standin::Events().push_back("other plugin's frame hook");
+    return reinterpret_cast<host::FrameFunction>(standin::kHostFrameFunction)();
+}
+
+std::uint32_t AddressOf(const void* p) {
+    return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(p));
+}
+
+// Pointer slots for FF 15 [slot], as a host's import table holds them.
+std::uint32_t aimFunctionSlot = host::kAimPointFunction;
+std::uint32_t frameFunctionSlot = standin::kHostFrameFunction;
+
+constexpr std::size_t kLogLimit = 1024 * 1024;
+
+bool Contains(const std::vector<std::string>& events, const std::string& event) {
+    return std::find(events.begin(), events.end(), event) != events.end();
+}
+
+struct SiteCase {
+    const char* name;
+    std::uint32_t site;
+    std::function<std::vector<std::uint8_t>()> bytes;
+    bool runnable;       // the host's routine still works with these bytes
+    bool taken;          // the plugin redirects the site
+    bool pluginWorks;    // anything of the plugin is installed at all
+    bool frameCallback;  // the toggle and live reload run on frames
+    const char* chainEvent;
+    const char* logSays;
+};
+
+const std::uint32_t kAim = host::kAimPointCallSite;
+const std::uint32_t kFrame = host::kFrameCallSite;
+
+std::vector<SiteCase> SiteCases() {
+    return {
+        {"aim_host_call", kAim, [] { return standin::OriginalAimCallBytes(); }, true, true, true, true, nullptr,
+         "calls the game's aim function; redirected"},
+        {"aim_other_plugins_hook", kAim,
+         [] { return standin::CallBytes(kAim, AddressOf(reinterpret_cast<const void*>(&OtherPluginAimHook))); }, true,
+         true, true, true, "other plugin's aim hook", "calls another plugin's hook"},
+        {"aim_foreign_code", kAim,
+         [] {
+             return std::vector<std::uint8_t>{0x8B, 0x45, 0x08, 0x89, 0xC1};
+         },
+         false, false, false, false, nullptr, "holds 8B 45 08 89 C1 and is not a call"},
+        {"aim_call_to_another_host_function", kAim,
+         [] { return standin::CallBytes(kAim, host::kOffsetToPointFunction); }, false, false, false, false, nullptr,
+         "calls another function of the game"},
+        {"aim_jump_detour", kAim,
+         [] { return standin::JumpBytes(kAim, standin::PlaceDetour(kAim, host::kAimPointFunction)); }, true, false,
+         false, false, nullptr, "is not a call"},
+        {"aim_indirect_call", kAim, [] { return standin::IndirectCallBytes(AddressOf(&aimFunctionSlot)); }, true, false,
+         false, false, nullptr, "is not a call"},
+        {"frame_host_call", kFrame, [] { return standin::OriginalFrameCallBytes(); }, true, true, true, true, nullptr,
+         "frame call 0x53E981 (at 0x0053E981): redirected"},
+        {"frame_other_plugins_hook", kFrame,
+         [] { return standin::CallBytes(kFrame, AddressOf(reinterpret_cast<const void*>(&OtherPluginFrameHook))); },
+         true, true, true, true, "other plugin's frame hook", "frame call 0x53E981 (at 0x0053E981): redirected"},
+        {"frame_jump_detour", kFrame,
+         [] { return standin::JumpBytes(kFrame, standin::PlaceDetour(kFrame, standin::kHostFrameFunction)); }, true,
+         false, true, false, nullptr, "not a 5-byte call"},
+        {"frame_indirect_call", kFrame, [] { return standin::IndirectCallBytes(AddressOf(&frameFunctionSlot)); }, true,
+         false, true, false, nullptr, "holds FF 15"},
+    };
+}
+
+class CallSites : public PluginTest, public testing::WithParamInterface<SiteCase> {
+protected:
+    std::vector<std::uint8_t> HostCode() {
+        return standin::ReadHostBytes(standin::kHostCodeBegin, standin::kHostCodeEnd - standin::kHostCodeBegin);
+    }
+    std::vector<std::uint8_t> HostData() {
+        return standin::ReadHostBytes(host::kAimValuesLowest,
+                                      host::kAimBlock + host::kAimBlockBytes - host::kAimValuesLowest);
+    }
+    // The host makes both of its calls; returns what was logged meanwhile.
+    std::vector<std::string> HostCalls(bool expectSubstitution) {
+        standin::Events().clear();
+        standin::Character().SetWeapon(22);
+        const auto offsets = standin::OffsetCalls().size();
+        const auto aimCalls = standin::AimFunctionCalls().size();
+        static const float point[3] = {1.0f, 2.0f, 3.0f};
+        const auto outcome = standin::RunHostAimCall({&hostObject, point, 0, 0, 0});
+        EXPECT_TRUE(outcome.stackBalanced && outcome.registersPreserved);
+        EXPECT_EQ(standin::AimFunctionCalls().size(), aimCalls + 1) << "the game's aim function runs once";
+        EXPECT_EQ(standin::OffsetCalls().size(), offsets + (expectSubstitution ? 1 : 0));
+        const int frames = standin::HostFrameFunctionCalls();
+        standin::SetKeys(true, true);
+        const auto frame = standin::RunHostFrame();
+        EXPECT_TRUE(frame.stackBalanced && frame.registersPreserved);
+        EXPECT_EQ(standin::HostFrameFunctionCalls(), frames + 1) << "the game's frame function runs once";
+        return standin::Events();
+    }
+};
+
+TEST_P(CallSites, ThePluginTakesOnlyWhatItKnowsAndPutsBackExactlyWhatItFound) {
+    const SiteCase& c = GetParam();
+    Prepare(1001, settings_cases::ReferenceWith({{1, "reload 1"}}));
+    const std::vector<std::uint8_t> siteBytes = c.bytes();
+    standin::SetCallInstruction(c.site, siteBytes);
+    const std::uint32_t otherSite = c.site == kAim ? kFrame : kAim;
+    const auto otherSiteBytes = standin::CallSiteBytes(otherSite);
+    const auto codeBefore = HostCode();
+    const auto dataBefore = HostData();
+
+    Load();
+    const std::string log = directory.ReadLog();
+    EXPECT_NE(log.find(c.logSays), std::string::npos) << log;
+    if (!c.pluginWorks) {
+        EXPECT_TRUE(HostCode() == codeBefore) << "no byte of the game's code is written";
+        EXPECT_TRUE(HostData() == dataBefore) << "no byte of the game's data is written";
+        EXPECT_NE(log.find("changes nothing"), std::string::npos) << log;
+    } else {
+        EXPECT_NE(standin::CallSiteBytes(kAim), (c.site == kAim ? siteBytes : otherSiteBytes));
+    }
+    const auto siteNow = standin::CallSiteBytes(c.site);
+    if (c.taken) {
+        EXPECT_EQ(siteNow[0], codepatch::kOpCallRel32);
+        EXPECT_NE(siteNow, std::vector<std::uint8_t>(siteBytes.begin(), siteBytes.begin() + 5));
+    } else {
+        EXPECT_EQ(standin::ReadHostBytes(c.site, siteBytes.size()), siteBytes) << "left as it was";
+    }
+
+    if (c.runnable) {
+        const auto events = HostCalls(c.pluginWorks);
+        EXPECT_EQ(Contains(events, "GetKeyState"), c.frameCallback);
+        if (c.chainEvent) {
+            EXPECT_TRUE(Contains(events, c.chainEvent)) << "the other plugin's hook still runs";
+        }
+        if (c.pluginWorks) {
+            standin::SetKeys(false, false);  // the toggle off again before looking at the offsets
+            standin::RunHostFrame();
+            ExpectSameAsHost(Observe(), settings_cases::Reference());
+        }
+    }
+
+    Unload();
+    EXPECT_EQ(standin::ReadHostBytes(c.site, siteBytes.size()), siteBytes) << "exactly what the site held";
+    EXPECT_EQ(standin::CallSiteBytes(otherSite), otherSiteBytes);
+    if (c.runnable) {
+        const auto events = HostCalls(false);
+        EXPECT_FALSE(Contains(events, "GetKeyState"));
+        if (c.chainEvent) {
+            EXPECT_TRUE(Contains(events, c.chainEvent));
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Contents, CallSites, testing::ValuesIn(SiteCases()),
+                         [](const testing::TestParamInfo<SiteCase>& param) { return std::string(param.param.name); });
+
+std::string ReadText(const std::string& path) {
+    HANDLE f = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, 0, nullptr);
+    if (f == INVALID_HANDLE_VALUE) return "";
+    std::string text(2 << 20, '\0');
+    DWORD got = 0;
+    ReadFile(f, &text[0], static_cast<DWORD>(text.size()), &got, nullptr);
+    CloseHandle(f);
+    text.resize(got);
+    return text;
+}
+
+class Safety : public PluginTest {
+protected:
+    // One aim call with weapon 22: true when the plugin substituted its point.
+    bool AimSubstitutes() {
+        standin::Character().SetWeapon(22);
+        const auto before = standin::OffsetCalls().size();
+        AimCall();
+        EXPECT_TRUE(lastOutcome.stackBalanced && lastOutcome.registersPreserved);
+        return standin::OffsetCalls().size() == before + 1;
+    }
+    std::size_t LogSize() { return directory.ReadLog().size(); }
+};
+
+// A second copy of the DLL in the same game, freed before or after the first.
+TEST_F(Safety, ASecondCopyInstallsNothingAndEitherUnloadOrderIsSafe) {
+    for (bool firstOutFirst : {true, false}) {
+        SCOPED_TRACE(firstOutFirst);
+        Prepare(1001, settings_cases::Join(settings_cases::ReferenceLines()));
+        const std::string copyPath = directory.Path() + "AimingPlugin - Copy.dll";
+        const std::string copyLogPath = directory.Path() + "AimingPlugin - Copy.log";
+        ASSERT_TRUE(CopyFileA(directory.PluginPath().c_str(), copyPath.c_str(), FALSE));
+        auto first = std::make_unique<standin::PluginModule>(directory.PluginPath());
+        const auto firstSite = standin::CallSiteBytes(kAim);
+        auto copy = std::make_unique<standin::PluginModule>(copyPath);
+        ASSERT_TRUE(first->Loaded() && copy->Loaded());
+        EXPECT_EQ(standin::CallSiteBytes(kAim), firstSite) << "the copy leaves the first one's call alone";
+        const std::string copyLog = ReadText(copyLogPath);
+        EXPECT_NE(copyLog.find("another copy of this plugin is already loaded"), std::string::npos) << copyLog;
+
+        (firstOutFirst ? first : copy).reset();
+        EXPECT_EQ(AimSubstitutes(), !firstOutFirst) << "substitution only while the first copy is loaded";
+        (firstOutFirst ? copy : first).reset();
+        EXPECT_EQ(standin::CallSiteBytes(kAim), standin::OriginalAimCallBytes());
+        EXPECT_EQ(standin::CallSiteBytes(kFrame), standin::OriginalFrameCallBytes());
+        EXPECT_FALSE(AimSubstitutes());
+        DeleteFileA(copyPath.c_str());
+        DeleteFileA(copyLogPath.c_str());
+    }
+}
+
+// Host data the game keeps read-only: skipped and logged, never a fault that
+// fails the load with the aim call already pointing into the DLL.
+TEST_F(Safety, HostDataThatCannotBeWrittenIsLeftAloneAndTheRestWorks) {
+    Prepare(1001, settings_cases::Join(settings_cases::ReferenceLines()));
+    void* dataPage = reinterpret_cast<void*>(static_cast<std::uintptr_t>(host::kAimValuesLowest & ~0xFFFu));
+    DWORD old = 0;
+    ASSERT_TRUE(VirtualProtect(dataPage, 0x1000, PAGE_READONLY, &old));
+    Load();
+    settings_cases::Snapshot expected = settings_cases::Reference();
+    const settings_cases::Snapshot initial = settings_cases::Initial();
+    std::memcpy(expected.hostValues, initial.hostValues, sizeof expected.hostValues);
+    std::memcpy(expected.block, initial.block, sizeof expected.block);
+    ExpectSameAsHost(Observe(), expected);  // the code constant and the offsets are applied
+    const std::string log = directory.ReadLog();
+    EXPECT_NE(log.find("line 3: host value 1 at 0x8CC4B4 is not writable memory in this game: left alone"),
+              std::string::npos)
+        << log;
+    EXPECT_NE(log.find("lines 11-14: the aim block at 0x8CC4C0 is not writable"), std::string::npos) << log;
+    Unload();
+    VirtualProtect(dataPage, 0x1000, old, &old);
+    EXPECT_EQ(standin::CallSiteBytes(kAim), standin::OriginalAimCallBytes());
+}
+
+// A build probe on a page the game keeps closed still identifies the build,
+// and the page stays closed.
+TEST_F(Safety, AProbeOnANoAccessPageIsReadAndTheBuildFound) {
+    Prepare(1011, settings_cases::Join(settings_cases::ReferenceLines()));
+    void* probePage = reinterpret_cast<void*>(static_cast<std::uintptr_t>(0x8245BCu & ~0xFFFu));
+    DWORD old = 0;
+    ASSERT_TRUE(VirtualProtect(probePage, 0x1000, PAGE_NOACCESS, &old));
+    Load();
+    MEMORY_BASIC_INFORMATION info;
+    VirtualQuery(probePage, &info, sizeof info);
+    VirtualProtect(probePage, 0x1000, old, &old);
+    EXPECT_EQ(info.Protect, static_cast<DWORD>(PAGE_NOACCESS));
+    EXPECT_NE(directory.ReadLog().find("game: build 1011"), std::string::npos) << directory.ReadLog();
+}
+
+// Settings "files" that are no files: a named pipe and a device linked in the
+// file's place (made by the build, see tests/CMakeLists.txt), and a file
+// with a 300 MB heading line. None may hold the load or slow every frame.
+TEST_F(Safety, ASettingsFileThatIsNoFileIsNotRead) {
+    for (const char* kind : {"fifo", "device"}) {
+        SCOPED_TRACE(kind);
+        standin::ResetHost(1001);
+        const std::string folder = std::string(AIMING_SPECIAL_FILES) + "\\" + kind + "\\";
+        ASSERT_TRUE(CopyFileA(directory.PluginPath().c_str(), (folder + "AimingPlugin.dll").c_str(), FALSE));
+        {
+            standin::PluginModule special(folder + "AimingPlugin.dll");
+            ASSERT_TRUE(special.Loaded());
+            EXPECT_EQ(standin::Counters().bytesRead, 0);
+            ExpectSameAsHost(Observe(), settings_cases::Initial());
+        }
+        const std::string log = ReadText(folder + "AimingPlugin.log");
+        EXPECT_NE(log.find("it is not a file on a disk"), std::string::npos) << log;
+        DeleteFileA((folder + "AimingPlugin.dll").c_str());
+        DeleteFileA((folder + "AimingPlugin.log").c_str());
+    }
+}
+
+TEST_F(Safety, AGiantFileIsReadNoFurtherThanItsFirst64KiBOnAnyLoad) {
+    Prepare(1001, std::string("reload 1\nheading "));
+    {
+        HANDLE f = CreateFileA(directory.SettingsPath().c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(f, INVALID_HANDLE_VALUE);
+        LARGE_INTEGER size;
+        size.QuadPart = 300ll << 20;  // one 300 MB heading line (zeros: a sparse file, quick to make)
+        SetFilePointerEx(f, size, nullptr, FILE_BEGIN);
+        ASSERT_TRUE(SetEndOfFile(f));
+        CloseHandle(f);
+    }
+    Load();
+    EXPECT_LE(standin::Counters().bytesRead, 64 * 1024);
+    for (int i = 0; i < 5; ++i) standin::RunHostFrame();
+    EXPECT_EQ(standin::Counters().settingsOpens, 6) << "live reload stays on";
+    EXPECT_LE(standin::Counters().bytesRead, 6 * 64 * 1024);
+    EXPECT_NE(directory.ReadLog().find("file: the file is 65536 bytes or longer"), std::string::npos);
+}
+
+// ---- The log -------------------------------------------------------------------
+TEST_F(Safety, TheLogTellsWhatWasDoneAndWhatIsWrongWithTheFile) {
+    Prepare(1001, settings_cases::ReferenceWith({{5, "code x5.5"}, {12, "row1 1 2 3"}}));
+    Load();
+    Unload();
+    const std::string log = directory.ReadLog();
+    const std::string expectedInOrder[] = {
+        "AimingPlugin " AIMING_PLUGIN_VERSION "\r\n",
+        "game: build 1001, image at 0x00400000\r\n",
+        "aim call 0x527A95 (at 0x00527A95): held E8 66 9A FF FF, calls the game's aim function; redirected to the "
+        "plugin\r\n",
+        "settings file: " + directory.SettingsPath() + "\r\n",
+        "  line 5: no number after the label: the code constant is left as it was\r\n",
+        "  line 12: only 3 of 7 values read: values 4 to 7 keep their previous values\r\n",
+        "  line 16: offset row 0 serves no weapon: its values have no effect\r\n",
+        "  applied: live reload off, 6 of 6 host values, no code constant, 4 of 4 aim block rows, 16 of 16 weapon "
+        "offset rows\r\n",
+        "frame call 0x53E981 (at 0x0053E981): redirected to the plugin",
+        "unload: frame call 0x53E981 put back\r\n",
+        "unload: aim call 0x527A95 put back\r\n",
+        "unloaded\r\n",
+    };
+    std::size_t at = 0;
+    for (const std::string& line : expectedInOrder) {
+        const std::size_t found = log.find(line, at);
+        ASSERT_NE(found, std::string::npos) << "missing, or out of order: " << line << "\nin:\n" << log;
+        at = found + line.size();
+    }
+}
+
+TEST_F(Safety, LiveReloadLogsAChangeOnceAndIsSilentWhileNothingChanges) {
+    Prepare(1001, settings_cases::ReferenceWith({{1, "reload 1"}}));
+    Load();
+    const std::size_t afterLoad = LogSize();
+    for (int i = 0; i < 300; ++i) standin::RunHostFrame();
+    EXPECT_EQ(LogSize(), afterLoad) << "300 frames reading the same file log nothing";
+    directory.WriteSettings(settings_cases::ReferenceWith({{1, "reload 1"}, {17, "w1 oops"}}));
+    standin::RunHostFrame();
+    const std::string log = directory.ReadLog();
+    EXPECT_NE(log.find("settings file changed: ", afterLoad), std::string::npos) << log;
+    EXPECT_NE(log.find("  line 17: no number after the label: values 1 to 3 keep their previous values", afterLoad),
+              std::string::npos)
+        << log;
+    const std::size_t afterEdit = LogSize();
+    for (int i = 0; i < 10; ++i) standin::RunHostFrame();
+    EXPECT_EQ(LogSize(), afterEdit);
+}
+
+TEST_F(Safety, TheLogStopsAtOneMegabyteAndSaysSo) {
+    // Every frame reads a file with other problems than the last: a log entry each.
+    // Line 3 changes on every frame; the 28 lines after it without a number stay.
+    auto broken = [](int value) {
+        std::string text = "reload 1\nx\na " + std::to_string(value) + "\n";
+        for (int line = 4; line <= 31; ++line) text += "x\n";
+        return text;
+    };
+    Prepare(1001, broken(0));
+    Load();
+    for (int frame = 0; frame < 600; ++frame) {
+        directory.WriteSettings(broken(frame + 1));
+        standin::RunHostFrame();
+    }
+    const std::string log = directory.ReadLog();
+    EXPECT_LE(log.size(), kLogLimit);
+    EXPECT_GT(log.size(), kLogLimit - 2048);
+    const std::string last = "the log is full (1 MB): nothing more is written to it until the game starts again\r\n";
+    ASSERT_GE(log.size(), last.size());
+    EXPECT_EQ(log.substr(log.size() - last.size()), last);
+}
+
+TEST_F(Safety, AFolderWhereTheLogCannotBeWrittenChangesNothingElse) {
+    Prepare(1001, settings_cases::Join(settings_cases::ReferenceLines()));
+    ASSERT_TRUE(CreateDirectoryA(directory.LogPath().c_str(), nullptr));  // the log's name is taken by a folder
+    Load();
+    ExpectSameAsHost(Observe(), settings_cases::Reference());
+    Unload();
+    RemoveDirectoryA(directory.LogPath().c_str());
+}
+
+}  // namespace

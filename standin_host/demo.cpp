@@ -233,5 +233,9 @@ extern "C" __declspec(dllexport) int standin_module_main(int argc, char** argv) 
                 frameBack ? "original bytes back" : "NOT RESTORED");
     const bool direct = AimWithWeapon(22) == nullptr;
     std::printf("  the next aim call    %s\n", direct ? "reaches the host's own function" : "STILL ENTERS THE PLUGIN");
-    return aimBack && frameBack && direct ? 0 : 1;
+
+    std::printf("\n== The plugin's log, %s ==\n", directory.LogPath().c_str());
+    const std::string log = directory.ReadLog();
+    std::fwrite(log.data(), 1, log.size(), stdout);
+    return aimBack && frameBack && direct && !log.empty() ? 0 : 1;
 }

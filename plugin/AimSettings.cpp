@@ -110,6 +110,11 @@ public:
     void StageAimRow(int row, const float* values, int count) override {
         record_.Mix(row);
         record_.Mix(values, static_cast<std::size_t>(count) * sizeof(float));
+        // Staged over the host's block as it is now, so that what no file
+        // gives keeps the host's own value.
+        if (!staged_ && codepatch::is_writable(At(host::kAimBlock), host::kAimBlockBytes))
+            std::memcpy(aimSettings.aimRows, HostData<void>(host::kAimBlock), sizeof aimSettings.aimRows);
+        staged_ = true;
         std::memcpy(aimSettings.aimRows[row], values, static_cast<std::size_t>(count) * sizeof(float));
     }
     void PublishAimRows(int rowCount) override {
@@ -124,8 +129,10 @@ public:
     void SetWeaponOffset(int row, const float* values, int count) override {
         record_.Mix(row);
         record_.Mix(values, static_cast<std::size_t>(count) * sizeof(float));
-        if (count > 0) ++record_.offsetRowsGiven;
+        if (count == 0) return;
+        ++record_.offsetRowsGiven;
         std::memcpy(aimSettings.weaponOffsets[row], values, static_cast<std::size_t>(count) * sizeof(float));
+        aimSettings.weaponOffsetGiven[row] = true;
     }
     void LineRead(int lineNumber, const settings::Line& line, const settings::ParsedLine& parsed) override {
         settings::DiagnoseLine(lineNumber, line, parsed, &AddProblem, &record_);
@@ -133,6 +140,7 @@ public:
 
 private:
     LoadRecord& record_;
+    bool staged_ = false;
 };
 
 void LogLoad(const LoadRecord& r, const wchar_t* path) {

@@ -1,10 +1,9 @@
 #include "settings/SettingsReader.h"
 
-#include <clocale>
-#include <cmath>
-#include <cstdlib>
+#include <charconv>
 #include <cstring>
 #include <limits>
+#include <system_error>
 
 namespace settings {
 namespace {
@@ -16,35 +15,74 @@ bool IsBlank(char c) {
 bool IsDigit(char c) {
     return c >= '0' && c <= '9';
 }
-char Lower(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool StartsWithWord(const char* p, const char* end, const char* word) {
-    for (; *word; ++word, ++p)
-        if (p == end || Lower(*p) != *word) return false;
-    return true;
-}
-
 const char* SkipBlanks(const char* p, const char* end) {
     while (p != end && IsBlank(*p)) ++p;
     return p;
 }
 
-// Exact powers of ten in a double: 10^0 .. 10^22.
-constexpr double kPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
-                                   1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+// Whether a number that std::from_chars found out of a float's range is too
+// large (it then reads as infinity) rather than too small (zero): the place
+// of its first significant digit plus its exponent tells.
+bool Overflows(const char* begin, const char* end) {
+    long position = 0;  // decimal places of the first significant digit, left of the point
+    bool seenPoint = false, seenDigit = false;
+    const char* p = begin;
+    for (; p != end && (IsDigit(*p) || *p == '.'); ++p) {
+        if (*p == '.') {
+            seenPoint = true;
+        } else if (!seenDigit && *p == '0') {
+            if (seenPoint) --position;
+        } else {
+            if (!seenDigit && seenPoint) --position;
+            seenDigit = true;
+            if (!seenPoint) ++position;
+        }
+    }
+    long exponent = 0;
+    if (p != end && (*p == 'e' || *p == 'E')) {
+        ++p;
+        const bool negative = p != end && *p == '-';
+        if (p != end && (*p == '+' || *p == '-')) ++p;
+        for (; p != end && IsDigit(*p); ++p)
+            if (exponent < 100000) exponent = exponent * 10 + (*p - '0');
+        if (negative) exponent = -exponent;
+    }
+    return position + exponent > 0;
+}
 
-// The slow path: the C library's correctly rounded strtof on a copy of the
-// number spelled with the decimal separator of whatever locale is in force.
-float LibraryConvert(const char* begin, const char* end, bool negative) {
-    char buffer[kLineBufferSize + 8];
-    std::size_t n = 0;
-    const char point = *std::localeconv()->decimal_point;
-    for (const char* p = begin; p != end && n + 1 < sizeof buffer; ++p) buffer[n++] = (*p == '.') ? point : *p;
-    buffer[n] = '\0';
-    const float magnitude = std::strtof(buffer, nullptr);
-    return negative ? -magnitude : magnitude;
+// A number is a whole word: after it comes a blank or the end of the line.
+// One 'f' or 'F' right after a decimal number, as C programmers write it
+// (0.5f), belongs to the number. Returns the end of the word, or null when
+// the word goes on with anything else (0,75  0x3F8C  1.#INF  12abc).
+const char* WholeWord(const char* numberBegin, const char* numberEnd, const char* end) {
+    const char* p = numberEnd;
+    const char first = *numberBegin == '+' || *numberBegin == '-' ? numberBegin[1] : *numberBegin;
+    if (p != end && (*p == 'f' || *p == 'F') && (IsDigit(first) || first == '.')) ++p;
+    return p == end || IsBlank(*p) ? p : nullptr;
+}
+
+// Writes `code` as UTF-8; returns the bytes written (1 to 4).
+std::size_t EncodeUtf8(std::uint32_t code, char* out) {
+    if (code < 0x80) {
+        out[0] = static_cast<char>(code);
+        return 1;
+    }
+    if (code < 0x800) {
+        out[0] = static_cast<char>(0xC0 | (code >> 6));
+        out[1] = static_cast<char>(0x80 | (code & 0x3F));
+        return 2;
+    }
+    if (code < 0x10000) {
+        out[0] = static_cast<char>(0xE0 | (code >> 12));
+        out[1] = static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+        out[2] = static_cast<char>(0x80 | (code & 0x3F));
+        return 3;
+    }
+    out[0] = static_cast<char>(0xF0 | (code >> 18));
+    out[1] = static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+    out[2] = static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+    out[3] = static_cast<char>(0x80 | (code & 0x3F));
+    return 4;
 }
 
 }  // namespace
@@ -72,97 +110,15 @@ const char* ConvertFloat(const char* p, const char* end, float& value) {
     p = SkipBlanks(p, end);
     bool negative = false;
     if (p != end && (*p == '+' || *p == '-')) negative = (*p++ == '-');
-
-    if (p != end && (Lower(*p) == 'i' || Lower(*p) == 'n')) {
-        if (StartsWithWord(p, end, "infinity"))
-            p += 8;
-        else if (StartsWithWord(p, end, "inf"))
-            p += 3;
-        else if (StartsWithWord(p, end, "nan")) {
-            p += 3;
-            // nan(n-char-sequence): taken only when the parenthesis closes.
-            if (p != end && *p == '(') {
-                const char* q = p + 1;
-                while (q != end && (IsDigit(*q) || (Lower(*q) >= 'a' && Lower(*q) <= 'z') || *q == '_')) ++q;
-                if (q != end && *q == ')') p = q + 1;
-            }
-            value = negative ? -std::numeric_limits<float>::quiet_NaN() : std::numeric_limits<float>::quiet_NaN();
-            return p;
-        } else {
-            return nullptr;
-        }
-        value = negative ? -std::numeric_limits<float>::infinity() : std::numeric_limits<float>::infinity();
-        return p;
-    }
-
-    // Digits, up to 19 significant ones kept exactly; the rest only count.
-    const char* numberBegin = p;
-    std::uint64_t mantissa = 0;
-    int kept = 0;
-    bool droppedNonZero = false;
-    int exponent = 0;  // decimal exponent applied to mantissa
-    int digits = 0;
-    for (; p != end && IsDigit(*p); ++p, ++digits) {
-        if (mantissa == 0 && *p == '0') continue;  // leading zeros
-        if (kept < 19) {
-            mantissa = mantissa * 10 + static_cast<std::uint64_t>(*p - '0');
-            ++kept;
-        } else {
-            ++exponent;
-            droppedNonZero |= (*p != '0');
-        }
-    }
-    if (p != end && *p == '.') {
-        const char* afterPoint = p + 1;
-        const char* q = afterPoint;
-        for (; q != end && IsDigit(*q); ++q, ++digits) {
-            if (mantissa == 0 && *q == '0') {
-                --exponent;
-                continue;
-            }
-            if (kept < 19) {
-                mantissa = mantissa * 10 + static_cast<std::uint64_t>(*q - '0');
-                ++kept;
-                --exponent;
-            } else {
-                droppedNonZero |= (*q != '0');
-            }
-        }
-        if (digits > 0) p = q;  // a lone point is no number
-    }
-    if (digits == 0) return nullptr;
-
-    // Exponent: taken only when at least one digit follows the (signed) e.
-    if (p != end && (*p == 'e' || *p == 'E')) {
-        const char* q = p + 1;
-        bool negativeExponent = false;
-        if (q != end && (*q == '+' || *q == '-')) negativeExponent = (*q++ == '-');
-        if (q != end && IsDigit(*q)) {
-            int e = 0;
-            for (; q != end && IsDigit(*q); ++q)
-                if (e < 100000) e = e * 10 + (*q - '0');
-            exponent += negativeExponent ? -e : e;
-            p = q;
-        }
-    }
-
-    if (mantissa == 0) {
-        value = negative ? -0.0f : 0.0f;
-        return p;
-    }
-    // Exact fast path: mantissa and 10^|exponent| are exact doubles, so one
-    // IEEE multiplication or division rounds once to double; a double result
-    // rounded to float is then the correctly rounded float as well, since
-    // double carries more than 2 x 24 + 2 bits.
-    if (!droppedNonZero && mantissa < (1ull << 53) && exponent >= -22 && exponent <= 22) {
-        double d = static_cast<double>(mantissa);
-        d = exponent >= 0 ? d * kPowersOfTen[exponent] : d / kPowersOfTen[-exponent];
-        const float magnitude = static_cast<float>(d);
-        value = negative ? -magnitude : magnitude;
-        return p;
-    }
-    value = LibraryConvert(numberBegin, p, negative);
-    return p;
+    if (p == end || *p == '+' || *p == '-') return nullptr;  // from_chars would take a second sign
+    // Correctly rounded, and blind to the locale's decimal separator.
+    float magnitude = 0;
+    const std::from_chars_result result = std::from_chars(p, end, magnitude, std::chars_format::general);
+    if (result.ec == std::errc::invalid_argument) return nullptr;
+    if (result.ec == std::errc::result_out_of_range)
+        magnitude = Overflows(p, result.ptr) ? std::numeric_limits<float>::infinity() : 0.0f;
+    value = negative ? -magnitude : magnitude;
+    return result.ptr;
 }
 
 ParsedLine ParseValueLine(const char* text, std::size_t length, bool integer, int count) {
@@ -178,32 +134,120 @@ ParsedLine ParseValueLine(const char* text, std::size_t length, bool integer, in
     parsed.labelBegin = static_cast<std::size_t>(labelBegin - text);
     parsed.labelLength = static_cast<std::size_t>(p - labelBegin);
 
-    if (integer) {
-        if (const char* next = ConvertInt(p, end, parsed.integer)) {
-            parsed.converted = 1;
-            parsed.stop = static_cast<std::size_t>(next - text);
+    const int wanted = integer ? 1 : (count < kMaxValuesPerLine ? count : kMaxValuesPerLine);
+    while (parsed.converted < wanted) {
+        const char* word = SkipBlanks(p, end);
+        if (word == end) break;
+        const char* wordEnd = nullptr;
+        const char* numberEnd = nullptr;
+        if (integer) {
+            numberEnd = ConvertInt(word, end, parsed.integer);
+            // "%d" reads the whole part of 1.9; the fraction is no other word.
+            const char* next = numberEnd;
+            if (next && next != end && *next == '.')
+                for (++next; next != end && IsDigit(*next);) ++next;
+            if (next && (next == end || IsBlank(*next))) wordEnd = next;
+        } else if ((numberEnd = ConvertFloat(word, end, parsed.floats[parsed.converted]))) {
+            wordEnd = WholeWord(word, numberEnd, end);
         }
-        return parsed;
-    }
-    for (int i = 0; i < count && i < kMaxValuesPerLine; ++i) {
-        const char* next = ConvertFloat(p, end, parsed.floats[i]);
-        if (!next) break;
-        p = next;
+        if (!wordEnd) {
+            // Not a number: the line stops here, and the word is kept for the report.
+            const char* q = word;
+            while (q != end && !IsBlank(*q)) ++q;
+            parsed.stopWordBegin = static_cast<std::size_t>(word - text);
+            parsed.stopWordLength = static_cast<std::size_t>(q - word);
+            if (!integer) parsed.floats[parsed.converted] = 0.0f;
+            break;
+        }
+        p = wordEnd;
         ++parsed.converted;
-        parsed.stop = static_cast<std::size_t>(p - text);
+        parsed.stop = static_cast<std::size_t>(numberEnd - text);
     }
+    if (integer && parsed.converted == 0) parsed.integer = 0;
     return parsed;
 }
 
-bool LineReader::Fill() {
-    if (exhausted_ || total_ == kMaxFileBytes) return false;
+std::size_t LineReader::ReadRaw(char* buffer, std::size_t size) {
     const std::size_t room = kMaxFileBytes - total_;
+    if (room == 0) return 0;
+    std::size_t got = read_(context_, buffer, size < room ? size : room);
+    if (got > room) got = room;  // a source that gives more than asked
+    total_ += got;
+    return got;
+}
+
+bool LineReader::Fill() {
+    if (exhausted_) return false;
+    begin_ = end_ = 0;
+    if (!started_) {
+        started_ = true;
+        // Enough bytes to see a byte-order mark, however small the reads.
+        while (end_ < 3) {
+            const std::size_t got = ReadRaw(chunk_ + end_, sizeof chunk_ - end_);
+            if (got == 0) break;
+            end_ += got;
+        }
+        const auto byte = [this](std::size_t i) { return i < end_ ? static_cast<unsigned char>(chunk_[i]) : 0u; };
+        if (byte(0) == 0xEF && byte(1) == 0xBB && byte(2) == 0xBF) {
+            encoding_ = Encoding::Utf8WithMark;
+            begin_ = 3;
+        } else if ((byte(0) == 0xFF && byte(1) == 0xFE) || (byte(0) == 0xFE && byte(1) == 0xFF)) {
+            encoding_ = byte(0) == 0xFF ? Encoding::Utf16LittleEndian : Encoding::Utf16BigEndian;
+            rawEnd_ = end_ - 2;
+            std::memcpy(raw_, chunk_ + 2, rawEnd_);
+            end_ = 0;
+        }
+        if (begin_ < end_) return true;
+    }
+    if (encoding_ == Encoding::Utf16LittleEndian || encoding_ == Encoding::Utf16BigEndian) return FillFromUtf16();
     begin_ = 0;
-    end_ = read_(context_, chunk_, room < sizeof chunk_ ? room : sizeof chunk_);
-    if (end_ > room) end_ = room;  // a source that gives more than asked
-    total_ += end_;
+    end_ = ReadRaw(chunk_, sizeof chunk_);
     if (end_ == 0) exhausted_ = true;
     return end_ != 0;
+}
+
+// UTF-16 as Notepad's "Unicode" and PowerShell 5 save it, turned into the
+// UTF-8 the rest of the reader takes: ASCII stays ASCII, so every number and
+// line end is where it was. A unit that pairs with nothing becomes U+FFFD.
+bool LineReader::FillFromUtf16() {
+    const bool little = encoding_ == Encoding::Utf16LittleEndian;
+    std::size_t out = 0;
+    while (out + 4 <= sizeof chunk_) {
+        if (rawEnd_ - rawBegin_ < 4 && !rawExhausted_) {
+            std::memmove(raw_, raw_ + rawBegin_, rawEnd_ - rawBegin_);
+            rawEnd_ -= rawBegin_;
+            rawBegin_ = 0;
+            const std::size_t got = ReadRaw(raw_ + rawEnd_, sizeof raw_ - rawEnd_);
+            if (got == 0) rawExhausted_ = true;
+            rawEnd_ += got;
+            continue;
+        }
+        const std::size_t available = rawEnd_ - rawBegin_;
+        if (available == 0) break;
+        if (available == 1) {  // half a unit at the end
+            rawBegin_ = rawEnd_;
+            out += EncodeUtf8(0xFFFD, chunk_ + out);
+            break;
+        }
+        const auto unit = [&](std::size_t at) {
+            const auto a = static_cast<unsigned char>(raw_[at]), b = static_cast<unsigned char>(raw_[at + 1]);
+            return little ? static_cast<std::uint32_t>(a | (b << 8)) : static_cast<std::uint32_t>((a << 8) | b);
+        };
+        std::uint32_t code = unit(rawBegin_);
+        rawBegin_ += 2;
+        if (code >= 0xD800 && code <= 0xDBFF && rawEnd_ - rawBegin_ >= 2 && unit(rawBegin_) >= 0xDC00 &&
+            unit(rawBegin_) <= 0xDFFF) {
+            code = 0x10000 + ((code - 0xD800) << 10) + (unit(rawBegin_) - 0xDC00);
+            rawBegin_ += 2;
+        } else if (code >= 0xD800 && code <= 0xDFFF) {
+            code = 0xFFFD;
+        }
+        out += EncodeUtf8(code, chunk_ + out);
+    }
+    begin_ = 0;
+    end_ = out;
+    if (out == 0) exhausted_ = true;
+    return out != 0;
 }
 
 bool LineReader::Next(Line& line) {
@@ -236,6 +280,7 @@ int ApplySettings(LineReader& reader, SettingsSink& sink) {
     Line line;
     int lineNumber = 0;
     int aimRowsRead = 0;
+    int aimValuesRead = 0;
     while (lineNumber < kLineCount && reader.Next(line)) {
         const LineLayout& layout = kLayout[lineNumber];
         ++lineNumber;
@@ -262,7 +307,8 @@ int ApplySettings(LineReader& reader, SettingsSink& sink) {
             case LineKind::AimRow:
                 sink.StageAimRow(layout.index, parsed.floats, parsed.converted);
                 aimRowsRead = layout.index + 1;
-                if (aimRowsRead == kAimRowCount) sink.PublishAimRows(aimRowsRead);
+                aimValuesRead += parsed.converted;
+                if (aimRowsRead == kAimRowCount && aimValuesRead > 0) sink.PublishAimRows(aimRowsRead);
                 break;
             case LineKind::WeaponOffset:
                 sink.SetWeaponOffset(layout.index, parsed.floats, parsed.converted);
@@ -270,8 +316,9 @@ int ApplySettings(LineReader& reader, SettingsSink& sink) {
         }
         sink.LineRead(lineNumber, line, parsed);
     }
-    // A file that ends inside the aim rows publishes the rows it has.
-    if (aimRowsRead > 0 && aimRowsRead < kAimRowCount) sink.PublishAimRows(aimRowsRead);
+    // A file that ends inside the aim rows publishes the rows it has. Aim
+    // lines that gave no number at all publish nothing.
+    if (aimRowsRead > 0 && aimRowsRead < kAimRowCount && aimValuesRead > 0) sink.PublishAimRows(aimRowsRead);
     return lineNumber;
 }
 

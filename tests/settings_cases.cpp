@@ -24,6 +24,42 @@ Snapshot ReferenceUpTo(int n) {
     return s;
 }
 
+// `text` (UTF-8) as Windows' "Unicode" saves it: a byte-order mark, then
+// UTF-16 in the given byte order, CR LF at each line end.
+std::string Utf16(const std::string& text, bool littleEndian) {
+    std::u16string units;
+    for (std::size_t i = 0; i < text.size();) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        std::uint32_t code = c;
+        int extra = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : c >= 0xC0 ? 1 : 0;
+        if (extra) code = c & (0x3F >> extra);
+        for (std::size_t k = 1; k <= static_cast<std::size_t>(extra); ++k)
+            code = (code << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
+        i += 1 + static_cast<std::size_t>(extra);
+        if (code == '\n') units += u'\r';
+        if (code >= 0x10000) {
+            units += static_cast<char16_t>(0xD800 + ((code - 0x10000) >> 10));
+            units += static_cast<char16_t>(0xDC00 + ((code - 0x10000) & 0x3FF));
+        } else {
+            units += static_cast<char16_t>(code);
+        }
+    }
+    std::string bytes = littleEndian ? "\xFF\xFE" : "\xFE\xFF";
+    for (char16_t u : units) {
+        const char low = static_cast<char>(u & 0xFF), high = static_cast<char>(u >> 8);
+        bytes += littleEndian ? low : high;
+        bytes += littleEndian ? high : low;
+    }
+    return bytes;
+}
+
+// The reference file as a player saves it from Notepad in "Unicode": labels
+// in other scripts (one beyond the 16-bit plane) change nothing.
+std::string UnicodeReference(bool littleEndian) {
+    return Utf16(ReferenceWith({{1, "reload 7"}, {3, "größe 3.5"}, {17, "ziel\xF0\x9F\x8E\xAF 17.0 17.25 17.5"}}),
+                 littleEndian);
+}
+
 std::string Repeat(char c, std::size_t n) {
     return std::string(n, c);
 }
@@ -99,7 +135,7 @@ std::vector<Case> WellFormedCases() {
              s.hostValues[1] = Bits(9.75f);
              s.block[1][0] = Bits(2.5f);
              s.block[1][1] = Bits(3.5f);
-             for (int i = 2; i < 7; ++i) s.block[1][i] = 0;  // staged zeros reach the host block
+             for (int i = 2; i < 7; ++i) s.block[1][i] = kHostFill;  // not given: the host's own values
              s.offsets[2][0] = Bits(8.5f);
              s.offsets[2][1] = 0;
              s.offsets[2][2] = 0;
@@ -111,7 +147,7 @@ std::vector<Case> WellFormedCases() {
          },
          [] {
              Snapshot s = ReferenceExcept({3, 6, 20});
-             for (auto& f : s.block[2]) f = 0;  // the row stays as staged: zero before any load
+             for (auto& f : s.block[2]) f = kHostFill;  // nothing given: the host's own row
              return s;
          }},
         {"three_number_aim_row",
@@ -123,7 +159,7 @@ std::vector<Case> WellFormedCases() {
              s.block[0][0] = Bits(1.25f);
              s.block[0][1] = Bits(2.25f);
              s.block[0][2] = Bits(3.25f);
-             for (int i = 3; i < 7; ++i) s.block[0][i] = 0;
+             for (int i = 3; i < 7; ++i) s.block[0][i] = kHostFill;
              return s;
          }},
         {"free_text_lines_hold_numbers",
@@ -145,7 +181,28 @@ std::vector<Case> WellFormedCases() {
              s.offsets[1][2] = 0;
              s.block[3][0] = Bits(1.0f);
              s.block[3][1] = Bits(2.0f);
-             for (int i = 2; i < 7; ++i) s.block[3][i] = 0;
+             for (int i = 2; i < 7; ++i) s.block[3][i] = kHostFill;
+             return s;
+         }},
+        {"c_float_suffix",  // a single f after a decimal number, as C programmers write it
+         [] {
+             return ReferenceWith({{3, "a 3.5f"},
+                                   {18, "w2 18.0F 18.25f 18.5"},
+                                   {12,
+                                    "row1 12e0f 12.125 12.25 12.375 "
+                                    "12.5 12.625 12.75f"}});
+         },
+         [] { return Reference(); }},
+        {"utf16_little_endian", [] { return UnicodeReference(true); },
+         [] {
+             Snapshot s = Reference();
+             s.reload = 7;
+             return s;
+         }},
+        {"utf16_big_endian", [] { return UnicodeReference(false); },
+         [] {
+             Snapshot s = Reference();
+             s.reload = 7;
              return s;
          }},
     };
@@ -155,6 +212,46 @@ std::vector<Case> HostileCases() {
     const float inf = std::numeric_limits<float>::infinity();
     return {
         {"missing_file", nullptr, [] { return Initial(); }},
+        {"file_ending_at_line_20",
+         [] {
+             std::vector<std::string> lines = ReferenceLines();
+             lines.resize(20);
+             return Join(lines);
+         },
+         [] { return ReferenceUpTo(20); }},  // the weapons of lines 21-31 keep the host's own point
+        // Words that begin like a number and go on: no number, the line stops.
+        {"decimal_commas",
+         [] {
+             return ReferenceWith({{3, "a 3,5"}, {17, "w1 17,0 17,25 17,5"}, {18, "w2 18.0 18,25 18.5"}});
+         },
+         [] {
+             Snapshot s = ReferenceExcept({3, 17});
+             const float first = 18.0f;
+             for (auto& f : s.offsets[2]) f = kNotGiven;
+             GiveOffset(s, 2, &first, 1);
+             return s;
+         }},
+        {"hexadecimal",
+         [] {
+             return ReferenceWith({{5, "code 0x3F8CCCCD"}, {6, "c 0x1p3"}});
+         },
+         [] {
+             return ReferenceExcept({5, 6});
+         }},
+        {"msvc_infinity_spelling",
+         [] {
+             return ReferenceWith({{4, "b 1.#INF"}, {7, "d -1.#IND"}});
+         },
+         [] {
+             return ReferenceExcept({4, 7});
+         }},
+        {"letters_after_a_number",
+         [] {
+             return ReferenceWith({{8, "e 12abc"}, {9, "f 1e5ff"}, {1, "reload 1x"}, {19, "w3 .5f.5"}});
+         },
+         [] {
+             return ReferenceExcept({8, 9, 19});
+         }},
         {"empty_file", [] { return std::string(); }, [] { return Initial(); }},
         {"cut_after_line_12",
          [] {
@@ -196,7 +293,7 @@ std::vector<Case> HostileCases() {
          },
          [] {
              Snapshot s = Reference();  // the numbers of line 12 lie beyond the buffer
-             for (auto& f : s.block[1]) f = 0;
+             for (auto& f : s.block[1]) f = kHostFill;
              return s;
          }},
         {"line_of_exactly_511",
@@ -243,12 +340,7 @@ std::vector<Case> HostileCases() {
          },
          [] { return Reference(); }},
         {"only_line_ends", [] { return std::string(40, '\n'); },
-         [] {
-             Snapshot s = Initial();
-             for (auto& row : s.block)
-                 for (auto& f : row) f = 0;  // four row lines read, nothing converted
-             return s;
-         }},
+         [] { return Initial(); }},  // four aim lines read, no number: nothing published
         {"integer_overflow_saturates",
          [] {
              return ReferenceWith({{1, "reload 99999999999999"}});

@@ -24,7 +24,7 @@ struct Snapshot {
     std::uint32_t hostValues[6] = {};   // host values 1 to 6: lines 3, 4, 6, 7, 8, 9
     std::uint32_t codeConstant = 0;     // line 5, the constant in host code
     std::uint32_t block[4][7] = {};     // the host's aim block (lines 11-14)
-    std::uint32_t offsets[16][3] = {};  // weaponOffsets (lines 16-31)
+    std::uint32_t offsets[16][3] = {};  // weaponOffsets (lines 16-31); kNotGiven: the host's own point
 };
 
 inline std::uint32_t Bits(float f) {
@@ -35,15 +35,29 @@ inline std::uint32_t Bits(float f) {
 
 constexpr std::uint32_t kHostFill = 0x7FC0DEAD;  // the stand-in's fill of host data
 constexpr std::uint32_t kCodeFill = 0x3F8CCCCD;  // the host's own code constant, 1.1f
+// An offset row no file has given: its weapon keeps the host's own aim point.
+// (A NaN pattern that no settings file produces.)
+constexpr std::uint32_t kNotGiven = 0xFFFFFFFF;
 
-// Before any load: host data as the host has it, plugin fields zero.
+// Before any load: host data as the host has it, no offset row given.
 inline Snapshot Initial() {
     Snapshot s;
     for (auto& f : s.hostValues) f = kHostFill;
     s.codeConstant = kCodeFill;
     for (auto& row : s.block)
         for (auto& f : row) f = kHostFill;
+    for (auto& row : s.offsets)
+        for (auto& f : row) f = kNotGiven;
     return s;
+}
+
+// Sets the first `count` values of offset row `row` as a load gives them: a
+// row given for the first time starts from zero.
+inline void GiveOffset(Snapshot& s, int row, const float* values, int count) {
+    if (count == 0) return;
+    if (s.offsets[row][0] == kNotGiven)
+        for (auto& f : s.offsets[row]) f = 0;
+    for (int i = 0; i < count; ++i) s.offsets[row][i] = Bits(values[i]);
 }
 
 // The reference file: every value distinct and exact in binary.
@@ -82,9 +96,11 @@ inline void ApplyReferenceLine(Snapshot& s, int line) {
     if (line == 5) s.codeConstant = Bits(5.5f);
     if (line >= 11 && line <= 14)
         for (int i = 0; i < 7; ++i) s.block[line - 11][i] = Bits(static_cast<float>(line) + static_cast<float>(i) / 8);
-    if (line >= 16 && line <= 31)
-        for (int i = 0; i < 3; ++i)
-            s.offsets[line - 16][i] = Bits(static_cast<float>(line) + static_cast<float>(i) / 4);
+    if (line >= 16 && line <= 31) {
+        const float row[3] = {static_cast<float>(line), static_cast<float>(line) + 0.25f,
+                              static_cast<float>(line) + 0.5f};
+        GiveOffset(s, line - 16, row, 3);
+    }
 }
 
 // The reference file with some lines replaced (1-based line numbers).

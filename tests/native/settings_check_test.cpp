@@ -123,10 +123,13 @@ TEST_P(CheckerAgrees, WithThePluginOnEverySettingsCase) {
     EXPECT_EQ(a.codeConstantSet ? Bits(a.codeConstant) : settings_cases::kCodeFill, expected.codeConstant);
     for (int r = 0; r < 4; ++r)
         for (int i = 0; i < 7; ++i)
-            EXPECT_EQ(r < a.aimRowsPublished ? Bits(a.aimRows[r][i]) : settings_cases::kHostFill, expected.block[r][i])
+            EXPECT_EQ(a.aimGiven[r][i] ? Bits(a.aimBlock[r][i]) : settings_cases::kHostFill, expected.block[r][i])
                 << r << "," << i;
     for (int r = 0; r < 16; ++r)
-        for (int i = 0; i < 3; ++i) EXPECT_EQ(Bits(a.weaponOffsets[r][i]), expected.offsets[r][i]) << r << "," << i;
+        for (int i = 0; i < 3; ++i)
+            EXPECT_EQ(a.weaponOffsetGiven[r] ? Bits(a.weaponOffsets[r][i]) : settings_cases::kNotGiven,
+                      expected.offsets[r][i])
+                << r << "," << i;
 }
 
 INSTANTIATE_SETTINGS_CASES(CheckerAgrees);

@@ -222,17 +222,20 @@ public:
     void SetHostValue(int index, float value) override { snapshot.hostValues[index] = Bits(value); }
     void SetCodeConstant(std::uint32_t bits) override { snapshot.codeConstant = bits; }
     void StageAimRow(int row, const float* values, int count) override {
-        std::memcpy(staged[row], values, sizeof(float) * static_cast<std::size_t>(count));
+        if (!staged) std::memcpy(block, snapshot.block, sizeof block);  // over the host's block as it is
+        staged = true;
+        for (int i = 0; i < count; ++i) block[row][i] = Bits(values[i]);
     }
     void PublishAimRows(int rowCount) override {
-        std::memcpy(snapshot.block, staged, sizeof staged[0] * static_cast<std::size_t>(rowCount));
+        std::memcpy(snapshot.block, block, sizeof block[0] * static_cast<std::size_t>(rowCount));
     }
     void SetWeaponOffset(int row, const float* values, int count) override {
-        std::memcpy(snapshot.offsets[row], values, sizeof(float) * static_cast<std::size_t>(count));
+        settings_cases::GiveOffset(snapshot, row, values, count);
     }
 
     Snapshot snapshot = settings_cases::Initial();
-    float staged[4][7] = {};
+    std::uint32_t block[4][7] = {};
+    bool staged = false;
 };
 
 class SettingsFile : public testing::TestWithParam<settings_cases::Case> {};

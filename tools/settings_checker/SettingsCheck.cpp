@@ -68,16 +68,34 @@ public:
         report_.applied.codeConstantSet = true;
     }
     void StageAimRow(int row, const float* values, int count) override {
-        std::memcpy(report_.applied.aimRows[row], values, static_cast<std::size_t>(count) * sizeof(float));
+        if (!staged_) {  // over the block as the host holds it
+            std::memcpy(staged_block_, report_.applied.aimBlock, sizeof staged_block_);
+            std::memcpy(staged_given_, report_.applied.aimGiven, sizeof staged_given_);
+        }
+        staged_ = true;
+        for (int i = 0; i < count; ++i) {
+            staged_block_[row][i] = values[i];
+            staged_given_[row][i] = true;
+        }
     }
-    void PublishAimRows(int rowCount) override { report_.applied.aimRowsPublished = rowCount; }
+    void PublishAimRows(int rowCount) override {
+        Applied& a = report_.applied;
+        a.aimRowsPublished = rowCount;
+        std::memcpy(a.aimBlock, staged_block_, sizeof staged_block_[0] * static_cast<std::size_t>(rowCount));
+        std::memcpy(a.aimGiven, staged_given_, sizeof staged_given_[0] * static_cast<std::size_t>(rowCount));
+    }
     void SetWeaponOffset(int row, const float* values, int count) override {
+        if (count == 0) return;
         std::memcpy(report_.applied.weaponOffsets[row], values, static_cast<std::size_t>(count) * sizeof(float));
+        report_.applied.weaponOffsetGiven[row] = true;
     }
     void LineRead(int number, const settings::Line& line, const settings::ParsedLine& parsed) override;
 
 private:
     Report& report_;
+    bool staged_ = false;
+    float staged_block_[4][7] = {};
+    bool staged_given_[4][7] = {};
 };
 
 void AddProblem(void* context, int lineNumber, const char* text) {

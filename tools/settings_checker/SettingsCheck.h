@@ -24,20 +24,24 @@ struct Problem {
 };
 
 // What a load leaves, starting from an empty plugin and a host whose values
-// the file does not provide (kept: false means the file gave none).
+// the file does not provide (a `...Set`/`...Given` flag false: the file gave
+// none, and the host keeps its own).
 struct Applied {
     std::int32_t reloadEveryFrame = 0;
     float hostValues[settings::kHostValueCount] = {};  // host values 1 to 6 (lines 3, 4, 6, 7, 8, 9)
     bool hostValueSet[settings::kHostValueCount] = {};
     float codeConstant = 0;
     bool codeConstantSet = false;
-    float aimRows[4][7] = {};  // as copied to the host block
+    float aimBlock[4][7] = {};  // as it reaches the host
+    bool aimGiven[4][7] = {};
     int aimRowsPublished = 0;
     float weaponOffsets[16][3] = {};
+    bool weaponOffsetGiven[16] = {};  // false: that weapon keeps the host's own aim point
 };
 
 struct Report {
     bool readable = false;
+    settings::LineReader::Encoding encoding = settings::LineReader::Encoding::Plain;
     int linesRead = 0;
     bool linesAfter31 = false;
     std::vector<LineReport> lines;

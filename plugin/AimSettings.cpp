@@ -66,6 +66,10 @@ struct LoadRecord {
 LoadRecord current;
 std::uint64_t lastLogged = 0;
 bool anyLogged = false;
+std::uint64_t lastLoad = 0;  // the fingerprint of the load before
+// Line 1 read 0 from a file that was still being written: live reload goes on
+// until a load confirms it (below).
+bool stopUnconfirmed = false;
 
 void AddProblem(void* context, int lineNumber, const char* text) {
     auto* record = static_cast<LoadRecord*>(context);
@@ -186,7 +190,13 @@ void LogLoad(const LoadRecord& r, const wchar_t* path) {
 
 }  // namespace
 
+bool ReloadDue() {
+    return aimSettings.reloadEveryFrame != 0 || stopUnconfirmed;
+}
+
 void LoadAimSettings() {
+    const bool reloadWasOn = aimSettings.reloadEveryFrame != 0 || stopUnconfirmed;
+    int linesRead = 0;
     current = LoadRecord{};
     LoadRecord& record = current;
     const wchar_t* path = SettingsFilePath();
@@ -205,7 +215,7 @@ void LoadAimSettings() {
                 record.read = true;
                 settings::LineReader reader(&ReadFromHandle, file);
                 HostSink sink(record);
-                const int linesRead = settings::ApplySettings(reader, sink);
+                linesRead = settings::ApplySettings(reader, sink);
                 settings::Line extra;
                 const bool linesAfter = linesRead == settings::kLineCount && reader.Next(extra);
                 settings::DiagnoseFile(linesRead, linesAfter, reader.LimitReached(), &AddProblem, &record);
@@ -216,6 +226,12 @@ void LoadAimSettings() {
     record.Mix(record.openError);
     record.Mix(record.notRegular);
     record.Mix(record.read);
+    // A save that turns live reload off ends it once it has been read whole:
+    // all its lines, or the same text twice in a row. A frame that caught the
+    // editor half-way through writing it would otherwise keep the half it saw.
+    stopUnconfirmed = reloadWasOn && record.read && aimSettings.reloadEveryFrame == 0 &&
+                      linesRead < settings::kLineCount && record.fingerprint != lastLoad;
+    lastLoad = record.fingerprint;
     if (anyLogged && record.fingerprint == lastLogged) return;
     LogLoad(record, path);
     lastLogged = record.fingerprint;

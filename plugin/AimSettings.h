@@ -25,3 +25,8 @@ extern AimSettings aimSettings;
 // writable. The first load, and every later one whose outcome differs from
 // the last, is written to the log.
 void LoadAimSettings();
+
+// Whether a frame loads the settings file again: live reload is on, or a save
+// that turns it off has not been read whole yet (line 1 read 0 from a file cut
+// short that changed since the load before).
+bool ReloadDue();

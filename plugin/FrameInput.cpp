@@ -24,7 +24,7 @@ void HandleFrameInput() {
     } else {
         aimSettings.zeroOffsetX = 0;
     }
-    if (aimSettings.reloadEveryFrame != 0) LoadAimSettings();
+    if (ReloadDue()) LoadAimSettings();
 }
 
 // Registered as an object rather than as &HandleFrameInput: the frame event

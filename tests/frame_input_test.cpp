@@ -100,6 +100,30 @@ TEST_F(FrameInput, LiveReloadPicksUpEditsAndStopsAfterLineOneReadsZero) {
     EXPECT_EQ(FirstComponent(), 9.5f);
 }
 
+// An editor saves "reload 0" with a new value, and a frame reads the file
+// while only its first lines are on disk.
+TEST_F(FrameInput, ASaveThatTurnsReloadOffIsAppliedInFullEvenWhenAFrameReadItHalfWritten) {
+    const std::string save = ReferenceWith({{1, "reload 0"}, {3, "a 12.5"}});
+    for (bool editorFinishes : {true, false}) {
+        SCOPED_TRACE(editorFinishes);
+        Start(1001, 1);
+        const int opens = standin::Counters().settingsOpens;
+        directory.WriteSettings(save.substr(0, save.find("a 12.5")));  // lines 1 and 2 so far
+        Frame(false, false);
+        if (editorFinishes) directory.WriteSettings(save);
+        Frame(false, false);
+        if (editorFinishes) {
+            EXPECT_EQ(plugin_support::FloatOf(standin::ReadHostWord(host::kAimValues[0])), 12.5f) << "the whole save";
+            EXPECT_EQ(standin::Counters().settingsOpens, opens + 2);
+        } else {
+            EXPECT_EQ(standin::Counters().settingsOpens, opens + 2) << "read twice the same: the save is whole";
+        }
+        for (int i = 0; i < 3; ++i) Frame(false, false);
+        EXPECT_EQ(standin::Counters().settingsOpens, opens + 2) << "then live reload is off";
+        Unload();
+    }
+}
+
 TEST_F(FrameInput, WithReloadOffEditsChangeNothing) {
     Start(1001, 0);
     directory.WriteSettings(ReferenceWith({{1, "reload 1"}, {17, "w1 4.5 5.5 6.5"}}));

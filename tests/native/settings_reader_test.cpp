@@ -6,6 +6,7 @@
 #include <clocale>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <random>
 #include <string>
 
@@ -92,6 +93,37 @@ TEST(ConvertFloat, RandomDecimalsAgreeWithTheCLibrary) {
         float value;
         settings::ConvertFloat(token.data(), token.data() + token.size(), value);
         ASSERT_EQ(Bits(value), Bits(LibraryFloat(token))) << token;
+    }
+}
+
+// Decimals that lie next to the midpoint between two neighbouring floats:
+// where a conversion that rounds twice (to double, then to float) goes one
+// step wrong.
+TEST(ConvertFloat, DecimalsNextToMidpointsRoundOnceAsTheCLibraryDoes) {
+    struct Known {
+        const char* text;
+        std::uint32_t bits;
+    };
+    const Known known[] = {{"1.522838830947876e+1", 0x4173A77B}};
+    for (const Known& k : known) {
+        float value = 0;
+        settings::ConvertFloat(k.text, k.text + std::strlen(k.text), value);
+        EXPECT_EQ(Bits(value), k.bits) << k.text;
+    }
+    std::mt19937 random(4173);
+    for (int n = 0; n < 100000; ++n) {
+        // A finite positive float, its neighbour above, and the exact midpoint (a double).
+        float below;
+        const std::uint32_t bits = random() % 0x7F7FFFFFu;
+        std::memcpy(&below, &bits, 4);
+        const double midpoint = (static_cast<double>(below) + static_cast<double>(std::nextafter(below, INFINITY))) / 2;
+        for (int digits : {16, 17}) {
+            char token[48];
+            std::snprintf(token, sizeof token, "%.*e", digits - 1, midpoint);
+            float value;
+            settings::ConvertFloat(token, token + std::strlen(token), value);
+            ASSERT_EQ(Bits(value), Bits(LibraryFloat(token))) << token;
+        }
     }
 }
 

@@ -3,6 +3,9 @@
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
+
+#include "settings/WeaponTable.h"
 
 namespace settings {
 namespace {
@@ -29,14 +32,86 @@ private:
 
 // What the destinations a line did not give keep, in words.
 void DescribeKept(const LineLayout& layout, int converted, char* out, std::size_t size) {
-    if (layout.kind == LineKind::CodeConstant)
+    if (layout.kind == LineKind::CodeConstant) {
         std::snprintf(out, size, "the code constant is left as it was");
-    else if (layout.values == 1)
+    } else if (layout.kind == LineKind::WeaponOffset && converted == 0) {
+        if (layout.index == 0)
+            std::snprintf(out, size, "offset row 0 serves no weapon anyway");
+        else
+            std::snprintf(out, size,
+                          "weapon type %u keeps the game's own aim point (or the offset an earlier save gave it)",
+                          static_cast<unsigned>(weapons::CodeOfRow(layout.index)));
+    } else if (layout.kind == LineKind::AimRow) {
+        if (converted + 1 == layout.values)
+            std::snprintf(out, size, "value %d of aim row %d stays as the game holds it (its own, or an earlier save's)",
+                          converted + 1, layout.index);
+        else
+            std::snprintf(out, size,
+                          "values %d to %d of aim row %d stay as the game holds them (its own, or an earlier save's)",
+                          converted + 1, static_cast<int>(layout.values), static_cast<int>(layout.index));
+    } else if (layout.values == 1) {
         std::snprintf(out, size, "its destination keeps its previous value");
-    else if (converted + 1 == layout.values)
+    } else if (converted + 1 == layout.values) {
         std::snprintf(out, size, "value %d keeps its previous value", converted + 1);
-    else
-        std::snprintf(out, size, "values %d to %d keep their previous values", converted + 1, layout.values);
+    } else {
+        std::snprintf(out, size, "values %d to %d keep their previous values", converted + 1,
+                      static_cast<int>(layout.values));
+    }
+}
+
+bool StartsWithNoCase(const char* text, std::size_t length, const char* prefix) {
+    for (std::size_t i = 0; prefix[i]; ++i) {
+        if (i == length) return false;
+        const char c = text[i] >= 'A' && text[i] <= 'Z' ? static_cast<char>(text[i] - 'A' + 'a') : text[i];
+        if (c != prefix[i]) return false;
+    }
+    return true;
+}
+
+const char* Find(const char* text, std::size_t length, const char* what) {
+    const std::size_t n = std::strlen(what);
+    for (std::size_t i = 0; i + n <= length; ++i)
+        if (std::memcmp(text + i, what, n) == 0) return text + i;
+    return nullptr;
+}
+
+// For a word that begins like a number but is none (it stopped the line):
+// how to write what was most likely meant. False for a word that does not
+// begin like a number at all ("oops").
+bool SuggestNumber(const char* word, std::size_t length, bool integer, char* out, std::size_t size) {
+    const char* end = word + length;
+    float ignoredFloat;
+    std::int32_t ignoredInt;
+    const char* numberEnd = integer ? ConvertInt(word, end, ignoredInt) : ConvertFloat(word, end, ignoredFloat);
+    if (!numberEnd) return false;
+    const std::size_t sign = (*word == '+' || *word == '-') ? 1 : 0;
+    if (StartsWithNoCase(word + sign, length - sign, "0x")) {
+        std::snprintf(out, size, "hexadecimal numbers are not read: write the value in decimal");
+        return true;
+    }
+    if (Find(word, length, ".#INF") || Find(word, length, ".#inf")) {
+        std::snprintf(out, size, "write %sinf", *word == '-' ? "-" : "");
+        return true;
+    }
+    if (Find(word, length, ".#")) {  // 1.#IND, 1.#QNAN: how some C libraries print a NaN
+        std::snprintf(out, size, "write nan");
+        return true;
+    }
+    char fixed[64];
+    if (length < sizeof fixed && std::memchr(word, ',', length)) {
+        std::memcpy(fixed, word, length);
+        fixed[length] = '\0';
+        for (std::size_t i = 0; i < length; ++i)
+            if (fixed[i] == ',') fixed[i] = '.';
+        const char* fixedEnd = integer ? ConvertInt(fixed, fixed + length, ignoredInt)
+                                       : ConvertFloat(fixed, fixed + length, ignoredFloat);
+        if (fixedEnd == fixed + length) {
+            std::snprintf(out, size, "the decimal separator is a point: write %s", fixed);
+            return true;
+        }
+    }
+    std::snprintf(out, size, "write %.*s, or put a space after it", static_cast<int>(numberEnd - word), word);
+    return true;
 }
 
 }  // namespace
@@ -55,9 +130,14 @@ void DiagnoseLine(int lineNumber, const Line& line, const ParsedLine& parsed, Pr
         if (std::isinf(value)) problem("value %d is infinite", i + 1);
         if (std::isnan(value)) problem("value %d is not a number (NaN)", i + 1);
     }
-    char kept[96];
+    char kept[160];
     DescribeKept(layout, parsed.converted, kept, sizeof kept);
-    if (!parsed.hasLabel)
+    char fix[96];
+    const char* word = line.text + parsed.stopWordBegin;
+    if (parsed.stopWordLength && SuggestNumber(word, parsed.stopWordLength, integer, fix, sizeof fix))
+        problem("value %d, \"%.*s\", is not a number (%s): %s", parsed.converted + 1,
+                static_cast<int>(parsed.stopWordLength < 40 ? parsed.stopWordLength : 40), word, fix, kept);
+    else if (!parsed.hasLabel)
         problem("the line is blank: %s", kept);
     else if (parsed.converted == 0)
         problem("no number after the label: %s", kept);

@@ -311,7 +311,8 @@ TEST_F(Safety, TheLogTellsWhatWasDoneAndWhatIsWrongWithTheFile) {
         "plugin\r\n",
         "settings file: " + directory.SettingsPath() + "\r\n",
         "  line 5: no number after the label: the code constant is left as it was\r\n",
-        "  line 12: only 3 of 7 values read: values 4 to 7 keep their previous values\r\n",
+        "  line 12: only 3 of 7 values read: values 4 to 7 of aim row 1 stay as the game holds them (its own, or an "
+        "earlier save's)\r\n",
         "  line 16: offset row 0 serves no weapon: its values have no effect\r\n",
         "  applied: live reload off, 6 of 6 host values, no code constant, 4 of 4 aim block rows, 16 of 16 weapon "
         "offset rows\r\n",
@@ -338,7 +339,9 @@ TEST_F(Safety, LiveReloadLogsAChangeOnceAndIsSilentWhileNothingChanges) {
     standin::RunHostFrame();
     const std::string log = directory.ReadLog();
     EXPECT_NE(log.find("settings file changed: ", afterLoad), std::string::npos) << log;
-    EXPECT_NE(log.find("  line 17: no number after the label: values 1 to 3 keep their previous values", afterLoad),
+    EXPECT_NE(log.find("  line 17: no number after the label: weapon type 22 keeps the game's own aim point (or the "
+                       "offset an earlier save gave it)",
+                       afterLoad),
               std::string::npos)
         << log;
     const std::size_t afterEdit = LogSize();

@@ -54,10 +54,17 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         ProblemCase{"sound", Sound({}), 0, {}},
         ProblemCase{
-            "partial_row", Sound({{12, "row1 1 2 3"}}), 1, {{12, "only 3 of 7 values read: values 4 to 7 keep"}}},
+            "partial_row",
+            Sound({{12, "row1 1 2 3"}}),
+            1,
+            {{12, "only 3 of 7 values read: values 4 to 7 of aim row 1 stay as the game holds them (its own, or an "
+                  "earlier save's)"}}},
         ProblemCase{
             "nothing_converted", Sound({{4, "b x4.5"}}), 1, {{4, "no number after the label: its destination keeps"}}},
-        ProblemCase{"blank_value_line", Sound({{20, ""}}), 1, {{20, "blank"}}},
+        ProblemCase{"blank_value_line",
+                    Sound({{20, ""}}),
+                    1,
+                    {{20, "the line is blank: weapon type 25 keeps the game's own aim point"}}},
         ProblemCase{
             "number_for_label", Sound({{3, "3.5 4.5"}}), 1, {{3, "starts with a number where a label should be"}}},
         ProblemCase{"number_for_label_short",
@@ -69,8 +76,38 @@ INSTANTIATE_TEST_SUITE_P(
         ProblemCase{"short_file",
                     settings_cases::Join({"reload 0", "x", "a 1"}),
                     1,
-                    {{0, "3 line(s) instead of 31: lines 4 to 31"}}},
-        ProblemCase{"empty_file", "", 1, {{0, "0 line(s) instead of 31"}}},
+                    {{0, "3 line(s) instead of 31: lines 4 to 31"},
+                     {0, "weapon types 22, 23, 24, 25, 26, 27, 28, 29, 32, 30, 31, 33, 19, 20, 37 keep the game's own "
+                         "aim point"}}},
+        ProblemCase{"empty_file", "", 1, {{0, "0 line(s) instead of 31"}, {0, "weapon types 22,"}}},
+        ProblemCase{"file_ending_at_line_29",
+                    Sound({}).substr(0, Sound({}).find("w14")),
+                    1,
+                    {{0, "29 line(s) instead of 31"}, {0, "weapon types 20, 37 keep the game's own aim point"}}},
+        // Words that begin like a number and go on: what was meant, and how to write it.
+        ProblemCase{"decimal_comma",
+                    Sound({{17, "w1 0,75 1 2"}}),
+                    1,
+                    {{17, "value 1, \"0,75\", is not a number (the decimal separator is a point: write 0.75): weapon "
+                          "type 22 keeps the game's own aim point"}}},
+        ProblemCase{"decimal_comma_after_a_number",
+                    Sound({{18, "w2 1 0,5 2"}}),
+                    1,
+                    {{18, "value 2, \"0,5\", is not a number (the decimal separator is a point: write 0.5): values 2 "
+                          "to 3 keep their previous values"}}},
+        ProblemCase{"hexadecimal",
+                    Sound({{5, "code 0x3F8CCCCD"}}),
+                    1,
+                    {{5, "\"0x3F8CCCCD\", is not a number (hexadecimal numbers are not read: write the value in "
+                         "decimal): the code constant is left as it was"}}},
+        ProblemCase{"msvc_infinity", Sound({{4, "b -1.#INF"}}), 1, {{4, "\"-1.#INF\", is not a number (write -inf)"}}},
+        ProblemCase{"msvc_nan", Sound({{4, "b 1.#IND"}}), 1, {{4, "(write nan)"}}},
+        ProblemCase{"letters_after_a_number",
+                    Sound({{8, "e 12abc"}}),
+                    1,
+                    {{8, "\"12abc\", is not a number (write 12, or put a space after it)"}}},
+        ProblemCase{"reload_with_letters", Sound({{1, "reload 1x"}}), 1, {{1, "\"1x\", is not a number (write 1"}}},
+        ProblemCase{"c_float_suffix_is_fine", Sound({{3, "a 3.5f"}, {17, "w1 1.5F 2 3f"}}), 0, {}},
         ProblemCase{"lines_after_31", Sound({}) + "more 1\n", 1, {{0, "after line 31"}}},
         ProblemCase{"infinity_and_nan",
                     Sound({{3, "a 1e39"}, {18, "w2 nan 1 -inf"}}),
@@ -84,6 +121,35 @@ INSTANTIATE_TEST_SUITE_P(
         ProblemCase{"fraction_after_a_digit_label", Sound({{1, "reload1 1.5"}}), 1, {{1, "whole numbers only"}}},
         ProblemCase{"whole_reload_value", Sound({{1, "reload1 1 2.5"}}), 0, {}}),
     [](const testing::TestParamInfo<ProblemCase>& p) { return std::string(p.param.name); });
+
+TEST(Checker, NamesTheEncodingItFoundAndReadsTheSameValues) {
+    const std::string text = Sound({});
+    std::string littleEndian = "\xFF\xFE", bigEndian = "\xFE\xFF";
+    for (char c : text) {
+        littleEndian += {c, '\0'};
+        bigEndian += {'\0', c};
+    }
+    struct Case {
+        std::string bytes;
+        settings::LineReader::Encoding encoding;
+        const char* named;
+    };
+    const Case cases[] = {
+        {text, settings::LineReader::Encoding::Plain, "encoding: plain text"},
+        {"\xEF\xBB\xBF" + text, settings::LineReader::Encoding::Utf8WithMark, "encoding: UTF-8 with a byte-order mark"},
+        {littleEndian, settings::LineReader::Encoding::Utf16LittleEndian, "encoding: UTF-16, little endian"},
+        {bigEndian, settings::LineReader::Encoding::Utf16BigEndian, "encoding: UTF-16, big endian"},
+    };
+    const checker::Report plain = CheckText(text);
+    for (const Case& c : cases) {
+        const checker::Report report = CheckText(c.bytes);
+        EXPECT_EQ(report.encoding, c.encoding) << c.named;
+        EXPECT_NE(checker::FormatText(report, "f").find(c.named), std::string::npos) << checker::FormatText(report, "f");
+        EXPECT_EQ(checker::ExitStatus(report), 0) << checker::FormatText(report, "f");
+        ASSERT_EQ(report.lines.size(), plain.lines.size());
+        for (std::size_t i = 0; i < plain.lines.size(); ++i) EXPECT_EQ(report.lines[i].values, plain.lines[i].values);
+    }
+}
 
 TEST(Checker, LineByLineReportNamesEveryDestination) {
     const checker::Report report = CheckText(Sound({}));

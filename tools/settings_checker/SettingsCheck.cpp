@@ -123,6 +123,19 @@ Report Check(settings::LineReader& reader) {
     settings::Line extra;
     report.linesAfter31 = report.linesRead == settings::kLineCount && reader.Next(extra);
     settings::DiagnoseFile(report.linesRead, report.linesAfter31, reader.LimitReached(), &AddProblem, &report);
+    report.encoding = reader.TextEncoding();
+    // Weapons whose line the file does not reach at all (the lines it has
+    // but that give no number are told at their line).
+    std::string missing;
+    for (int line = report.linesRead + 1; line <= settings::kLineCount; ++line) {
+        const settings::LineLayout& layout = settings::kLayout[line - 1];
+        if (layout.kind != settings::LineKind::WeaponOffset || layout.index == 0) continue;
+        missing += (missing.empty() ? "" : ", ") + std::to_string(weapons::CodeOfRow(layout.index));
+    }
+    if (!missing.empty())
+        report.problems.push_back({0, "weapon types " + missing +
+                                          " keep the game's own aim point (or an earlier save's offset): the file "
+                                          "gives no offset for them"});
     return report;
 }
 
@@ -142,10 +155,25 @@ int ExitStatus(const Report& report) {
     return report.problems.empty() ? 0 : 1;
 }
 
+const char* EncodingName(settings::LineReader::Encoding encoding) {
+    switch (encoding) {
+        case settings::LineReader::Encoding::Utf8WithMark:
+            return "UTF-8 with a byte-order mark";
+        case settings::LineReader::Encoding::Utf16LittleEndian:
+            return "UTF-16, little endian (Windows \"Unicode\"), read as the text it holds";
+        case settings::LineReader::Encoding::Utf16BigEndian:
+            return "UTF-16, big endian, read as the text it holds";
+        case settings::LineReader::Encoding::Plain:
+            break;
+    }
+    return "plain text (ASCII or UTF-8)";
+}
+
 std::string FormatText(const Report& report, const std::string& path) {
     std::string out;
     if (!report.readable) return path + ": cannot be read\n";
     out += path + ": " + std::to_string(report.linesRead) + " line(s) read\n";
+    out += "  encoding: " + std::string(EncodingName(report.encoding)) + "\n";
     for (const LineReport& line : report.lines) {
         char head[96];
         std::snprintf(head, sizeof head, "  line %2d  %-52s", line.number, line.sets.c_str());
@@ -189,6 +217,7 @@ std::string FormatJson(const Report& report, const std::string& path) {
     out += ",\n  \"status\": " + std::to_string(ExitStatus(report));
     out += ",\n  \"linesRead\": " + std::to_string(report.linesRead);
     out += ",\n  \"linesAfter31\": " + std::string(report.linesAfter31 ? "true" : "false");
+    out += ",\n  \"encoding\": " + JsonString(EncodingName(report.encoding));
     out += ",\n  \"lines\": [";
     for (std::size_t i = 0; i < report.lines.size(); ++i) {
         const LineReport& line = report.lines[i];

@@ -54,6 +54,9 @@ Report Check(settings::LineReader& reader);
 // Checks the file at `path`; an unreadable file gives readable == false.
 Report CheckFile(const std::string& path);
 
+// The encoding as the report names it.
+const char* EncodingName(settings::LineReader::Encoding encoding);
+
 std::string FormatText(const Report& report, const std::string& path);
 std::string FormatJson(const Report& report, const std::string& path);
 

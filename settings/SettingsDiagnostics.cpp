@@ -43,7 +43,8 @@ void DescribeKept(const LineLayout& layout, int converted, char* out, std::size_
                           static_cast<unsigned>(weapons::CodeOfRow(layout.index)));
     } else if (layout.kind == LineKind::AimRow) {
         if (converted + 1 == layout.values)
-            std::snprintf(out, size, "value %d of aim row %d stays as the game holds it (its own, or an earlier save's)",
+            std::snprintf(out, size,
+                          "value %d of aim row %d stays as the game holds it (its own, or an earlier save's)",
                           converted + 1, layout.index);
         else
             std::snprintf(out, size,
@@ -103,8 +104,8 @@ bool SuggestNumber(const char* word, std::size_t length, bool integer, char* out
         fixed[length] = '\0';
         for (std::size_t i = 0; i < length; ++i)
             if (fixed[i] == ',') fixed[i] = '.';
-        const char* fixedEnd = integer ? ConvertInt(fixed, fixed + length, ignoredInt)
-                                       : ConvertFloat(fixed, fixed + length, ignoredFloat);
+        const char* fixedEnd =
+            integer ? ConvertInt(fixed, fixed + length, ignoredInt) : ConvertFloat(fixed, fixed + length, ignoredFloat);
         if (fixedEnd == fixed + length) {
             std::snprintf(out, size, "the decimal separator is a point: write %s", fixed);
             return true;

@@ -63,7 +63,7 @@ private:
     bool started_ = false;
     bool exhausted_ = false;
     Encoding encoding_ = Encoding::Plain;
-    char raw_[2048];  // UTF-16 bytes not yet decoded
+    char raw_[sizeof chunk_];  // UTF-16 bytes not yet decoded: at first all of the first read but its mark
     std::size_t rawBegin_ = 0;
     std::size_t rawEnd_ = 0;
     bool rawExhausted_ = false;

@@ -53,12 +53,12 @@ INSTANTIATE_TEST_SUITE_P(
     Files, CheckerProblems,
     testing::Values(
         ProblemCase{"sound", Sound({}), 0, {}},
-        ProblemCase{
-            "partial_row",
-            Sound({{12, "row1 1 2 3"}}),
-            1,
-            {{12, "only 3 of 7 values read: values 4 to 7 of aim row 1 stay as the game holds them (its own, or an "
-                  "earlier save's)"}}},
+        ProblemCase{"partial_row",
+                    Sound({{12, "row1 1 2 3"}}),
+                    1,
+                    {{12,
+                      "only 3 of 7 values read: values 4 to 7 of aim row 1 stay as the game holds them (its own, or an "
+                      "earlier save's)"}}},
         ProblemCase{
             "nothing_converted", Sound({{4, "b x4.5"}}), 1, {{4, "no number after the label: its destination keeps"}}},
         ProblemCase{"blank_value_line",
@@ -77,8 +77,9 @@ INSTANTIATE_TEST_SUITE_P(
                     settings_cases::Join({"reload 0", "x", "a 1"}),
                     1,
                     {{0, "3 line(s) instead of 31: lines 4 to 31"},
-                     {0, "weapon types 22, 23, 24, 25, 26, 27, 28, 29, 32, 30, 31, 33, 19, 20, 37 keep the game's own "
-                         "aim point"}}},
+                     {0,
+                      "weapon types 22, 23, 24, 25, 26, 27, 28, 29, 32, 30, 31, 33, 19, 20, 37 keep the game's own "
+                      "aim point"}}},
         ProblemCase{"empty_file", "", 1, {{0, "0 line(s) instead of 31"}, {0, "weapon types 22,"}}},
         ProblemCase{"file_ending_at_line_29",
                     Sound({}).substr(0, Sound({}).find("w14")),
@@ -88,18 +89,21 @@ INSTANTIATE_TEST_SUITE_P(
         ProblemCase{"decimal_comma",
                     Sound({{17, "w1 0,75 1 2"}}),
                     1,
-                    {{17, "value 1, \"0,75\", is not a number (the decimal separator is a point: write 0.75): weapon "
-                          "type 22 keeps the game's own aim point"}}},
+                    {{17,
+                      "value 1, \"0,75\", is not a number (the decimal separator is a point: write 0.75): weapon "
+                      "type 22 keeps the game's own aim point"}}},
         ProblemCase{"decimal_comma_after_a_number",
                     Sound({{18, "w2 1 0,5 2"}}),
                     1,
-                    {{18, "value 2, \"0,5\", is not a number (the decimal separator is a point: write 0.5): values 2 "
-                          "to 3 keep their previous values"}}},
+                    {{18,
+                      "value 2, \"0,5\", is not a number (the decimal separator is a point: write 0.5): values 2 "
+                      "to 3 keep their previous values"}}},
         ProblemCase{"hexadecimal",
                     Sound({{5, "code 0x3F8CCCCD"}}),
                     1,
-                    {{5, "\"0x3F8CCCCD\", is not a number (hexadecimal numbers are not read: write the value in "
-                         "decimal): the code constant is left as it was"}}},
+                    {{5,
+                      "\"0x3F8CCCCD\", is not a number (hexadecimal numbers are not read: write the value in "
+                      "decimal): the code constant is left as it was"}}},
         ProblemCase{"msvc_infinity", Sound({{4, "b -1.#INF"}}), 1, {{4, "\"-1.#INF\", is not a number (write -inf)"}}},
         ProblemCase{"msvc_nan", Sound({{4, "b 1.#IND"}}), 1, {{4, "(write nan)"}}},
         ProblemCase{"letters_after_a_number",
@@ -144,7 +148,8 @@ TEST(Checker, NamesTheEncodingItFoundAndReadsTheSameValues) {
     for (const Case& c : cases) {
         const checker::Report report = CheckText(c.bytes);
         EXPECT_EQ(report.encoding, c.encoding) << c.named;
-        EXPECT_NE(checker::FormatText(report, "f").find(c.named), std::string::npos) << checker::FormatText(report, "f");
+        EXPECT_NE(checker::FormatText(report, "f").find(c.named), std::string::npos)
+            << checker::FormatText(report, "f");
         EXPECT_EQ(checker::ExitStatus(report), 0) << checker::FormatText(report, "f");
         ASSERT_EQ(report.lines.size(), plain.lines.size());
         for (std::size_t i = 0; i < plain.lines.size(); ++i) EXPECT_EQ(report.lines[i].values, plain.lines[i].values);

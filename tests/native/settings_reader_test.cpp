@@ -246,6 +246,39 @@ TEST(LineReader, OneFileLineIsOneLineAtEveryChunkSize) {
     }
 }
 
+// Notepad's "Unicode" at every chunk size, the first read filling the
+// reader's whole buffer included; pairs of units beyond the 16-bit plane,
+// and a lone surrogate, as UTF-8.
+TEST(LineReader, Utf16IsReadAsTheTextItHoldsAtEveryChunkSize) {
+    std::u16string text;
+    for (int i = 0; i < 400; ++i) text += u"line " + std::u16string(1, static_cast<char16_t>(u'0' + i % 10)) + u"\r\n";
+    text += u"\u00E4\U0001F3AF\xD800x\r\nlast";
+    for (bool little : {true, false}) {
+        std::string bytes = little ? "\xFF\xFE" : "\xFE\xFF";
+        for (char16_t u : text) {
+            const char low = static_cast<char>(u & 0xFF), high = static_cast<char>(u >> 8);
+            bytes += little ? std::string{low, high} : std::string{high, low};
+        }
+        for (std::size_t chunk : {1u, 3u, 4096u}) {
+            SCOPED_TRACE(testing::Message() << little << " " << chunk);
+            TextSource source{&bytes, 0, chunk};
+            settings::LineReader reader(&TextSource::Read, &source);
+            settings::Line line;
+            for (int i = 0; i < 400; ++i) {
+                ASSERT_TRUE(reader.Next(line));
+                ASSERT_EQ(std::string(line.text), "line " + std::to_string(i % 10) + "\r");
+            }
+            ASSERT_TRUE(reader.Next(line));
+            EXPECT_EQ(std::string(line.text), "\xC3\xA4\xF0\x9F\x8E\xAF\xEF\xBF\xBDx\r");
+            ASSERT_TRUE(reader.Next(line));
+            EXPECT_EQ(std::string(line.text), "last");
+            EXPECT_FALSE(reader.Next(line));
+            EXPECT_EQ(reader.TextEncoding(), little ? settings::LineReader::Encoding::Utf16LittleEndian
+                                                    : settings::LineReader::Encoding::Utf16BigEndian);
+        }
+    }
+}
+
 // ---- Whole loads -------------------------------------------------------------
 // A load into plain memory, starting from the host data of Initial().
 class PlainSink final : public settings::SettingsSink {

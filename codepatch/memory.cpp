@@ -75,6 +75,10 @@ bool is_committed(patch_address address, std::uint32_t size) {
     return every_region(address, size, [](DWORD) { return true; });
 }
 
+bool is_readable(patch_address address, std::uint32_t size) {
+    return every_region(address, size, [](DWORD protect) { return (protect & (PAGE_NOACCESS | PAGE_GUARD)) == 0; });
+}
+
 bool is_writable(patch_address address, std::uint32_t size) {
     return every_region(address, size,
                         [](DWORD protect) { return (protect & kWritable) != 0 && (protect & PAGE_GUARD) == 0; });

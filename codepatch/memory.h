@@ -49,9 +49,12 @@ void poke_u32(patch_address address, std::uint32_t value);  // 4-byte bracket
 // What the memory of a range allows, page by page, as it stands now.
 // committed:  every byte lies in committed memory (whatever its protection:
 //             a bracket can open a PAGE_NOACCESS or guard page for a read);
+// readable:   committed, and a plain load may read every byte (no
+//             PAGE_NOACCESS, no guard page);
 // writable:   committed, and a plain store may go to every byte;
 // executable: committed, and every byte may run as code.
 bool is_committed(patch_address address, std::uint32_t size);
+bool is_readable(patch_address address, std::uint32_t size);
 bool is_writable(patch_address address, std::uint32_t size);
 bool is_executable(patch_address address, std::uint32_t size);
 

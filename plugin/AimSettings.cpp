@@ -9,6 +9,7 @@
 #include "host/HostBuild.h"
 #include "plugin/PluginLog.h"
 #include "plugin/PluginPaths.h"
+#include "plugin/SettingsWatch.h"
 #include "settings/SettingsDiagnostics.h"
 #include "settings/SettingsReader.h"
 
@@ -63,7 +64,21 @@ struct LoadRecord {
     }
 };
 
+// What the last load put into the host, to be put back on frames that do not
+// read the file: exactly what reading it again would write.
+struct Applied {
+    bool hostValue[settings::kHostValueCount] = {};
+    float hostValues[settings::kHostValueCount] = {};
+    bool codeConstant = false;
+    std::uint32_t codeBits = 0;
+    bool aim[settings::kAimRowCount][settings::kAimRowLength] = {};  // values in aimSettings.aimRows
+    bool anyAim = false;
+};
+
 LoadRecord current;
+Applied applied;
+SettingsWatch watch;
+bool watching = false;
 std::uint64_t lastLogged = 0;
 bool anyLogged = false;
 std::uint64_t lastLoad = 0;  // the fingerprint of the load before
@@ -104,12 +119,16 @@ public:
             return;
         }
         *HostData<float>(address) = value;
+        applied.hostValue[index] = true;
+        applied.hostValues[index] = value;
     }
     void SetCodeConstant(std::uint32_t bits) override {
         record_.Mix(bits);
         record_.codeConstantGiven = true;
         const codepatch::patch_address at(RebaseHostAddress(host::kAimCodeConstant));
         record_.codeConstantSkipped = !codepatch::is_committed(at, 4) || !codepatch::try_poke_u32(at, bits);
+        applied.codeConstant = !record_.codeConstantSkipped;
+        applied.codeBits = bits;
     }
     void StageAimRow(int row, const float* values, int count) override {
         record_.Mix(row);
@@ -120,6 +139,7 @@ public:
             std::memcpy(aimSettings.aimRows, HostData<void>(host::kAimBlock), sizeof aimSettings.aimRows);
         staged_ = true;
         std::memcpy(aimSettings.aimRows[row], values, static_cast<std::size_t>(count) * sizeof(float));
+        for (int i = 0; i < count; ++i) stagedGiven_[row][i] = true;
     }
     void PublishAimRows(int rowCount) override {
         record_.aimRowsPublished = rowCount;
@@ -129,6 +149,8 @@ public:
             return;
         }
         std::memcpy(HostData<void>(host::kAimBlock), aimSettings.aimRows, size);
+        std::memcpy(applied.aim, stagedGiven_, sizeof stagedGiven_[0] * static_cast<std::size_t>(rowCount));
+        applied.anyAim = true;
     }
     void SetWeaponOffset(int row, const float* values, int count) override {
         record_.Mix(row);
@@ -145,7 +167,29 @@ public:
 private:
     LoadRecord& record_;
     bool staged_ = false;
+    bool stagedGiven_[settings::kAimRowCount][settings::kAimRowLength] = {};
 };
+
+// A frame that does not read the file puts back what the last load wrote,
+// with plain stores; the code constant only where its bytes differ, so that
+// an unchanged frame lifts no protection.
+void ReapplyLastLoad() {
+    for (int k = 0; k < settings::kHostValueCount; ++k)
+        if (applied.hostValue[k] && codepatch::is_writable(At(host::kAimValues[k]), 4))
+            *HostData<float>(host::kAimValues[k]) = applied.hostValues[k];
+    if (applied.anyAim && codepatch::is_writable(At(host::kAimBlock), host::kAimBlockBytes)) {
+        auto* block = HostData<float>(host::kAimBlock);
+        for (int r = 0; r < settings::kAimRowCount; ++r)
+            for (int i = 0; i < settings::kAimRowLength; ++i)
+                if (applied.aim[r][i]) block[r * settings::kAimRowLength + i] = aimSettings.aimRows[r][i];
+    }
+    if (applied.codeConstant) {
+        const codepatch::patch_address at(RebaseHostAddress(host::kAimCodeConstant));
+        std::uint32_t now = 0;
+        if (!codepatch::is_readable(at, 4) || (std::memcpy(&now, at.pointer(), 4), now != applied.codeBits))
+            codepatch::try_poke_u32(at, applied.codeBits);
+    }
+}
 
 void LogLoad(const LoadRecord& r, const wchar_t* path) {
     Log("%s %s", anyLogged ? "settings file changed:" : "settings file:",
@@ -190,6 +234,19 @@ void LogLoad(const LoadRecord& r, const wchar_t* path) {
 
 }  // namespace
 
+void RefreshAimSettings() {
+    // An unconfirmed stop reads on every frame until a read confirms it.
+    if (stopUnconfirmed || watch.ReadDue())
+        LoadAimSettings();
+    else
+        ReapplyLastLoad();
+}
+
+void StopWatchingSettings() {
+    watch.Stop();
+    watching = false;
+}
+
 bool ReloadDue() {
     return aimSettings.reloadEveryFrame != 0 || stopUnconfirmed;
 }
@@ -198,8 +255,13 @@ void LoadAimSettings() {
     const bool reloadWasOn = aimSettings.reloadEveryFrame != 0 || stopUnconfirmed;
     int linesRead = 0;
     current = LoadRecord{};
+    applied = Applied{};
     LoadRecord& record = current;
     const wchar_t* path = SettingsFilePath();
+    if (!watching && path[0] != L'\0') {
+        watch.Start(PluginDirectory(), path, kSettingsFileName);
+        watching = true;
+    }
     if (path[0] != L'\0') {
         // Every sharing mode: an editor may write, replace or delete the file
         // while the host holds it open for the length of one load.
@@ -226,6 +288,10 @@ void LoadAimSettings() {
     record.Mix(record.openError);
     record.Mix(record.notRegular);
     record.Mix(record.read);
+    // Another program holding the file (an editor saving it) lets go soon:
+    // try again on the next frame rather than wait for the next change.
+    watch.Read(record.openError == ERROR_SHARING_VIOLATION || record.openError == ERROR_LOCK_VIOLATION ||
+               record.openError == ERROR_ACCESS_DENIED);
     // A save that turns live reload off ends it once it has been read whole:
     // all its lines, or the same text twice in a row. A frame that caught the
     // editor half-way through writing it would otherwise keep the half it saw.

@@ -26,6 +26,14 @@ extern AimSettings aimSettings;
 // the last, is written to the log.
 void LoadAimSettings();
 
+// A live-reload frame: loads the settings file when it may have changed (or a
+// second has passed), and otherwise puts back into the host what the last
+// load wrote, so that the host holds what reading the file would give.
+void RefreshAimSettings();
+
+// Stops watching the settings file (at unload).
+void StopWatchingSettings();
+
 // Whether a frame loads the settings file again: live reload is on, or a save
 // that turns it off has not been read whole yet (line 1 read 0 from a file cut
 // short that changed since the load before).

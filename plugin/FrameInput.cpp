@@ -17,14 +17,14 @@ constexpr SHORT kSpaceDown = static_cast<SHORT>(0x8000);  // bit 15
 
 // Right mouse button held and Space pressed sets zeroOffsetX; releasing the
 // right button clears it. Then, while reloadEveryFrame is non-zero, the
-// settings file is loaded again.
+// settings file is loaded again if it may have changed.
 void HandleFrameInput() {
     if (GetKeyState(VK_RBUTTON) & kRightButtonDown) {
         if (GetKeyState(VK_SPACE) & kSpaceDown) aimSettings.zeroOffsetX = 1;
     } else {
         aimSettings.zeroOffsetX = 0;
     }
-    if (ReloadDue()) LoadAimSettings();
+    if (ReloadDue()) RefreshAimSettings();
 }
 
 // Registered as an object rather than as &HandleFrameInput: the frame event

@@ -57,6 +57,7 @@ TEST_F(FrameInput, CallbackRunsAfterTheHostFunctionOnHookedBuildsOnly) {
         SCOPED_TRACE(build);
         Start(build, 1);
         const bool hooked = host::HasFrameCall(build);
+        directory.WriteSettings(ReferenceWith({{1, "reload 1"}, {17, "w1 4.5 5.5 6.5"}}));
         for (int pass = 0; pass < 3; ++pass) {
             standin::Events().clear();
             Frame(true, true);
@@ -67,15 +68,20 @@ TEST_F(FrameInput, CallbackRunsAfterTheHostFunctionOnHookedBuildsOnly) {
                 EXPECT_EQ(standin::Events(), (std::vector<std::string>{"host frame function"}));
         }
         EXPECT_EQ(FirstComponent(), hooked ? 0.0f : 17.0f);
-        EXPECT_EQ(standin::Counters().settingsOpens, hooked ? 4 : 1);
+        // The edit is read on hooked builds (a second time when the file
+        // system reports the one save in two parts); never elsewhere.
+        if (hooked)
+            EXPECT_GE(standin::Counters().settingsOpens, 2);
+        else
+            EXPECT_EQ(standin::Counters().settingsOpens, 1);
         Unload();
     }
 }
 
 TEST_F(FrameInput, LiveReloadPicksUpEditsAndStopsAfterLineOneReadsZero) {
     Start(1001, 1);
-    Frame(false, false);
-    EXPECT_EQ(standin::Counters().settingsOpens, 2);
+    for (int i = 0; i < 3; ++i) Frame(false, false);
+    EXPECT_EQ(standin::Counters().settingsOpens, 1) << "an unchanged file is not read again";
     directory.WriteSettings(ReferenceWith({{1, "reload 1"}, {17, "w1 4.5 5.5 6.5"}}));
     EXPECT_EQ(FirstComponent(), 17.0f);  // not before the next frame
     Frame(true, false);
@@ -122,6 +128,46 @@ TEST_F(FrameInput, ASaveThatTurnsReloadOffIsAppliedInFullEvenWhenAFrameReadItHal
         EXPECT_EQ(standin::Counters().settingsOpens, opens + 2) << "then live reload is off";
         Unload();
     }
+}
+
+// Two saves of the same size within one tick of the file system's clock
+// (FAT keeps two seconds, NTFS as a rule the 15.6 ms timer tick): size and
+// time tell nothing, the folder's change records do.
+TEST_F(FrameInput, TwoSavesOfTheSameSizeInOneTimestampTickAreBothPickedUp) {
+    Start(1001, 1);
+    Frame(false, false);
+    HANDLE file = CreateFileA(directory.SettingsPath().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              0, nullptr);
+    FILETIME written;
+    GetFileTime(file, nullptr, nullptr, &written);
+    CloseHandle(file);
+    for (const char* value : {"4.5", "6.5"}) {
+        directory.WriteSettings(ReferenceWith({{1, "reload 1"}, {17, std::string("w1 ") + value + " 5.5 6.5"}}));
+        file = CreateFileA(directory.SettingsPath().c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr,
+                           OPEN_EXISTING, 0, nullptr);
+        SetFileTime(file, nullptr, nullptr, &written);  // the same tick as the save before
+        CloseHandle(file);
+        Frame(false, false);
+        EXPECT_EQ(FirstComponent(), std::stof(value));
+    }
+}
+
+// The host writes its own value over one the file gave, between frames: the
+// next frame puts the file's back, as reading the file every frame would,
+// without lifting any protection while the code constant is unchanged.
+TEST_F(FrameInput, AHostThatOverwritesAValueBetweenFramesIsCorrectedOnTheNextFrame) {
+    Start(1001, 1);
+    Frame(false, false);
+    const int opens = standin::Counters().settingsOpens;
+    standin::WriteHostWord(host::kAimValues[0], 0x12345678);
+    standin::WriteHostWord(host::kAimBlock + 4, 0x12345678);
+    Frame(false, false);
+    EXPECT_EQ(standin::ReadHostWord(host::kAimValues[0]), Bits(3.5f));
+    EXPECT_EQ(standin::ReadHostWord(host::kAimBlock + 4), Bits(11.125f));
+    standin::WriteHostWord(host::kAimCodeConstant, 0x12345678);
+    Frame(false, false);
+    EXPECT_EQ(standin::ReadHostWord(host::kAimCodeConstant), Bits(5.5f));
+    EXPECT_EQ(standin::Counters().settingsOpens, opens) << "put back from memory, not by reading the file";
 }
 
 TEST_F(FrameInput, WithReloadOffEditsChangeNothing) {

@@ -100,7 +100,11 @@ TEST_F(PluginDirectoryLookup, ModuleIsLookedUpOnceAcrossEveryReload) {
     lines[0] = "reload 1";
     Prepare(1001, settings_cases::Join(lines));
     Load();
-    for (int frame = 0; frame < 5; ++frame) standin::RunHostFrame();
+    for (int frame = 0; frame < 5; ++frame) {
+        lines[2] = "a " + std::to_string(frame) + ".5";  // an edit on every frame: a load on every frame
+        directory.WriteSettings(settings_cases::Join(lines));
+        standin::RunHostFrame();
+    }
     EXPECT_EQ(standin::Counters().settingsOpens, 6);
     EXPECT_EQ(standin::Counters().moduleLookups, 1);
     EXPECT_TRUE(standin::Counters().messageBoxes.empty());

@@ -17,7 +17,9 @@ TEST_P(SettingsLoad, HostAndAimCallsSeeExactlyTheExpectedValues) {
     EXPECT_EQ(standin::Counters().settingsOpens, 1) << "one load at start-up";
     const settings_cases::Snapshot expected = c.expected();
     ExpectSameAsHost(Observe(), expected);
-    // Live reload runs exactly when line 1 gave a non-zero value.
+    // Live reload runs exactly when line 1 gave a non-zero value: a save of
+    // the same text is read again then, and only then.
+    if (c.contents) directory.WriteSettings(c.contents());
     standin::RunHostFrame();
     EXPECT_EQ(standin::Counters().settingsOpens, expected.reload != 0 ? 2 : 1);
 }

@@ -242,11 +242,6 @@ void RefreshAimSettings() {
         ReapplyLastLoad();
 }
 
-void StopWatchingSettings() {
-    watch.Stop();
-    watching = false;
-}
-
 bool ReloadDue() {
     return aimSettings.reloadEveryFrame != 0 || stopUnconfirmed;
 }
@@ -259,7 +254,7 @@ void LoadAimSettings() {
     LoadRecord& record = current;
     const wchar_t* path = SettingsFilePath();
     if (!watching && path[0] != L'\0') {
-        watch.Start(PluginDirectory(), path, kSettingsFileName);
+        watch.Start(path);
         watching = true;
     }
     if (path[0] != L'\0') {
@@ -270,9 +265,9 @@ void LoadAimSettings() {
         if (file == INVALID_HANDLE_VALUE) {
             record.openError = GetLastError();
         } else {
-            BY_HANDLE_FILE_INFORMATION info;
-            record.notRegular = GetFileType(file) != FILE_TYPE_DISK || !GetFileInformationByHandle(file, &info) ||
-                                (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+            // A pipe or a device in the file's place is not read (a folder
+            // does not open without FILE_FLAG_BACKUP_SEMANTICS at all).
+            record.notRegular = GetFileType(file) != FILE_TYPE_DISK;
             if (!record.notRegular) {
                 record.read = true;
                 settings::LineReader reader(&ReadFromHandle, file);
@@ -299,7 +294,9 @@ void LoadAimSettings() {
                       linesRead < settings::kLineCount && record.fingerprint != lastLoad;
     lastLoad = record.fingerprint;
     if (anyLogged && record.fingerprint == lastLogged) return;
+    BeginLogEntry();
     LogLoad(record, path);
+    EndLogEntry();
     lastLogged = record.fingerprint;
     anyLogged = true;
 }

@@ -31,9 +31,6 @@ void LoadAimSettings();
 // load wrote, so that the host holds what reading the file would give.
 void RefreshAimSettings();
 
-// Stops watching the settings file (at unload).
-void StopWatchingSettings();
-
 // Whether a frame loads the settings file again: live reload is on, or a save
 // that turns it off has not been read whole yet (line 1 read 0 from a file cut
 // short that changed since the load before).

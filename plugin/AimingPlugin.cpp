@@ -187,7 +187,6 @@ public:
     // held, but only while it still calls this module; a site that something
     // else has rewritten since keeps that code's bytes.
     ~AimingPlugin() {
-        StopWatchingSettings();
         if (installed_) {
             if (GetFrameEvent().hookState == FrameEvent::HookState::Installed) {
                 if (GetFrameEvent().RemoveHook())

@@ -11,15 +11,30 @@
 namespace {
 
 HANDLE logFile = INVALID_HANDLE_VALUE;
-std::size_t written = 0;
+std::size_t written = 0;  // bytes in the file, and held for it
 bool full = false;
+bool holding = false;
+char held[8192];
+std::size_t heldSize = 0;
+
+void WriteHeld() {
+    DWORD done = 0;
+    if (heldSize) WriteFile(logFile, held, static_cast<DWORD>(heldSize), &done, nullptr);
+    heldSize = 0;
+}
 
 constexpr char kFullLine[] = "the log is full (1 MB): nothing more is written to it until the game starts again\r\n";
 
 void Append(const char* text, std::size_t size) {
+    written += size;
+    if (holding && heldSize + size <= sizeof held) {
+        std::memcpy(held + heldSize, text, size);
+        heldSize += size;
+        return;
+    }
+    WriteHeld();
     DWORD done = 0;
-    if (!WriteFile(logFile, text, static_cast<DWORD>(size), &done, nullptr)) return;
-    written += done;
+    WriteFile(logFile, text, static_cast<DWORD>(size), &done, nullptr);
 }
 
 }  // namespace
@@ -53,7 +68,17 @@ void Log(const char* format, ...) {
     Append(line, size);
 }
 
+void BeginLogEntry() {
+    holding = true;
+}
+
+void EndLogEntry() {
+    holding = false;
+    if (logFile != INVALID_HANDLE_VALUE) WriteHeld();
+}
+
 void CloseLog() {
+    EndLogEntry();
     if (logFile != INVALID_HANDLE_VALUE) CloseHandle(logFile);
     logFile = INVALID_HANDLE_VALUE;
 }

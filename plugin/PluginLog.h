@@ -17,6 +17,11 @@ void OpenLog(const wchar_t* path);
 void Log(const char* format, ...) __attribute__((format(printf, 1, 2)));
 void CloseLog();
 
+// Lines logged while an entry is open go to the file together, in one write,
+// when it closes (a log entry of several lines costs one write).
+void BeginLogEntry();
+void EndLogEntry();
+
 // `text` in UTF-8, in a buffer of its own that the next call reuses: for
 // paths in a log line.
 const char* Utf8(const wchar_t* text);

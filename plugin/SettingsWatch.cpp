@@ -9,106 +9,55 @@
 
 namespace {
 
-static_assert(sizeof(OVERLAPPED) <= 32, "the overlapped buffer holds an OVERLAPPED");
 static_assert(sizeof(WIN32_FILE_ATTRIBUTE_DATA) <= 40, "the stamp buffer holds a WIN32_FILE_ATTRIBUTE_DATA");
 
 constexpr unsigned long long kSafetyNetMs = 1000;
-constexpr DWORD kChanges = FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_LAST_WRITE | FILE_NOTIFY_CHANGE_SIZE |
-                           FILE_NOTIFY_CHANGE_CREATION | FILE_NOTIFY_CHANGE_ATTRIBUTES;
 
-OVERLAPPED& Overlapped(unsigned char* bytes) {
-    return *reinterpret_cast<OVERLAPPED*>(bytes);
+unsigned long long Ticks(const FILETIME& time) {
+    return (static_cast<unsigned long long>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
 }
 
-bool SameName(const wchar_t* name, DWORD nameBytes, const wchar_t* fileName) {
-    const std::size_t length = nameBytes / sizeof(wchar_t);
-    return length == std::wcslen(fileName) &&
-           CompareStringOrdinal(name, static_cast<int>(length), fileName, static_cast<int>(length), TRUE) == CSTR_EQUAL;
+// The stamp of the file at `path`, all zero when there is none. The last
+// access time is left out: reading the file moves it.
+WIN32_FILE_ATTRIBUTE_DATA StampOf(const wchar_t* path) {
+    WIN32_FILE_ATTRIBUTE_DATA stamp;
+    if (!GetFileAttributesExW(path, GetFileExInfoStandard, &stamp)) std::memset(&stamp, 0, sizeof stamp);
+    stamp.ftLastAccessTime = FILETIME{};
+    return stamp;
 }
 
 }  // namespace
 
-void SettingsWatch::Start(const wchar_t* directory, const wchar_t* path, const wchar_t* fileName) {
-    Stop();
+void SettingsWatch::Start(const wchar_t* path) {
     path_ = path;
-    fileName_ = fileName;
+    const WIN32_FILE_ATTRIBUTE_DATA stamp = StampOf(path);
+    std::memcpy(stamp_, &stamp, sizeof stamp);
+    again_ = false;
     lastRead_ = GetTickCount64();
-    static wchar_t folder[kPathCapacity];
-    if (!ComposePath(directory, L"", folder, kPathCapacity) || folder[0] == L'\0') return;
-    HANDLE handle = CreateFileW(folder, FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) return;
-    directory_ = handle;
-    event_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    Listen();
-}
-
-void SettingsWatch::Listen() {
-    listening_ = false;
-    if (!directory_ || !event_) return;
-    ResetEvent(event_);
-    OVERLAPPED& overlapped = Overlapped(overlapped_);
-    std::memset(&overlapped, 0, sizeof overlapped);
-    overlapped.hEvent = event_;
-    listening_ = ReadDirectoryChangesW(directory_, changes_, sizeof changes_, FALSE, kChanges, nullptr, &overlapped,
-                                       nullptr) != 0;
-    if (!listening_) {
-        // Not a folder that can be watched: compare the file's stamp instead.
-        CloseHandle(directory_);
-        directory_ = nullptr;
-    }
-}
-
-bool SettingsWatch::StampChanged() {
-    WIN32_FILE_ATTRIBUTE_DATA now;
-    if (!GetFileAttributesExW(path_, GetFileExInfoStandard, &now)) std::memset(&now, 0, sizeof now);
-    const bool changed = !stampKnown_ || std::memcmp(&now, stamp_, sizeof now) != 0;
-    std::memcpy(stamp_, &now, sizeof now);
-    stampKnown_ = true;
-    return changed;
+    // FAT keeps write times to two seconds; other file systems to the
+    // system's timer tick, about 16 ms (20 ms leaves room).
+    static wchar_t volume[kPathCapacity];
+    wchar_t system[MAX_PATH + 1] = {};
+    if (GetVolumePathNameW(path, volume, kPathCapacity) &&
+        GetVolumeInformationW(volume, nullptr, 0, nullptr, nullptr, nullptr, system, MAX_PATH + 1) &&
+        std::wcsncmp(system, L"FAT", 3) == 0)
+        tick_ = 2000 * 10000ull;
 }
 
 bool SettingsWatch::ReadDue() {
     if (again_ || GetTickCount64() - lastRead_ >= kSafetyNetMs) return true;
-    if (!listening_) return StampChanged();
-    // Records of other files (the log beside it, a game's own files) may
-    // stand ahead of the file's own in the queue: take all that is there.
-    for (int batch = 0; batch < 64 && listening_; ++batch) {
-        if (WaitForSingleObject(event_, 0) != WAIT_OBJECT_0) return false;
-        DWORD bytes = 0;
-        const bool completed = GetOverlappedResult(directory_, &Overlapped(overlapped_), &bytes, FALSE) != 0;
-        // No record (the list overflowed, or the call failed): assume the worst.
-        bool changed = !completed || bytes == 0;
-        for (DWORD at = 0; !changed && at + sizeof(FILE_NOTIFY_INFORMATION) <= bytes;) {
-            const auto* record = reinterpret_cast<const FILE_NOTIFY_INFORMATION*>(changes_ + at);
-            changed = SameName(record->FileName, record->FileNameLength, fileName_);
-            if (record->NextEntryOffset == 0) break;
-            at += record->NextEntryOffset;
-        }
-        Listen();
-        if (changed) return true;
-    }
-    return !listening_;
+    const WIN32_FILE_ATTRIBUTE_DATA now = StampOf(path_);
+    const bool changed = std::memcmp(&now, stamp_, sizeof now) != 0;
+    std::memcpy(stamp_, &now, sizeof now);
+    if (changed) return true;
+    // Written within the last tick: a second save of the same size may hide
+    // behind the same stamp.
+    FILETIME clock;
+    GetSystemTimeAsFileTime(&clock);
+    return Ticks(now.ftLastWriteTime) != 0 && Ticks(clock) - Ticks(now.ftLastWriteTime) < tick_;
 }
 
 void SettingsWatch::Read(bool again) {
     again_ = again;
     lastRead_ = GetTickCount64();
-    if (!listening_ && path_) StampChanged();
-}
-
-void SettingsWatch::Stop() {
-    if (directory_) {
-        // The system writes into changes_ until the request is gone: wait for it.
-        if (listening_ && CancelIo(directory_)) {
-            DWORD bytes = 0;
-            GetOverlappedResult(directory_, &Overlapped(overlapped_), &bytes, TRUE);
-        }
-        CloseHandle(directory_);
-    }
-    if (event_) CloseHandle(event_);
-    directory_ = nullptr;
-    event_ = nullptr;
-    listening_ = false;
-    stampKnown_ = false;
 }

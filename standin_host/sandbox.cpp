@@ -70,6 +70,21 @@ std::string PluginSandbox::ReadLog() const {
     return text;
 }
 
+void PluginSandbox::AgeSettings() const {
+    HANDLE file =
+        CreateFileA(SettingsPath().c_str(), FILE_WRITE_ATTRIBUTES,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0, nullptr);
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    ULARGE_INTEGER time;
+    time.LowPart = now.dwLowDateTime;
+    time.HighPart = now.dwHighDateTime;
+    time.QuadPart -= 60ull * 10000000ull;
+    const FILETIME earlier{time.LowPart, time.HighPart};
+    SetFileTime(file, nullptr, nullptr, &earlier);
+    CloseHandle(file);
+}
+
 void PluginSandbox::RemoveSettings() const {
     DeleteFileA(SettingsPath().c_str());
 }

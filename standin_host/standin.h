@@ -174,6 +174,9 @@ public:
     std::string ReadLog() const;
     void WriteSettings(const std::string& contents) const;
     void RemoveSettings() const;
+    // Dates the settings file's last write a minute back: a file saved
+    // earlier, whose stamp the plugin trusts from then on.
+    void AgeSettings() const;
 
 private:
     std::string path_;

@@ -14,8 +14,11 @@ using settings_cases::ReferenceWith;
 
 class FrameInput : public PluginTest {
 protected:
-    void Start(std::int32_t build, int reload) {
+    // aged: the file was saved a while ago (else: just now, and read again
+    // for one tick of the file system's clock).
+    void Start(std::int32_t build, int reload, bool aged = false) {
         Prepare(build, ReferenceWith({{1, "reload " + std::to_string(reload)}}));
+        if (aged) directory.AgeSettings();
         Load();
     }
     // The first component that reaches 0x5334F0 for weapon 22 (row 1: 17, 17.25, 17.5).
@@ -79,7 +82,7 @@ TEST_F(FrameInput, CallbackRunsAfterTheHostFunctionOnHookedBuildsOnly) {
 }
 
 TEST_F(FrameInput, LiveReloadPicksUpEditsAndStopsAfterLineOneReadsZero) {
-    Start(1001, 1);
+    Start(1001, 1, true);
     for (int i = 0; i < 3; ++i) Frame(false, false);
     EXPECT_EQ(standin::Counters().settingsOpens, 1) << "an unchanged file is not read again";
     directory.WriteSettings(ReferenceWith({{1, "reload 1"}, {17, "w1 4.5 5.5 6.5"}}));
@@ -131,21 +134,18 @@ TEST_F(FrameInput, ASaveThatTurnsReloadOffIsAppliedInFullEvenWhenAFrameReadItHal
 }
 
 // Two saves of the same size within one tick of the file system's clock
-// (FAT keeps two seconds, NTFS as a rule the 15.6 ms timer tick): size and
-// time tell nothing, the folder's change records do.
+// (FAT keeps two seconds, NTFS as a rule the 16 ms timer tick): size and time
+// tell nothing, so a file written within the last tick is read again.
 TEST_F(FrameInput, TwoSavesOfTheSameSizeInOneTimestampTickAreBothPickedUp) {
     Start(1001, 1);
     Frame(false, false);
-    HANDLE file = CreateFileA(directory.SettingsPath().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              0, nullptr);
-    FILETIME written;
-    GetFileTime(file, nullptr, nullptr, &written);
-    CloseHandle(file);
+    FILETIME tick;
+    GetSystemTimeAsFileTime(&tick);
     for (const char* value : {"4.5", "6.5"}) {
         directory.WriteSettings(ReferenceWith({{1, "reload 1"}, {17, std::string("w1 ") + value + " 5.5 6.5"}}));
-        file = CreateFileA(directory.SettingsPath().c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr,
-                           OPEN_EXISTING, 0, nullptr);
-        SetFileTime(file, nullptr, nullptr, &written);  // the same tick as the save before
+        HANDLE file = CreateFileA(directory.SettingsPath().c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr,
+                                  OPEN_EXISTING, 0, nullptr);
+        SetFileTime(file, nullptr, nullptr, &tick);  // both saves in the same tick
         CloseHandle(file);
         Frame(false, false);
         EXPECT_EQ(FirstComponent(), std::stof(value));
@@ -156,7 +156,7 @@ TEST_F(FrameInput, TwoSavesOfTheSameSizeInOneTimestampTickAreBothPickedUp) {
 // next frame puts the file's back, as reading the file every frame would,
 // without lifting any protection while the code constant is unchanged.
 TEST_F(FrameInput, AHostThatOverwritesAValueBetweenFramesIsCorrectedOnTheNextFrame) {
-    Start(1001, 1);
+    Start(1001, 1, true);
     Frame(false, false);
     const int opens = standin::Counters().settingsOpens;
     standin::WriteHostWord(host::kAimValues[0], 0x12345678);

@@ -58,8 +58,8 @@ void PluginSandbox::WriteSettings(const std::string& contents) const {
     CloseHandle(file);
 }
 
-std::string PluginSandbox::ReadLog() const {
-    HANDLE file = CreateFileA(LogPath().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+std::string ReadWholeFile(const std::wstring& path) {
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                               nullptr, OPEN_EXISTING, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE) return "";
     std::string text(2 << 20, '\0');
@@ -68,6 +68,10 @@ std::string PluginSandbox::ReadLog() const {
     CloseHandle(file);
     text.resize(got);
     return text;
+}
+
+std::string PluginSandbox::ReadLog() const {
+    return ReadWholeFile(Wide(LogPath()));
 }
 
 void PluginSandbox::AgeSettings() const {

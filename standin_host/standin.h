@@ -157,6 +157,10 @@ std::string BuiltPluginPath();
 // UTF-8 text as UTF-16, for the wide API.
 std::wstring Wide(const std::string& text);
 
+// The bytes of the file at `path` (up to 2 MB), read while others may write
+// it; empty when it cannot be opened.
+std::string ReadWholeFile(const std::wstring& path);
+
 // A directory of its own under the temp directory, removed on destruction,
 // holding a copy of the plugin DLL and the settings file the test writes.
 class PluginSandbox {

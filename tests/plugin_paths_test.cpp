@@ -177,18 +177,6 @@ private:
     bool copied_ = false;
 };
 
-std::string ReadAll(const std::wstring& path) {
-    HANDLE f = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                           OPEN_EXISTING, 0, nullptr);
-    if (f == INVALID_HANDLE_VALUE) return "";
-    std::string text(1 << 20, '\0');
-    DWORD got = 0;
-    ReadFile(f, &text[0], static_cast<DWORD>(text.size()), &got, nullptr);
-    CloseHandle(f);
-    text.resize(got);
-    return text;
-}
-
 std::string Utf8(const std::wstring& text) {
     const int n = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
     std::string out(static_cast<std::size_t>(n - 1), '\0');
@@ -220,7 +208,7 @@ TEST_F(PluginDirectoryLookup, FoldersInAnyScriptAndOfAnyLengthWork) {
                 EXPECT_EQ(standin::Counters().settingsOpens, 1);
                 ExpectSameAsHost(Observe(), settings_cases::Reference());
             }
-            const std::string log = ReadAll(folder.Log());
+            const std::string log = standin::ReadWholeFile(folder.Log());
             const std::size_t line = log.find("settings file: ");
             ASSERT_NE(line, std::string::npos) << log;
             const std::string settingsLine = log.substr(line, log.find('\r', line) - line);

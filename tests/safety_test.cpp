@@ -167,18 +167,6 @@ TEST_P(CallSites, ThePluginTakesOnlyWhatItKnowsAndPutsBackExactlyWhatItFound) {
 INSTANTIATE_TEST_SUITE_P(Contents, CallSites, testing::ValuesIn(SiteCases()),
                          [](const testing::TestParamInfo<SiteCase>& param) { return std::string(param.param.name); });
 
-std::string ReadText(const std::string& path) {
-    HANDLE f = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                           OPEN_EXISTING, 0, nullptr);
-    if (f == INVALID_HANDLE_VALUE) return "";
-    std::string text(2 << 20, '\0');
-    DWORD got = 0;
-    ReadFile(f, &text[0], static_cast<DWORD>(text.size()), &got, nullptr);
-    CloseHandle(f);
-    text.resize(got);
-    return text;
-}
-
 class Safety : public PluginTest {
 protected:
     // One aim call with weapon 22: true when the plugin substituted its point.
@@ -205,7 +193,7 @@ TEST_F(Safety, ASecondCopyInstallsNothingAndEitherUnloadOrderIsSafe) {
         auto copy = std::make_unique<standin::PluginModule>(copyPath);
         ASSERT_TRUE(first->Loaded() && copy->Loaded());
         EXPECT_EQ(standin::CallSiteBytes(kAim), firstSite) << "the copy leaves the first one's call alone";
-        const std::string copyLog = ReadText(copyLogPath);
+        const std::string copyLog = standin::ReadWholeFile(standin::Wide(copyLogPath));
         EXPECT_NE(copyLog.find("another copy of this plugin is already loaded"), std::string::npos) << copyLog;
 
         (firstOutFirst ? first : copy).reset();
@@ -272,7 +260,7 @@ TEST_F(Safety, ASettingsFileThatIsNoFileIsNotRead) {
             EXPECT_EQ(standin::Counters().bytesRead, 0);
             ExpectSameAsHost(Observe(), settings_cases::Initial());
         }
-        const std::string log = ReadText(folder + "AimingPlugin.log");
+        const std::string log = standin::ReadWholeFile(standin::Wide(folder + "AimingPlugin.log"));
         EXPECT_NE(log.find("it is not a file on a disk"), std::string::npos) << log;
         DeleteFileA((folder + "AimingPlugin.dll").c_str());
         DeleteFileA((folder + "AimingPlugin.log").c_str());

@@ -273,8 +273,7 @@ void LoadAimSettings() {
                 settings::LineReader reader(&ReadFromHandle, file);
                 HostSink sink(record);
                 linesRead = settings::ApplySettings(reader, sink);
-                settings::Line extra;
-                const bool linesAfter = linesRead == settings::kLineCount && reader.Next(extra);
+                const bool linesAfter = linesRead == settings::kLineCount && settings::HasMoreText(reader);
                 settings::DiagnoseFile(linesRead, linesAfter, reader.LimitReached(), &AddProblem, &record);
             }
             CloseHandle(file);

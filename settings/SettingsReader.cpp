@@ -254,6 +254,8 @@ bool LineReader::Next(Line& line) {
     line.length = 0;
     line.truncated = false;
     bool any = false;
+    std::size_t dropped = 0;  // characters beyond the buffer
+    bool droppedEndsInCr = false;
     for (;;) {
         if (begin_ == end_ && !Fill()) break;
         any = true;
@@ -265,15 +267,31 @@ bool LineReader::Next(Line& line) {
         const std::size_t kept = take < room ? take : room;
         std::memcpy(line.text + line.length, start, kept);
         line.length += kept;
-        if (take > kept) line.truncated = true;
+        if (take > kept) {
+            dropped += take - kept;
+            droppedEndsInCr = start[take - 1] == '\r';
+        }
         begin_ += take;
         if (newline) {
             ++begin_;  // the line end
+            // The CR of a CR LF line end belongs to the end, not to the line:
+            // a line of 511 characters saved with CR LF is whole.
+            if (dropped == 0 && line.length > 0 && line.text[line.length - 1] == '\r') --line.length;
+            if (dropped == 1 && droppedEndsInCr) dropped = 0;
             break;
         }
     }
+    line.truncated = dropped > 0;
     line.text[line.length] = '\0';
     return any;
+}
+
+bool HasMoreText(LineReader& reader) {
+    Line line;
+    while (reader.Next(line))
+        for (std::size_t i = 0; i < line.length; ++i)
+            if (!IsBlank(line.text[i])) return true;
+    return false;
 }
 
 int ApplySettings(LineReader& reader, SettingsSink& sink) {

@@ -26,7 +26,7 @@ struct Line {
 // can then neither hold a load nor make every frame slow.
 constexpr std::size_t kMaxFileBytes = 64 * 1024;
 
-// Splits a byte stream into lines ending in LF (a CR before it is a blank).
+// Splits a byte stream into lines ending in LF or CR LF.
 // One line of the input is one line however long it is: what does not fit
 // the line buffer is dropped, never carried into the next line. Nothing past
 // the first kMaxFileBytes bytes is read.
@@ -133,6 +133,10 @@ public:
         (void)parsed;
     }
 };
+
+// Whether the lines `reader` has left hold anything but blanks (a blank line
+// or two after the last one a load reads is no mistake).
+bool HasMoreText(LineReader& reader);
 
 // Reads at most kLineCount lines and applies each as it is read; a
 // destination whose value the file does not provide keeps its value.

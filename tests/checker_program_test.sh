@@ -1,14 +1,15 @@
 #!/bin/sh
 # The checker as a player runs it: exit status for a sound, a broken and a
-# missing file, --json, and --template writing the shipped sample.
-# Arguments: RUNNER (empty or wine) CHECKER SAMPLE WORKDIR
+# missing file, a folder, files saved the way editors save them, --json for
+# any path, --template that never replaces a file by surprise, --version.
+# Arguments: RUNNER (empty or wine) CHECKER SAMPLE WORKDIR VERSION
 set -u
-runner=$1 checker=$2 sample=$3 work=$4
+runner=$1 checker=$2 sample=$3 work=$4 version=$5
 rm -rf "$work" && mkdir -p "$work" && cd "$work" || exit 1
 fail=0
 expect() {  # expect STATUS ARGS...
   want=$1; shift
-  $runner "$checker" "$@" > out.txt 2>&1
+  $runner "$checker" "$@" > out.txt 2>&1 < /dev/null
   got=$?
   if [ "$got" != "$want" ]; then echo "FAIL: $* exited $got, expected $want"; cat out.txt; fail=1; fi
 }
@@ -22,6 +23,44 @@ grep -q "line 12: only 3 of 7 values read" out.txt || { echo "FAIL: broken line 
 expect 1 --json broken.dat
 grep -q '"status": 1' out.txt || { echo "FAIL: json status"; cat out.txt; fail=1; }
 expect 2 missing.dat
+mkdir folder.dat
+expect 2 folder.dat                        # a folder is no settings file, on every system
+
+# As editors save: one blank line after line 31, CR LF line ends with a
+# heading of exactly 511 characters.
+{ cat "$sample"; printf '\n'; } > trailing-blank.dat
+expect 0 trailing-blank.dat
+long=$(printf '%511s' '' | tr ' ' '=')
+sed "2s/.*/$long/" "$sample" | sed 's/$/\r/' > crlf-511.dat
+expect 0 crlf-511.dat
+
+# --template writes the shipped sample, and never over a file unless --force.
 expect 0 --template fresh.dat
 cmp -s fresh.dat "$sample" || { echo "FAIL: --template differs from the shipped sample"; fail=1; }
+cp broken.dat tuned.dat
+expect 2 --template tuned.dat
+cmp -s tuned.dat broken.dat || { echo "FAIL: --template replaced an existing file"; fail=1; }
+grep -q "already exists" out.txt || { echo "FAIL: no word about the existing file"; cat out.txt; fail=1; }
+expect 2 tuned.dat --template
+cmp -s tuned.dat broken.dat || { echo "FAIL: FILE --template replaced an existing file"; fail=1; }
+expect 0 --template tuned.dat --force
+cmp -s tuned.dat "$sample" || { echo "FAIL: --force did not replace the file"; fail=1; }
+
+# --json is valid UTF-8 for a path in any script (and, on Linux, for bytes
+# that are no UTF-8 at all).
+cp "$sample" "Папка-フォルダ.dat"
+expect 0 --json "Папка-フォルダ.dat"
+grep -q '"file": "Папка-フォルダ.dat"' out.txt || { echo "FAIL: path not in the JSON as written"; cat out.txt; fail=1; }
+if [ -z "$runner" ]; then
+  cp "$sample" "$(printf 'bad\377name.dat')"
+  expect 0 --json "$(printf 'bad\377name.dat')"
+  grep -q 'bad\\ufffdname.dat' out.txt || { echo "FAIL: a byte that is no UTF-8 not replaced"; cat out.txt; fail=1; }
+fi
+iconv -f UTF-8 -t UTF-8 out.txt > /dev/null || { echo "FAIL: --json output is not UTF-8"; fail=1; }
+
+expect 0 --version
+tr -d "\r" < out.txt | grep -qx "aimingsets-check $version" || { echo "FAIL: --version"; cat out.txt; fail=1; }
+expect 0 --help
+grep -q "usage: aimingsets-check" out.txt || { echo "FAIL: --help"; fail=1; }
+expect 2 --no-such-option
 exit $fail

@@ -231,7 +231,7 @@ TEST(LineReader, OneFileLineIsOneLineAtEveryChunkSize) {
         settings::LineReader reader(&TextSource::Read, &source);
         settings::Line line;
         ASSERT_TRUE(reader.Next(line));
-        EXPECT_EQ(std::string(line.text, line.length), "a 1\r") << chunk;
+        EXPECT_EQ(std::string(line.text, line.length), "a 1") << chunk;  // CR LF is the line end
         ASSERT_TRUE(reader.Next(line));
         EXPECT_EQ(line.length, 0u);
         ASSERT_TRUE(reader.Next(line));
@@ -243,6 +243,25 @@ TEST(LineReader, OneFileLineIsOneLineAtEveryChunkSize) {
         EXPECT_FALSE(line.truncated);
         EXPECT_FALSE(reader.Next(line));
         EXPECT_FALSE(reader.Next(line));
+    }
+}
+
+// A line of exactly 511 characters saved with CR LF is whole, wherever the
+// reads split it; one character more is cut.
+TEST(LineReader, CrLfAfterAFullLineIsTheLineEndNotAnOverflow) {
+    for (std::size_t length : {510u, 511u, 512u}) {
+        const std::string text = std::string(length, 'x') + "\r\nnext\r\n";
+        for (std::size_t chunk : {1u, 2u, 511u, 512u, 513u, 4096u}) {
+            SCOPED_TRACE(testing::Message() << length << " " << chunk);
+            TextSource source{&text, 0, chunk};
+            settings::LineReader reader(&TextSource::Read, &source);
+            settings::Line line;
+            ASSERT_TRUE(reader.Next(line));
+            EXPECT_EQ(line.length, length < 511 ? length : 511u);
+            EXPECT_EQ(line.truncated, length > 511);
+            ASSERT_TRUE(reader.Next(line));
+            EXPECT_STREQ(line.text, "next");
+        }
     }
 }
 
@@ -266,10 +285,10 @@ TEST(LineReader, Utf16IsReadAsTheTextItHoldsAtEveryChunkSize) {
             settings::Line line;
             for (int i = 0; i < 400; ++i) {
                 ASSERT_TRUE(reader.Next(line));
-                ASSERT_EQ(std::string(line.text), "line " + std::to_string(i % 10) + "\r");
+                ASSERT_EQ(std::string(line.text), "line " + std::to_string(i % 10));
             }
             ASSERT_TRUE(reader.Next(line));
-            EXPECT_EQ(std::string(line.text), "\xC3\xA4\xF0\x9F\x8E\xAF\xEF\xBF\xBDx\r");
+            EXPECT_EQ(std::string(line.text), "\xC3\xA4\xF0\x9F\x8E\xAF\xEF\xBF\xBDx");
             ASSERT_TRUE(reader.Next(line));
             EXPECT_EQ(std::string(line.text), "last");
             EXPECT_FALSE(reader.Next(line));

@@ -1,5 +1,11 @@
 #include "tools/settings_checker/SettingsCheck.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <sys/stat.h>
+#endif
+
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -120,8 +126,7 @@ Report Check(settings::LineReader& reader) {
     report.readable = true;
     ReportSink sink(report);
     report.linesRead = settings::ApplySettings(reader, sink);
-    settings::Line extra;
-    report.linesAfter31 = report.linesRead == settings::kLineCount && reader.Next(extra);
+    report.linesAfter31 = report.linesRead == settings::kLineCount && settings::HasMoreText(reader);
     settings::DiagnoseFile(report.linesRead, report.linesAfter31, reader.LimitReached(), &AddProblem, &report);
     report.encoding = reader.TextEncoding();
     // Weapons whose line the file does not reach at all (the lines it has
@@ -139,8 +144,24 @@ Report Check(settings::LineReader& reader) {
     return report;
 }
 
+std::FILE* OpenForReading(const std::string& path) {
+#ifdef _WIN32
+    // Paths are UTF-8 here; Windows takes any script through its wide API.
+    const int n = MultiByteToWideChar(CP_UTF8, 0, path.c_str(), -1, nullptr, 0);
+    std::wstring wide(static_cast<std::size_t>(n > 0 ? n : 1), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, path.c_str(), -1, &wide[0], n);
+    const DWORD attributes = GetFileAttributesW(wide.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) return nullptr;
+    return _wfopen(wide.c_str(), L"rb");
+#else
+    struct stat info;
+    if (stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) return nullptr;
+    return std::fopen(path.c_str(), "rb");
+#endif
+}
+
 Report CheckFile(const std::string& path) {
-    std::FILE* file = std::fopen(path.c_str(), "rb");
+    std::FILE* file = OpenForReading(path);
     if (!file) return Report{};
     settings::LineReader reader(
         [](void* f, char* buffer, std::size_t size) { return std::fread(buffer, 1, size, static_cast<std::FILE*>(f)); },
@@ -192,19 +213,45 @@ std::string FormatText(const Report& report, const std::string& path) {
 }
 
 namespace {
+// The length of the well-formed UTF-8 sequence at text[i], or 0.
+std::size_t Utf8Sequence(const std::string& text, std::size_t i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    const std::size_t length = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
+    if (length == 0 || i + length > text.size()) return 0;
+    std::uint32_t code = length == 1 ? c : c & (0x7F >> length);
+    for (std::size_t k = 1; k < length; ++k) {
+        const auto next = static_cast<unsigned char>(text[i + k]);
+        if ((next & 0xC0) != 0x80) return 0;
+        code = (code << 6) | (next & 0x3F);
+    }
+    // No overlong forms, no surrogates, nothing past U+10FFFF.
+    static const std::uint32_t kLeast[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (code < kLeast[length] || (code >= 0xD800 && code <= 0xDFFF) || code > 0x10FFFF) return 0;
+    return length;
+}
+
+// A JSON string of `text`: valid UTF-8 whatever the bytes were (a path on
+// Linux may hold any); a byte that is no part of a character becomes U+FFFD.
 std::string JsonString(const std::string& text) {
     std::string out = "\"";
-    for (const char ch : text) {
-        const auto c = static_cast<unsigned char>(ch);
-        if (c == '"' || c == '\\') {
+    for (std::size_t i = 0; i < text.size();) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        const std::size_t length = Utf8Sequence(text, i);
+        if (length == 0) {
+            out += "\\ufffd";
+            ++i;
+        } else if (c == '"' || c == '\\') {
             out += '\\';
             out += static_cast<char>(c);
-        } else if (c < 0x20) {
+            ++i;
+        } else if (c < 0x20 || c == 0x7F) {
             char u[8];
             std::snprintf(u, sizeof u, "\\u%04x", c);
             out += u;
+            ++i;
         } else {
-            out += static_cast<char>(c);
+            out.append(text, i, length);
+            i += length;
         }
     }
     return out + "\"";

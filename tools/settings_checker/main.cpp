@@ -1,47 +1,161 @@
 // aimingsets-check: tells a player or modder what each line of aimingSets.dat
 // sets, what the plugin reads from it, and what is wrong with it.
 //
-//   aimingsets-check [--json] [FILE]      (FILE: aimingSets.dat by default)
-//   aimingsets-check --template [FILE]    writes a fresh sample (to FILE or standard output)
+//   aimingsets-check [--json] [FILE]             (FILE: aimingSets.dat by default)
+//   aimingsets-check --template [FILE] [--force] a fresh sample, to FILE or standard output
+//   aimingsets-check --version | --help
 //
-// Exit status: 0 sound, 1 problems found, 2 the file cannot be read.
+// Exit status: 0 sound, 1 problems found, 2 the file cannot be read (or the
+// command line or the template's destination is wrong).
+//
+// On Windows a file dropped on the program is checked, and when the program
+// has a console window of its own (it was double-clicked) it waits for Enter
+// before that window closes.
 #include <cstdio>
-#include <cstring>
 #include <string>
+#include <vector>
 
 #include "tools/settings_checker/SettingsCheck.h"
 
-int main(int argc, char** argv) {
-    bool json = false, writeTemplate = false;
-    std::string path;
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--json") == 0)
-            json = true;
-        else if (std::strcmp(argv[i], "--template") == 0)
-            writeTemplate = true;
-        else if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0 || !path.empty()) {
-            std::printf(
-                "usage: aimingsets-check [--json] [FILE]\n       aimingsets-check --template [FILE]\n"
-                "Checks aimingSets.dat the way the aiming plugin reads it. Exit status: 0 sound,\n"
-                "1 problems found, 2 the file cannot be read.\n");
-            return std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0 ? 0 : 2;
-        } else
-            path = argv[i];
-    }
-    if (writeTemplate) {
-        const std::string& text = checker::TemplateText();
-        std::FILE* out = path.empty() ? stdout : std::fopen(path.c_str(), "wb");
-        if (!out) {
-            std::fprintf(stderr, "cannot write %s\n", path.c_str());
-            return 2;
-        }
-        std::fwrite(text.data(), 1, text.size(), out);
-        if (out != stdout) std::fclose(out);
+#ifdef _WIN32
+#include <windows.h>
+// After windows.h, which it builds on.
+#include <shellapi.h>
+#else
+#include <sys/stat.h>
+#endif
+
+namespace {
+
+const char kUsage[] =
+    "usage: aimingsets-check [--json] [FILE]\n"
+    "       aimingsets-check --template [FILE] [--force]\n"
+    "       aimingsets-check --version | --help\n"
+    "\n"
+    "Checks aimingSets.dat (FILE, or aimingSets.dat in the current folder) the way\n"
+    "the aiming plugin reads it: what each line sets, what is read from it, and\n"
+    "every problem. --json prints the same as JSON. --template writes a fresh,\n"
+    "fully labelled sample; it never replaces an existing file unless --force is\n"
+    "given. On Windows you can also drop a file on the program.\n"
+    "\n"
+    "Exit status: 0 the file is sound, 1 problems found, 2 the file cannot be read.\n";
+
+#ifdef _WIN32
+std::string Utf8(const wchar_t* text) {
+    const int n = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<std::size_t>(n > 0 ? n - 1 : 0), '\0');
+    if (n > 1) WideCharToMultiByte(CP_UTF8, 0, text, -1, &out[0], n, nullptr, nullptr);
+    return out;
+}
+
+std::wstring Wide(const std::string& text) {
+    const int n = MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, nullptr, 0);
+    std::wstring out(static_cast<std::size_t>(n > 0 ? n - 1 : 0), L'\0');
+    if (n > 1) MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, &out[0], n);
+    return out;
+}
+
+// The arguments as the system has them (any script), in UTF-8.
+std::vector<std::string> Arguments(int, char**) {
+    int count = 0;
+    wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    std::vector<std::string> args;
+    for (int i = 1; i < count; ++i) args.push_back(Utf8(wide[i]));
+    LocalFree(wide);
+    return args;
+}
+
+bool Exists(const std::string& path) {
+    return GetFileAttributesW(Wide(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+std::FILE* OpenForWriting(const std::string& path) {
+    return _wfopen(Wide(path).c_str(), L"wb");
+}
+
+// Double-clicked: the console window is this program's alone, and would close
+// with it before the player has read a line.
+void WaitIfTheWindowIsOurs() {
+    DWORD processes[2];
+    DWORD mode = 0;
+    if (GetConsoleProcessList(processes, 2) != 1 || !GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode)) return;
+    std::printf("\nPress Enter to close this window.");
+    std::fflush(stdout);
+    std::getchar();
+}
+#else
+std::vector<std::string> Arguments(int argc, char** argv) {
+    return std::vector<std::string>(argv + 1, argv + argc);
+}
+
+bool Exists(const std::string& path) {
+    struct stat info;
+    return stat(path.c_str(), &info) == 0;
+}
+
+std::FILE* OpenForWriting(const std::string& path) {
+    return std::fopen(path.c_str(), "wb");
+}
+
+void WaitIfTheWindowIsOurs() {}
+#endif
+
+int WriteTemplate(const std::string& path, bool force) {
+    const std::string& text = checker::TemplateText();
+    if (path.empty()) {
+        std::fwrite(text.data(), 1, text.size(), stdout);
         return 0;
     }
+    if (Exists(path) && !force) {
+        std::fprintf(stderr, "%s already exists: it is not replaced (add --force to replace it)\n", path.c_str());
+        return 2;
+    }
+    std::FILE* out = OpenForWriting(path);
+    if (!out || std::fwrite(text.data(), 1, text.size(), out) != text.size()) {
+        std::fprintf(stderr, "cannot write %s\n", path.c_str());
+        if (out) std::fclose(out);
+        return 2;
+    }
+    std::fclose(out);
+    std::printf("wrote a fresh sample to %s\n", path.c_str());
+    return 0;
+}
+
+int Run(const std::vector<std::string>& args) {
+    bool json = false, writeTemplate = false, force = false;
+    std::string path;
+    for (const std::string& arg : args) {
+        if (arg == "--json") {
+            json = true;
+        } else if (arg == "--template") {
+            writeTemplate = true;
+        } else if (arg == "--force") {
+            force = true;
+        } else if (arg == "--version") {
+            std::printf("aimingsets-check %s\n", AIMING_PLUGIN_VERSION);
+            return 0;
+        } else if (arg == "--help" || arg == "-h" || arg == "/?") {
+            std::printf("%s", kUsage);
+            return 0;
+        } else if ((arg.size() > 1 && arg[0] == '-') || !path.empty()) {
+            std::fprintf(stderr, "%s", kUsage);
+            return 2;
+        } else {
+            path = arg;
+        }
+    }
+    if (writeTemplate) return WriteTemplate(path, force);
     if (path.empty()) path = "aimingSets.dat";
     const checker::Report report = checker::CheckFile(path);
     const std::string text = json ? checker::FormatJson(report, path) : checker::FormatText(report, path);
     std::fwrite(text.data(), 1, text.size(), stdout);
     return checker::ExitStatus(report);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const int status = Run(Arguments(argc, argv));
+    WaitIfTheWindowIsOurs();
+    return status;
 }

@@ -1,0 +1,63 @@
+// What Explorer's Details tab shows for the two programs a player gets: one
+// version, the project's, everywhere.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "standin_host/standin.h"
+
+namespace {
+
+struct VersionInfo {
+    std::vector<char> data;
+    std::wstring Value(const wchar_t* name) const {
+        void* value = nullptr;
+        UINT length = 0;
+        const std::wstring key = std::wstring(L"\\StringFileInfo\\040904B0\\") + name;
+        if (!VerQueryValueW(data.data(), key.c_str(), &value, &length) || length == 0) return L"";
+        return std::wstring(static_cast<const wchar_t*>(value), length - 1);
+    }
+    std::wstring Fixed() const {
+        void* value = nullptr;
+        UINT length = 0;
+        if (!VerQueryValueW(data.data(), L"\\", &value, &length)) return L"";
+        const auto* fixed = static_cast<const VS_FIXEDFILEINFO*>(value);
+        return std::to_wstring(HIWORD(fixed->dwFileVersionMS)) + L"." +
+               std::to_wstring(LOWORD(fixed->dwFileVersionMS)) + L"." + std::to_wstring(HIWORD(fixed->dwFileVersionLS));
+    }
+};
+
+VersionInfo Read(const std::string& path) {
+    VersionInfo info;
+    const std::wstring wide = standin::Wide(path);
+    DWORD ignored = 0;
+    const DWORD size = GetFileVersionInfoSizeW(wide.c_str(), &ignored);
+    info.data.resize(size);
+    if (size) GetFileVersionInfoW(wide.c_str(), 0, size, info.data.data());
+    return info;
+}
+
+TEST(Version, BothProgramsCarryTheProjectVersionInTheirDetails) {
+    const std::wstring version = standin::Wide(AIMING_PLUGIN_VERSION);
+    struct Case {
+        std::string path;
+        const wchar_t* original;
+    };
+    const Case cases[] = {{standin::BuiltPluginPath(), L"AimingPlugin.dll"},
+                          {AIMING_CHECKER_PATH, L"aimingsets-check.exe"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path);
+        const VersionInfo info = Read(c.path);
+        ASSERT_FALSE(info.data.empty()) << "no version resource";
+        EXPECT_EQ(info.Value(L"FileVersion"), version);
+        EXPECT_EQ(info.Value(L"ProductVersion"), version);
+        EXPECT_EQ(info.Fixed(), version);
+        EXPECT_EQ(info.Value(L"ProductName"), L"Aiming Plugin");
+        EXPECT_EQ(info.Value(L"OriginalFilename"), c.original);
+        EXPECT_FALSE(info.Value(L"FileDescription").empty());
+    }
+}
+
+}  // namespace

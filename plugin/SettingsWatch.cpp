@@ -50,11 +50,13 @@ bool SettingsWatch::ReadDue() {
     const bool changed = std::memcmp(&now, stamp_, sizeof now) != 0;
     std::memcpy(stamp_, &now, sizeof now);
     if (changed) return true;
-    // Written within the last tick: a second save of the same size may hide
-    // behind the same stamp.
+    // Written within the last tick (or stamped ahead of this clock, as a
+    // share with another clock may do): a second save of the same size may
+    // hide behind the same stamp.
     FILETIME clock;
     GetSystemTimeAsFileTime(&clock);
-    return Ticks(now.ftLastWriteTime) != 0 && Ticks(clock) - Ticks(now.ftLastWriteTime) < tick_;
+    const unsigned long long written = Ticks(now.ftLastWriteTime), time = Ticks(clock);
+    return written != 0 && (written > time || time - written < tick_);
 }
 
 void SettingsWatch::Read(bool again) {

@@ -139,8 +139,14 @@ TEST_F(FrameInput, ASaveThatTurnsReloadOffIsAppliedInFullEvenWhenAFrameReadItHal
 TEST_F(FrameInput, TwoSavesOfTheSameSizeInOneTimestampTickAreBothPickedUp) {
     Start(1001, 1);
     Frame(false, false);
+    // One stamp for both saves, a minute ahead of the clock (as a share with
+    // another clock stamps files): it lies within the tick however slowly
+    // this test runs.
     FILETIME tick;
     GetSystemTimeAsFileTime(&tick);
+    ULARGE_INTEGER ahead{{tick.dwLowDateTime, tick.dwHighDateTime}};
+    ahead.QuadPart += 60ull * 10000000ull;
+    tick = FILETIME{ahead.LowPart, ahead.HighPart};
     for (const char* value : {"4.5", "6.5"}) {
         directory.WriteSettings(ReferenceWith({{1, "reload 1"}, {17, std::string("w1 ") + value + " 5.5 6.5"}}));
         HANDLE file = CreateFileA(directory.SettingsPath().c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr,

@@ -78,7 +78,6 @@ struct Applied {
 LoadRecord current;
 Applied applied;
 SettingsWatch watch;
-bool watching = false;
 std::uint64_t lastLogged = 0;
 bool anyLogged = false;
 std::uint64_t lastLoad = 0;  // the fingerprint of the load before
@@ -126,7 +125,7 @@ public:
         record_.Mix(bits);
         record_.codeConstantGiven = true;
         const codepatch::patch_address at(RebaseHostAddress(host::kAimCodeConstant));
-        record_.codeConstantSkipped = !codepatch::is_committed(at, 4) || !codepatch::try_poke_u32(at, bits);
+        record_.codeConstantSkipped = !codepatch::try_poke_u32(at, bits);
         applied.codeConstant = !record_.codeConstantSkipped;
         applied.codeBits = bits;
     }
@@ -253,10 +252,7 @@ void LoadAimSettings() {
     applied = Applied{};
     LoadRecord& record = current;
     const wchar_t* path = SettingsFilePath();
-    if (!watching && path[0] != L'\0') {
-        watch.Start(path);
-        watching = true;
-    }
+    if (!watch.Started() && path[0] != L'\0') watch.Start(path);
     if (path[0] != L'\0') {
         // Every sharing mode: an editor may write, replace or delete the file
         // while the host holds it open for the length of one load.

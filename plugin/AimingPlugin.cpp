@@ -42,25 +42,20 @@ std::uint32_t HookAddress() {
     return AddressOf(reinterpret_cast<const void*>(&AimPointHook));
 }
 
-// "E8 95 1A FF FF": bytes as the log shows them, in a buffer of its own
-// that the next call reuses.
-const char* FormatBytes(const std::uint8_t* bytes, const bool* known, std::uint32_t count) {
+// The bytes at `site` as the log shows them ("E8 95 1A FF FF", "??" for a
+// byte that is not there to read), in a buffer that the next call reuses.
+const char* BytesAt(codepatch::patch_address site, std::uint32_t count) {
     static char text[3 * 16 + 1];
     char* out = text;
     *out = '\0';
-    for (std::uint32_t i = 0; i < count && i < 16; ++i)
-        out +=
-            known[i] ? std::snprintf(out, 4, i ? " %02X" : "%02X", bytes[i]) : std::snprintf(out, 4, i ? " ??" : "??");
+    for (std::uint32_t i = 0; i < count && i < 16; ++i) {
+        const char* separator = i ? " " : "";
+        if (codepatch::is_committed(site + i, 1))
+            out += std::snprintf(out, 4, "%s%02X", separator, codepatch::peek_u8(site + i));
+        else
+            out += std::snprintf(out, 4, "%s??", separator);
+    }
     return text;
-}
-
-// The bytes at `site` that are there to read.
-const char* BytesAt(codepatch::patch_address site, std::uint32_t count) {
-    std::uint8_t bytes[16] = {};
-    bool known[16] = {};
-    for (std::uint32_t i = 0; i < count && i < 16; ++i)
-        if ((known[i] = codepatch::is_committed(site + i, 1))) bytes[i] = codepatch::peek_u8(site + i);
-    return FormatBytes(bytes, known, count);
 }
 
 // The host build and image base are fixed first, before the start-up below
@@ -135,9 +130,6 @@ void LogFrameHook() {
     }
 }
 
-constexpr bool kAllKnown[16] = {true, true, true, true, true, true, true, true,
-                                true, true, true, true, true, true, true, true};
-
 class AimingPlugin {
 public:
     AimingPlugin() {
@@ -163,11 +155,11 @@ public:
                 site.value, BytesAt(site, codepatch::kRelativeBranchSize), check.what);
             return;
         }
+        Log("aim call 0x527A95 (at 0x%08X): held %s, %s; redirected to the plugin", site.value,
+            BytesAt(site, codepatch::kRelativeBranchSize), check.what);
         aimContinuation = check.destination;
         saved_.capture(site, codepatch::kRelativeBranchSize, codepatch::protection::lift);
         codepatch::redirect_call(site, HookAddress());
-        Log("aim call 0x527A95 (at 0x%08X): held %s, %s; redirected to the plugin", site.value,
-            FormatBytes(saved_.saved_bytes, kAllKnown, codepatch::kRelativeBranchSize), check.what);
         installed_ = true;
         LoadAimSettings();
         try {

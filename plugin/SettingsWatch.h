@@ -16,6 +16,7 @@ class SettingsWatch {
 public:
     // Watches the file at `path`. Called before the first read.
     void Start(const wchar_t* path);
+    bool Started() const { return path_ != nullptr; }
     // True when the file is to be read now: its stamp changed, it was
     // written within the last tick of its file system's clock, the last read
     // could not open it for a reason that passes (another program held it),

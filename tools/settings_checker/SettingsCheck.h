@@ -51,7 +51,13 @@ struct Report {
 
 // Checks what `reader` yields (the settings file's bytes).
 Report Check(settings::LineReader& reader);
-// Checks the file at `path`; an unreadable file gives readable == false.
+#ifdef _WIN32
+// UTF-8 as UTF-16, for the wide API (paths in any script).
+std::wstring Wide(const std::string& text);
+#endif
+
+// Checks the file at `path` (UTF-8); an unreadable file, or a folder, gives
+// readable == false.
 Report CheckFile(const std::string& path);
 
 // The encoding as the report names it.

@@ -48,13 +48,6 @@ std::string Utf8(const wchar_t* text) {
     return out;
 }
 
-std::wstring Wide(const std::string& text) {
-    const int n = MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, nullptr, 0);
-    std::wstring out(static_cast<std::size_t>(n > 0 ? n - 1 : 0), L'\0');
-    if (n > 1) MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, &out[0], n);
-    return out;
-}
-
 // The arguments as the system has them (any script), in UTF-8.
 std::vector<std::string> Arguments(int, char**) {
     int count = 0;
@@ -66,11 +59,11 @@ std::vector<std::string> Arguments(int, char**) {
 }
 
 bool Exists(const std::string& path) {
-    return GetFileAttributesW(Wide(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+    return GetFileAttributesW(checker::Wide(path).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 std::FILE* OpenForWriting(const std::string& path) {
-    return _wfopen(Wide(path).c_str(), L"wb");
+    return _wfopen(checker::Wide(path).c_str(), L"wb");
 }
 
 // Double-clicked: the console window is this program's alone, and would close

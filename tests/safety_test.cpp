@@ -207,6 +207,28 @@ TEST_F(Safety, ASecondCopyInstallsNothingAndEitherUnloadOrderIsSafe) {
     }
 }
 
+// Another plugin hooks both calls after this one: at unload the sites hold
+// that plugin's calls, which stay as they are (and keep working).
+TEST_F(Safety, UnloadLeavesASiteThatSomethingElseRewroteSinceAndSaysSo) {
+    Prepare(1001, settings_cases::Join(settings_cases::ReferenceLines()));
+    Load();
+    const auto otherAim = standin::CallBytes(kAim, AddressOf(reinterpret_cast<const void*>(&OtherPluginAimHook)));
+    const auto otherFrame = standin::CallBytes(kFrame, AddressOf(reinterpret_cast<const void*>(&OtherPluginFrameHook)));
+    standin::WriteHostBytes(kAim, otherAim.data(), otherAim.size());
+    standin::WriteHostBytes(kFrame, otherFrame.data(), otherFrame.size());
+    Unload();
+    EXPECT_EQ(standin::CallSiteBytes(kAim), otherAim);
+    EXPECT_EQ(standin::CallSiteBytes(kFrame), otherFrame);
+    const std::string log = directory.ReadLog();
+    EXPECT_NE(log.find("unload: frame call 0x53E981 no longer calls the plugin"), std::string::npos) << log;
+    EXPECT_NE(log.find("unload: aim call 0x527A95 holds E8"), std::string::npos) << log;
+    standin::Events().clear();
+    EXPECT_FALSE(AimSubstitutes());
+    standin::RunHostFrame();
+    EXPECT_TRUE(Contains(standin::Events(), "other plugin's aim hook"));
+    EXPECT_TRUE(Contains(standin::Events(), "other plugin's frame hook"));
+}
+
 // Host data the game keeps read-only: skipped and logged, never a fault that
 // fails the load with the aim call already pointing into the DLL.
 TEST_F(Safety, HostDataThatCannotBeWrittenIsLeftAloneAndTheRestWorks) {

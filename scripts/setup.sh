@@ -1,7 +1,11 @@
 #!/usr/bin/env bash
 # Installs what the build and the tests need on a Debian 12 machine, as root.
 # Idempotent: when everything is already there it prints nothing and installs nothing.
+# On a machine that runs 64-bit programs only, it has 32-bit ones (Wine's) run
+# through qemu-i386-static, or stops and says what is missing.
 set -euo pipefail
+cd "$(dirname "$0")/.."
+source scripts/emulation/i386.sh
 
 need=()
 have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
@@ -30,4 +34,24 @@ if ! locale -a 2>/dev/null | grep -qi '^de_DE\.utf8$'; then
   if [ "$(id -u)" = 0 ]; then
     localedef -i de_DE -f UTF-8 de_DE.UTF-8 >/dev/null 2>&1 || echo "setup: could not build the de_DE.UTF-8 locale" >&2
   fi
+fi
+
+# Wine's loader is a 32-bit program: try it. Exit status 126 is the kernel's
+# "Exec format error", a machine without 32-bit support.
+status=0
+i386_runs || status=$?
+if [ $status = 126 ]; then
+  i386_register_qemu || exit 1
+  status=0
+  i386_runs || status=$?
+  if [ $status != 0 ]; then
+    echo "setup: qemu-i386-static is registered, yet Wine's 32-bit loader still does not start:" \
+      "$(/usr/lib/wine/wine --version 2>&1 | head -n 1)" >&2
+    exit 1
+  fi
+  echo "setup: this machine runs 64-bit programs only; Wine's 32-bit programs now run through qemu-i386-static" \
+    "(registered with binfmt_misc until the machine restarts)"
+elif [ $status != 0 ]; then
+  echo "setup: Wine does not start: $(/usr/lib/wine/wine --version 2>&1 | head -n 1)" >&2
+  exit 1
 fi

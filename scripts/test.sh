@@ -4,15 +4,21 @@
 # AddressSanitizer and UBSan plus a short fuzz run, then the Windows build
 # (plugin, stand-in host, test modules) under Wine; then the release package,
 # the README against the tree, and the scripts against another Wine prefix.
+# Each step says how long it took.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/setup.sh
-bash scripts/check-format.sh
-source scripts/wine-session.sh
-
-cmake --workflow --preset native
-cmake --workflow --preset windows
-bash scripts/package.sh
-bash tests/readme_test.sh
-bash tests/other_wine_test.sh
+timed() {
+  local start=$SECONDS
+  "$@"
+  echo "test.sh: $* took $((SECONDS - start)) s"
+}
+timed bash scripts/setup.sh
+timed bash scripts/check-format.sh
+timed cmake --workflow --preset native
+timed source scripts/wine-session.sh
+echo "test.sh: Wine runs $AIMING_WINE_RUNS"
+timed cmake --workflow --preset windows
+timed bash scripts/package.sh
+timed bash tests/readme_test.sh
+timed bash tests/other_wine_test.sh
 echo "release checks: 3 passed, 0 failed"

@@ -1,6 +1,7 @@
 #!/bin/sh
 # The README tells the truth about the tree: every repository path it names
-# in backquotes exists (build/ and dist/ ones after the builds), every script
+# in backquotes exists (build/ and dist/ ones after the builds; those that
+# the run scripts make, once a script has run), every script
 # it tells you to run exists, and every preset and build target its commands
 # name is one CMake knows. Run from the repository's root, after both builds.
 set -u
@@ -18,6 +19,9 @@ for path in $words; do
   path=$(printf '%s' "$path" | sed "s/<version>/$version/g")
   checked=$((checked + 1))
   printf '%s\n' "$made" | grep -qx "$path" && continue
+  # What the run scripts make under build/ (the Wine prefix, say) may not be
+  # there yet when this runs on its own.
+  case $path in build/*) [ -e "$path" ] || ! grep -rqF "$path" scripts || continue ;; esac
   [ -e "$path" ] || { echo "FAIL: README names $path, which does not exist"; fail=1; }
 done
 [ $checked -gt 10 ] || { echo "FAIL: only $checked paths found in the README"; fail=1; }

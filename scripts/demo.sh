@@ -18,7 +18,7 @@ fi
 if [ -f build/wineprefix/system.reg ]; then
   say "starting Wine"
 else
-  say "starting Wine and making its prefix, build/wineprefix (about 10 s; a minute or two where Wine runs emulated)"
+  say "starting Wine and making its prefix, build/wineprefix (5 to 15 s, or 15 to 30 s where Wine runs emulated)"
 fi
 source scripts/wine-session.sh
 say "Wine runs $AIMING_WINE_RUNS; the plugin in the stand-in host:"

@@ -69,9 +69,16 @@ i386_use_preload() {
   local i386_lib=$i386_preload_dir/lib/i386-linux-gnu/fixed_noreplace.so
   local amd64_lib=$i386_preload_dir/lib/x86_64-linux-gnu/fixed_noreplace.so
   if [ ! -f "$i386_lib" ] || [ "$source" -nt "$i386_lib" ]; then
+    # Built beside and renamed into place: a run that starts meanwhile sees
+    # the old library or the new one, never half of one.
     mkdir -p "${i386_lib%/*}" "${amd64_lib%/*}"
-    clang --target=i386-linux-gnu -O2 -fPIC -shared -nostdlib -o "$i386_lib" "$source"
-    echo 'void fixed_noreplace_not_needed(void) {}' | clang -x c -O2 -fPIC -shared -nostdlib -o "$amd64_lib" -
+    if ! { echo 'void fixed_noreplace_not_needed(void) {}' |
+      clang -x c -O2 -fPIC -shared -nostdlib -o "$amd64_lib.$$" - && mv -f "$amd64_lib.$$" "$amd64_lib" &&
+      clang --target=i386-linux-gnu -O2 -fPIC -shared -nostdlib -o "$i386_lib.$$" "$source" &&
+      mv -f "$i386_lib.$$" "$i386_lib"; }; then
+      echo "note: $source does not build, so Wine runs emulated without its start-up fix (slow)" >&2
+      return 0
+    fi
   fi
   case $(pwd) in
     *,*) echo "note: this folder's path has a comma, so Wine runs emulated without its start-up fix (slow)" >&2 ;;

@@ -36,22 +36,6 @@ if ! locale -a 2>/dev/null | grep -qi '^de_DE\.utf8$'; then
   fi
 fi
 
-# Wine's loader is a 32-bit program: try it. Exit status 126 is the kernel's
-# "Exec format error", a machine without 32-bit support.
-status=0
-i386_runs || status=$?
-if [ $status = 126 ]; then
-  i386_register_qemu || exit 1
-  status=0
-  i386_runs || status=$?
-  if [ $status != 0 ]; then
-    echo "setup: qemu-i386-static is registered, yet Wine's 32-bit loader still does not start:" \
-      "$(/usr/lib/wine/wine --version 2>&1 | head -n 1)" >&2
-    exit 1
-  fi
-  echo "setup: this machine runs 64-bit programs only; Wine's 32-bit programs now run through qemu-i386-static" \
-    "(registered with binfmt_misc until the machine restarts)"
-elif [ $status != 0 ]; then
-  echo "setup: Wine does not start: $(/usr/lib/wine/wine --version 2>&1 | head -n 1)" >&2
-  exit 1
-fi
+# Wine's loader is a 32-bit program; a machine that cannot run it gets an
+# emulator for it, or a word on what is missing.
+i386_make_runnable || exit 1

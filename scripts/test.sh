@@ -3,8 +3,9 @@
 # runs every test: the settings library and checker natively under
 # AddressSanitizer and UBSan plus a short fuzz run, then the Windows build
 # (plugin, stand-in host, test modules) under Wine; then the release package,
-# the README against the tree, where Wine runs emulated its start-up, and the
-# scripts against another Wine prefix.
+# the README against the tree, what setup does on a machine without 32-bit
+# support, where Wine runs emulated its start-up, and the scripts against
+# another Wine prefix.
 # Each step says how long it took.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -26,6 +27,7 @@ check() {
 }
 check bash scripts/package.sh
 check bash tests/readme_test.sh
+check bash tests/i386_setup_test.sh
 case $AIMING_WINE_RUNS in emulated*) check bash tests/emulated_start_test.sh ;; esac
 check bash tests/other_wine_test.sh  # last: the demo it runs ends this run's wineserver
 echo "release checks: $checks passed, 0 failed"

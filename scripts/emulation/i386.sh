@@ -23,7 +23,7 @@ i386_emulator() {
   for entry in "$binfmt"/*; do
     case ${entry##*/} in register | status) continue ;; esac
     [ "$(head -n 1 "$entry" 2>/dev/null)" = enabled ] || continue
-    grep -q '^magic 7f454c4601010100000000000000000002000300' "$entry" || continue
+    grep -q "^magic $(printf "$i386_magic" | od -An -tx1 | tr -d ' \n')\$" "$entry" || continue
     sed -n 's/^interpreter //p' "$entry"
     return 0
   done
@@ -84,4 +84,26 @@ i386_use_preload() {
     *,*) echo "note: this folder's path has a comma, so Wine runs emulated without its start-up fix (slow)" >&2 ;;
     *) export QEMU_SET_ENV="${QEMU_SET_ENV:+$QEMU_SET_ENV,}LD_PRELOAD=$(pwd)/$i386_preload_dir/\$LIB/fixed_noreplace.so" ;;
   esac
+}
+
+# What setup does about 32-bit programs: nothing where Wine's loader runs;
+# where the kernel refuses it (exit status 126, "Exec format error"), has
+# qemu-i386-static run it and says so in one line; otherwise, or when that
+# cannot be done, says what is wrong and returns 1.
+i386_make_runnable() {
+  local status=0
+  i386_runs || status=$?
+  [ $status = 0 ] && return 0
+  if [ $status != 126 ]; then
+    echo "setup: Wine does not start: $(/usr/lib/wine/wine --version 2>&1 | head -n 1)" >&2
+    return 1
+  fi
+  i386_register_qemu || return 1
+  if ! i386_runs; then
+    echo "setup: qemu-i386-static is registered, yet Wine's 32-bit loader still does not start:" \
+      "$(/usr/lib/wine/wine --version 2>&1 | head -n 1)" >&2
+    return 1
+  fi
+  echo "setup: this machine runs 64-bit programs only; Wine's 32-bit programs now run through qemu-i386-static" \
+    "(registered with binfmt_misc until the machine restarts)"
 }

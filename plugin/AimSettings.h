@@ -1,5 +1,6 @@
-// The plugin's settings record and the loader that fills it, and the host,
-// from aimingSets.dat.
+// The plugin's settings record: what the settings file gave the plugin
+// itself, and the aim toggle. The aim hook reads it; the frame callback and
+// the settings loader write it.
 #pragma once
 
 #include <cstdint>
@@ -16,22 +17,3 @@ static_assert(sizeof(AimSettings::weaponOffsets) == 192, "16 rows of 3 floats");
 
 // Zero until the first load.
 extern AimSettings aimSettings;
-
-// Reads aimingSets.dat from the plugin's directory and applies every value it
-// provides: host data words, the code constant at 0x521632, the host block at
-// 0x8CC4C0, reloadEveryFrame and weaponOffsets. A file that cannot be opened,
-// or that is not a file on a disk, changes nothing; a destination the file
-// does not provide keeps its value, and so does host memory that is not
-// writable. The first load, and every later one whose outcome differs from
-// the last, is written to the log.
-void LoadAimSettings();
-
-// A live-reload frame: loads the settings file when it may have changed (or a
-// second has passed), and otherwise puts back into the host what the last
-// load wrote, so that the host holds what reading the file would give.
-void RefreshAimSettings();
-
-// Whether a frame loads the settings file again: live reload is on, or a save
-// that turns it off has not been read whole yet (line 1 read 0 from a file cut
-// short that changed since the load before).
-bool ReloadDue();

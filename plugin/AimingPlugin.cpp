@@ -13,10 +13,10 @@
 #include "host/HostBuild.h"
 #include "host/HostInterface.h"
 #include "plugin/AimPointHook.h"
-#include "plugin/AimSettings.h"
 #include "plugin/FrameInput.h"
 #include "plugin/PluginLog.h"
 #include "plugin/PluginPaths.h"
+#include "plugin/SettingsReload.h"
 
 // The C++ runtime's own release of its emergency exception pool (about
 // 19 KB, which it never frees by itself).
@@ -161,9 +161,9 @@ public:
         saved_.capture(site, codepatch::kRelativeBranchSize, codepatch::protection::lift);
         codepatch::redirect_call(site, HookAddress());
         installed_ = true;
-        LoadAimSettings();
+        reload_.LoadAimSettings();
         try {
-            RegisterFrameInput();
+            RegisterFrameInput(reload_);
         } catch (...) {
             // Nothing may be left calling into a module that fails to start.
             GetFrameEvent().RemoveHook();
@@ -203,6 +203,7 @@ public:
     }
 
 private:
+    SettingsReload reload_;
     codepatch::scoped_call saved_;  // the host's own call at 0x527A95
     HANDLE claim_ = nullptr;
     bool installed_ = false;

@@ -4,6 +4,7 @@
 
 #include "host/FrameEvent.h"
 #include "plugin/AimSettings.h"
+#include "plugin/SettingsReload.h"
 
 namespace {
 
@@ -16,29 +17,29 @@ constexpr SHORT kRightButtonDown = 0x80;                  // bit 7
 constexpr SHORT kSpaceDown = static_cast<SHORT>(0x8000);  // bit 15
 
 // Right mouse button held and Space pressed sets zeroOffsetX; releasing the
-// right button clears it. Then, while reloadEveryFrame is non-zero, the
-// settings file is loaded again if it may have changed.
-void HandleFrameInput() {
+// right button clears it. Then the frame's turn of live reload.
+void HandleFrameInput(SettingsReload& reload) {
     if (GetKeyState(VK_RBUTTON) & kRightButtonDown) {
         if (GetKeyState(VK_SPACE) & kSpaceDown) aimSettings.zeroOffsetX = 1;
     } else {
         aimSettings.zeroOffsetX = 0;
     }
-    if (ReloadDue()) RefreshAimSettings();
+    reload.Frame();
 }
 
-// Registered as an object rather than as &HandleFrameInput: the frame event
+// Registered as an object rather than as a function pointer: the frame event
 // drops a plain function pointer that its list already holds, and this
-// registration must always append. Holding no data, it also fits in
+// registration must always append. Holding one pointer, it fits in
 // std::function's own buffer, so the stored copy costs no allocation.
 struct FrameInputCallback {
-    void operator()() const { HandleFrameInput(); }
+    SettingsReload* reload;
+    void operator()() const { HandleFrameInput(*reload); }
 };
 
 }  // namespace
 
-void RegisterFrameInput() {
+void RegisterFrameInput(SettingsReload& reload) {
     FrameEvent& event = GetFrameEvent();
-    const FrameInputCallback callback;
+    const FrameInputCallback callback{&reload};
     event.AddCallback(event.after, callback);
 }

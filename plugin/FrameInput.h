@@ -1,8 +1,10 @@
 // The per-frame callback: the aim toggle and live reload.
 #pragma once
 
+class SettingsReload;
+
 // Registers the plugin's frame callback in the frame event's `after` list.
 // On every frame it runs, the right mouse button held and Space pressed sets
-// zeroOffsetX and releasing the right button clears it; then, while
-// reloadEveryFrame is non-zero, the settings file is loaded again.
-void RegisterFrameInput();
+// zeroOffsetX and releasing the right button clears it; then `reload` has
+// its frame (live reload).
+void RegisterFrameInput(SettingsReload& reload);

@@ -12,22 +12,20 @@ namespace {
 
 class Reporter {
 public:
-    Reporter(int lineNumber, ProblemFn report, void* context)
-        : lineNumber_(lineNumber), report_(report), context_(context) {}
+    Reporter(int lineNumber, Problems& problems) : lineNumber_(lineNumber), problems_(problems) {}
 
     void operator()(const char* format, ...) const __attribute__((format(printf, 2, 3))) {
-        char text[320];
+        char text[Problem::kLength];
         va_list args;
         va_start(args, format);
         std::vsnprintf(text, sizeof text, format, args);
         va_end(args);
-        report_(context_, lineNumber_, text);
+        problems_.Add(lineNumber_, text);
     }
 
 private:
     int lineNumber_;
-    ProblemFn report_;
-    void* context_;
+    Problems& problems_;
 };
 
 // What the destinations a line did not give keep, in words.
@@ -117,8 +115,8 @@ bool SuggestNumber(const char* word, std::size_t length, bool integer, char* out
 
 }  // namespace
 
-void DiagnoseLine(int lineNumber, const Line& line, const ParsedLine& parsed, ProblemFn report, void* context) {
-    const Reporter problem(lineNumber, report, context);
+void DiagnoseLine(int lineNumber, const Line& line, const ParsedLine& parsed, Problems& problems) {
+    const Reporter problem(lineNumber, problems);
     const LineLayout& layout = kLayout[lineNumber - 1];
     if (line.truncated)
         problem("the line is longer than %u characters; whatever stands beyond that is ignored",
@@ -166,8 +164,8 @@ void DiagnoseLine(int lineNumber, const Line& line, const ParsedLine& parsed, Pr
         problem("live reload reads whole numbers only: the fraction is ignored");
 }
 
-void DiagnoseFile(int linesRead, bool linesAfterLast, bool limitReached, ProblemFn report, void* context) {
-    const Reporter problem(0, report, context);
+void DiagnoseFile(int linesRead, bool linesAfterLast, bool limitReached, Problems& problems) {
+    const Reporter problem(0, problems);
     if (limitReached)
         problem("the file is %u bytes or longer: nothing after its first %u bytes is read",
                 static_cast<unsigned>(kMaxFileBytes), static_cast<unsigned>(kMaxFileBytes));

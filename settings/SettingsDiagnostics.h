@@ -1,21 +1,19 @@
-// What is wrong with a settings file, in the words a player reads: the
-// plugin's log and the settings checker both report through these, so they
-// tell the same story. No allocation: the plugin runs them on every load.
+// What is wrong with a settings file, in the words a player reads. Reading a
+// file runs these, so the plugin's log and the settings checker tell the same
+// story. No allocation: the plugin reads the file on every load.
 #pragma once
 
-#include "settings/SettingsReader.h"
+#include "settings/NumberRules.h"
+#include "settings/SettingsFile.h"
+#include "settings/TextLines.h"
 
 namespace settings {
 
-// Told about each problem: the file line it concerns (0: the file as a
-// whole) and its text, valid for the length of the call.
-using ProblemFn = void (*)(void* context, int lineNumber, const char* text);
+// Adds the problems of line `lineNumber` as it was read and parsed.
+void DiagnoseLine(int lineNumber, const Line& line, const ParsedLine& parsed, Problems& problems);
 
-// The problems of one line as a load read it (SettingsSink::LineRead).
-void DiagnoseLine(int lineNumber, const Line& line, const ParsedLine& parsed, ProblemFn report, void* context);
-
-// The problems of the file as a whole once a load has ended: lines missing,
-// lines after the last one read, the read limit reached.
-void DiagnoseFile(int linesRead, bool linesAfterLast, bool limitReached, ProblemFn report, void* context);
+// Adds the problems of the file as a whole once it has been read: lines
+// missing, lines after the last one read, the read limit reached.
+void DiagnoseFile(int linesRead, bool linesAfterLast, bool limitReached, Problems& problems);
 
 }  // namespace settings

@@ -66,10 +66,10 @@ constexpr LineLayout kLayout[kLineCount] = {
     {LineKind::WeaponOffset, 3, 15},  // 31
 };
 
-// The file line (1-based) that gives host value `index`.
-constexpr int LineOfHostValue(int index) {
+// The file line (1-based) that gives destination `index` of `kind`, 0 for none.
+constexpr int LineOf(LineKind kind, int index = 0) {
     for (int line = 0; line < kLineCount; ++line)
-        if (kLayout[line].kind == LineKind::HostValue && kLayout[line].index == index) return line + 1;
+        if (kLayout[line].kind == kind && kLayout[line].index == index) return line + 1;
     return 0;
 }
 

@@ -165,8 +165,8 @@ extern "C" __declspec(dllexport) int standin_module_main(int argc, char** argv) 
 
     std::printf("\n== Values applied to the host ==\n");
     for (int k = 0; k < settings::kHostValueCount; ++k)
-        std::printf("  line %d   float at 0x%06X       %s\n", settings::LineOfHostValue(k), host::kAimValues[k],
-                    Float(standin::ReadHostWord(host::kAimValues[k])).c_str());
+        std::printf("  line %d   float at 0x%06X       %s\n", settings::LineOf(settings::LineKind::HostValue, k),
+                    host::kAimValues[k], Float(standin::ReadHostWord(host::kAimValues[k])).c_str());
     std::printf("  line 5   code constant 0x521632  %s  ->  %s\n", Float(codeBefore).c_str(),
                 Float(standin::ReadHostWord(host::kAimCodeConstant)).c_str());
     for (int row = 0; row < 4; ++row) {

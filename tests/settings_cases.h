@@ -2,8 +2,8 @@
 // reader tests (plain memory, under the sanitizers), the checker's tests and
 // the plugin tests (the real DLL writing into the stand-in host). Expected
 // values are written out from the file's text, never computed by the reader
-// under test. Also the helpers those suites share: the reference file, text
-// as a byte source, and snapshot comparison.
+// under test. Also the helpers those suites share: the reference file,
+// reading text, what a load leaves in plain memory, and snapshot comparison.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -15,6 +15,8 @@
 #include <functional>
 #include <string>
 #include <vector>
+
+#include "settings/SettingsFile.h"
 
 namespace settings_cases {
 
@@ -146,20 +148,31 @@ inline void ExpectSameSnapshot(const Snapshot& actual, const Snapshot& expected,
             EXPECT_EQ(actual.offsets[r][i], expected.offsets[r][i]) << "offset " << r << "," << i;
 }
 
-// Text handed to a settings::LineReader at most `chunk` bytes a read.
-struct TextSource {
-    const std::string* text;
-    std::size_t at = 0;
-    std::size_t chunk = 4096;
+// What one load of `file` leaves in plain memory that held `before`: the
+// same destinations, the same rule for the aim block, as the plugin applies.
+inline Snapshot AfterLoad(const settings::SettingsFile& file, Snapshot before = Initial()) {
+    using settings::LineKind;
+    Snapshot s = before;
+    const settings::LineValues& reload = file.Given(LineKind::ReloadSwitch);
+    if (reload.count) s.reload = reload.integer;
+    for (int k = 0; k < 6; ++k)
+        if (file.Given(LineKind::HostValue, k).count)
+            s.hostValues[k] = Bits(file.Given(LineKind::HostValue, k).values[0]);
+    if (file.Given(LineKind::CodeConstant).count) s.codeConstant = Bits(file.Given(LineKind::CodeConstant).values[0]);
+    for (int r = 0; r < 4; ++r)
+        for (int i = 0; i < file.AimValuesPublished(r); ++i)
+            s.block[r][i] = Bits(file.Given(LineKind::AimRow, r).values[i]);
+    for (int r = 0; r < 16; ++r)
+        GiveOffset(s, r, file.Given(LineKind::WeaponOffset, r).values, file.Given(LineKind::WeaponOffset, r).count);
+    return s;
+}
 
-    static std::size_t Read(void* context, char* buffer, std::size_t size) {
-        auto* source = static_cast<TextSource*>(context);
-        const std::size_t n = std::min({size, source->chunk, source->text->size() - source->at});
-        std::memcpy(buffer, source->text->data() + source->at, n);
-        source->at += n;
-        return n;
-    }
-};
+// Reads `text` as the settings file's bytes.
+inline settings::SettingsFile Read(const std::string& text) {
+    settings::SettingsFile file;
+    settings::ReadSettingsFile(text.data(), text.size(), file);
+    return file;
+}
 
 struct Case {
     const char* name;

@@ -1,6 +1,6 @@
 // The settings reader on its own, natively, under AddressSanitizer and
 // UndefinedBehaviorSanitizer: conversions against the C library, line
-// splitting at every chunk boundary, and every settings case in plain memory.
+// splitting and decoding, and every settings case in plain memory.
 #include <gtest/gtest.h>
 
 #include <clocale>
@@ -11,7 +11,9 @@
 #include <string>
 
 #include "../settings_cases.h"
-#include "settings/SettingsReader.h"
+#include "settings/NumberRules.h"
+#include "settings/SettingsFile.h"
+#include "settings/TextLines.h"
 
 namespace {
 
@@ -222,135 +224,105 @@ TEST(ConvertFloat, LocaleWithACommaChangesNothing) {
 }
 
 // ---- Lines -------------------------------------------------------------------
-using settings_cases::TextSource;
-
-TEST(LineReader, OneFileLineIsOneLineAtEveryChunkSize) {
-    const std::string text = "a 1\r\n\n" + std::string(700, 'x') + "\nlast";
-    for (std::size_t chunk : {1u, 2u, 3u, 7u, 510u, 511u, 512u, 4096u}) {
-        TextSource source{&text, 0, chunk};
-        settings::LineReader reader(&TextSource::Read, &source);
-        settings::Line line;
-        ASSERT_TRUE(reader.Next(line));
-        EXPECT_EQ(std::string(line.text, line.length), "a 1") << chunk;  // CR LF is the line end
-        ASSERT_TRUE(reader.Next(line));
-        EXPECT_EQ(line.length, 0u);
-        ASSERT_TRUE(reader.Next(line));
-        EXPECT_EQ(line.length, 511u);
-        EXPECT_TRUE(line.truncated);
-        EXPECT_EQ(line.text[511], '\0');
-        ASSERT_TRUE(reader.Next(line));
-        EXPECT_EQ(std::string(line.text), "last");
-        EXPECT_FALSE(line.truncated);
-        EXPECT_FALSE(reader.Next(line));
-        EXPECT_FALSE(reader.Next(line));
+std::vector<std::string> LinesOf(const std::string& bytes, settings::Encoding* encoding = nullptr,
+                                 std::vector<bool>* truncated = nullptr) {
+    settings::TextLines text(bytes.data(), bytes.size());
+    settings::Line line;
+    std::vector<std::string> lines;
+    while (text.Next(line)) {
+        EXPECT_EQ(line.text[line.length], '\0');
+        lines.emplace_back(line.text, line.length);
+        if (truncated) truncated->push_back(line.truncated);
     }
+    EXPECT_FALSE(text.Next(line));
+    if (encoding) *encoding = text.TextEncoding();
+    return lines;
 }
 
-// A line of exactly 511 characters saved with CR LF is whole, wherever the
-// reads split it; one character more is cut.
-TEST(LineReader, CrLfAfterAFullLineIsTheLineEndNotAnOverflow) {
+TEST(TextLines, OneFileLineIsOneLine) {
+    std::vector<bool> truncated;
+    const std::vector<std::string> lines = LinesOf("a 1\r\n\n" + std::string(700, 'x') + "\nlast", nullptr, &truncated);
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_EQ(lines[0], "a 1");  // CR LF is the line end
+    EXPECT_EQ(lines[1], "");
+    EXPECT_EQ(lines[2], std::string(511, 'x'));
+    EXPECT_EQ(truncated, (std::vector<bool>{false, false, true, false}));
+    EXPECT_EQ(lines[3], "last");
+}
+
+// A line of exactly 511 characters saved with CR LF is whole; one character
+// more is cut.
+TEST(TextLines, CrLfAfterAFullLineIsTheLineEndNotAnOverflow) {
     for (std::size_t length : {510u, 511u, 512u}) {
-        const std::string text = std::string(length, 'x') + "\r\nnext\r\n";
-        for (std::size_t chunk : {1u, 2u, 511u, 512u, 513u, 4096u}) {
-            SCOPED_TRACE(testing::Message() << length << " " << chunk);
-            TextSource source{&text, 0, chunk};
-            settings::LineReader reader(&TextSource::Read, &source);
-            settings::Line line;
-            ASSERT_TRUE(reader.Next(line));
-            EXPECT_EQ(line.length, length < 511 ? length : 511u);
-            EXPECT_EQ(line.truncated, length > 511);
-            ASSERT_TRUE(reader.Next(line));
-            EXPECT_STREQ(line.text, "next");
-        }
+        SCOPED_TRACE(length);
+        std::vector<bool> truncated;
+        const std::vector<std::string> lines = LinesOf(std::string(length, 'x') + "\r\nnext\r\n", nullptr, &truncated);
+        ASSERT_EQ(lines.size(), 2u);
+        EXPECT_EQ(lines[0].size(), length < 511 ? length : 511u);
+        EXPECT_EQ(truncated[0], length > 511);
+        EXPECT_EQ(lines[1], "next");
     }
 }
 
-// Notepad's "Unicode" at every chunk size, the first read filling the
-// reader's whole buffer included; pairs of units beyond the 16-bit plane,
-// and a lone surrogate, as UTF-8.
-TEST(LineReader, Utf16IsReadAsTheTextItHoldsAtEveryChunkSize) {
+// Notepad's "Unicode": pairs of units beyond the 16-bit plane, a lone
+// surrogate and half a unit at the end as UTF-8; a line cut in UTF-16 as in
+// UTF-8.
+TEST(TextLines, Utf16IsReadAsTheTextItHolds) {
     std::u16string text;
     for (int i = 0; i < 400; ++i) text += u"line " + std::u16string(1, static_cast<char16_t>(u'0' + i % 10)) + u"\r\n";
-    text += u"\u00E4\U0001F3AF\xD800x\r\nlast";
+    text += u"\u00E4\U0001F3AF\xD800x\r\n" + std::u16string(600, u'y') + u"\r\nlast";
     for (bool little : {true, false}) {
+        SCOPED_TRACE(little);
         std::string bytes = little ? "\xFF\xFE" : "\xFE\xFF";
         for (char16_t u : text) {
             const char low = static_cast<char>(u & 0xFF), high = static_cast<char>(u >> 8);
             bytes += little ? std::string{low, high} : std::string{high, low};
         }
-        for (std::size_t chunk : {1u, 3u, 4096u}) {
-            SCOPED_TRACE(testing::Message() << little << " " << chunk);
-            TextSource source{&bytes, 0, chunk};
-            settings::LineReader reader(&TextSource::Read, &source);
-            settings::Line line;
-            for (int i = 0; i < 400; ++i) {
-                ASSERT_TRUE(reader.Next(line));
-                ASSERT_EQ(std::string(line.text), "line " + std::to_string(i % 10));
-            }
-            ASSERT_TRUE(reader.Next(line));
-            EXPECT_EQ(std::string(line.text), "\xC3\xA4\xF0\x9F\x8E\xAF\xEF\xBF\xBDx");
-            ASSERT_TRUE(reader.Next(line));
-            EXPECT_EQ(std::string(line.text), "last");
-            EXPECT_FALSE(reader.Next(line));
-            EXPECT_EQ(reader.TextEncoding(), little ? settings::LineReader::Encoding::Utf16LittleEndian
-                                                    : settings::LineReader::Encoding::Utf16BigEndian);
-        }
+        settings::Encoding encoding;
+        std::vector<bool> truncated;
+        std::vector<std::string> lines = LinesOf(bytes + "z", &encoding, &truncated);
+        ASSERT_EQ(lines.size(), 403u);
+        for (int i = 0; i < 400; ++i) ASSERT_EQ(lines[static_cast<std::size_t>(i)], "line " + std::to_string(i % 10));
+        EXPECT_EQ(lines[400], "\xC3\xA4\xF0\x9F\x8E\xAF\xEF\xBF\xBDx");
+        EXPECT_EQ(lines[401], std::string(511, 'y'));
+        EXPECT_TRUE(truncated[401]);
+        EXPECT_EQ(lines[402], "last\xEF\xBF\xBD");
+        EXPECT_EQ(encoding, little ? settings::Encoding::Utf16LittleEndian : settings::Encoding::Utf16BigEndian);
+    }
+}
+
+// Nothing past the first 64 KiB is read, and the reader says so.
+TEST(TextLines, StopsAtTheReadLimit) {
+    for (std::size_t size : {settings::kMaxFileBytes - 1, settings::kMaxFileBytes, settings::kMaxFileBytes + 5}) {
+        SCOPED_TRACE(size);
+        const std::string bytes = std::string(size - 2, 'x') + "\nz";
+        settings::TextLines text(bytes.data(), bytes.size());
+        settings::Line line;
+        ASSERT_TRUE(text.Next(line));
+        EXPECT_TRUE(line.truncated);
+        EXPECT_EQ(text.Next(line), size <= settings::kMaxFileBytes);
+        EXPECT_EQ(text.LimitReached(), size >= settings::kMaxFileBytes);
     }
 }
 
 // ---- Whole loads -------------------------------------------------------------
-// A load into plain memory, starting from the host data of Initial().
-class PlainSink final : public settings::SettingsSink {
-public:
-    void SetReloadEveryFrame(std::int32_t value) override { snapshot.reload = value; }
-    void SetHostValue(int index, float value) override { snapshot.hostValues[index] = Bits(value); }
-    void SetCodeConstant(std::uint32_t bits) override { snapshot.codeConstant = bits; }
-    void StageAimRow(int row, const float* values, int count) override {
-        if (!staged) std::memcpy(block, snapshot.block, sizeof block);  // over the host's block as it is
-        staged = true;
-        for (int i = 0; i < count; ++i) block[row][i] = Bits(values[i]);
-    }
-    void PublishAimRows(int rowCount) override {
-        std::memcpy(snapshot.block, block, sizeof block[0] * static_cast<std::size_t>(rowCount));
-    }
-    void SetWeaponOffset(int row, const float* values, int count) override {
-        settings_cases::GiveOffset(snapshot, row, values, count);
-    }
+class SettingsCases : public testing::TestWithParam<settings_cases::Case> {};
 
-    Snapshot snapshot = settings_cases::Initial();
-    std::uint32_t block[4][7] = {};
-    bool staged = false;
-};
-
-class SettingsFile : public testing::TestWithParam<settings_cases::Case> {};
-
-TEST_P(SettingsFile, LoadLeavesExactlyTheExpectedValues) {
+TEST_P(SettingsCases, LoadLeavesExactlyTheExpectedValues) {
     const settings_cases::Case& c = GetParam();
     // Opening the file is the plugin's and the checker's business: their suites run the no-file case.
     if (!c.contents) GTEST_SKIP() << "no file: nothing reaches the reader";
-    const std::string text = c.contents();
-    for (std::size_t chunk : {std::size_t{4096}, std::size_t{3}}) {
-        if (chunk == 3 && text.size() > 100000) continue;
-        SCOPED_TRACE(chunk);
-        PlainSink sink;
-        TextSource source{&text, 0, chunk};
-        settings::LineReader reader(&TextSource::Read, &source);
-        settings::ApplySettings(reader, sink);
-        settings_cases::ExpectSameSnapshot(sink.snapshot, c.expected());
-    }
+    settings_cases::ExpectSameSnapshot(settings_cases::AfterLoad(settings_cases::Read(c.contents())), c.expected());
 }
 
-INSTANTIATE_SETTINGS_CASES(SettingsFile);
+INSTANTIATE_SETTINGS_CASES(SettingsCases);
 
-TEST(SettingsFile, ReadsNoMoreThan31Lines) {
-    const std::string text = settings_cases::Join(settings_cases::ReferenceLines()) + "tail\n";
-    TextSource source{&text};
-    settings::LineReader reader(&TextSource::Read, &source);
-    PlainSink sink;
-    EXPECT_EQ(settings::ApplySettings(reader, sink), 31);
-    settings::Line line;
-    ASSERT_TRUE(reader.Next(line));
-    EXPECT_STREQ(line.text, "tail");
+TEST(SettingsCases, ReadsNoMoreThan31Lines) {
+    const settings::SettingsFile file =
+        settings_cases::Read(settings_cases::Join(settings_cases::ReferenceLines()) + "tail\n");
+    EXPECT_EQ(file.linesRead, 31);
+    EXPECT_TRUE(file.linesAfterLast);
+    settings_cases::ExpectSameSnapshot(settings_cases::AfterLoad(file), settings_cases::Reference());
 }
 
 }  // namespace

@@ -59,80 +59,34 @@ std::string WhatItSets(int number) {
     return "";
 }
 
-// Records what a load applies, and reports each line as it is read.
-class ReportSink final : public settings::SettingsSink {
-public:
-    explicit ReportSink(Report& report) : report_(report) {}
-
-    void SetReloadEveryFrame(std::int32_t value) override { report_.applied.reloadEveryFrame = value; }
-    void SetHostValue(int index, float value) override {
-        report_.applied.hostValues[index] = value;
-        report_.applied.hostValueSet[index] = true;
-    }
-    void SetCodeConstant(std::uint32_t bits) override {
-        std::memcpy(&report_.applied.codeConstant, &bits, 4);
-        report_.applied.codeConstantSet = true;
-    }
-    void StageAimRow(int row, const float* values, int count) override {
-        if (!staged_) {  // over the block as the host holds it
-            std::memcpy(staged_block_, report_.applied.aimBlock, sizeof staged_block_);
-            std::memcpy(staged_given_, report_.applied.aimGiven, sizeof staged_given_);
-        }
-        staged_ = true;
-        for (int i = 0; i < count; ++i) {
-            staged_block_[row][i] = values[i];
-            staged_given_[row][i] = true;
-        }
-    }
-    void PublishAimRows(int rowCount) override {
-        Applied& a = report_.applied;
-        a.aimRowsPublished = rowCount;
-        std::memcpy(a.aimBlock, staged_block_, sizeof staged_block_[0] * static_cast<std::size_t>(rowCount));
-        std::memcpy(a.aimGiven, staged_given_, sizeof staged_given_[0] * static_cast<std::size_t>(rowCount));
-    }
-    void SetWeaponOffset(int row, const float* values, int count) override {
-        if (count == 0) return;
-        std::memcpy(report_.applied.weaponOffsets[row], values, static_cast<std::size_t>(count) * sizeof(float));
-        report_.applied.weaponOffsetGiven[row] = true;
-    }
-    void LineRead(int number, const settings::Line& line, const settings::ParsedLine& parsed) override;
-
-private:
-    Report& report_;
-    bool staged_ = false;
-    float staged_block_[4][7] = {};
-    bool staged_given_[4][7] = {};
-};
-
-void AddProblem(void* context, int lineNumber, const char* text) {
-    static_cast<Report*>(context)->problems.push_back({lineNumber, text});
-}
-
-void ReportSink::LineRead(int number, const settings::Line& line, const settings::ParsedLine& parsed) {
+LineReport DescribeLine(int number, const settings::LineValues& given) {
     const settings::LineLayout& layout = settings::kLayout[number - 1];
     LineReport entry{number, WhatItSets(number), {}, layout.values};
-    if (layout.kind == settings::LineKind::ReloadSwitch && parsed.converted)
-        entry.values.push_back(std::to_string(parsed.integer));
+    if (layout.kind == settings::LineKind::ReloadSwitch && given.count)
+        entry.values.push_back(std::to_string(given.integer));
     else if (layout.kind != settings::LineKind::FreeText)
-        for (int i = 0; i < parsed.converted; ++i) entry.values.push_back(Number(parsed.floats[i]));
-    settings::DiagnoseLine(number, line, parsed, &AddProblem, &report_);
-    report_.lines.push_back(std::move(entry));
+        for (int i = 0; i < given.count; ++i) entry.values.push_back(Number(given.values[i]));
+    return entry;
 }
 
 }  // namespace
 
-Report Check(settings::LineReader& reader) {
+Report Check(const std::string& bytes) {
     Report report;
     report.readable = true;
-    ReportSink sink(report);
-    report.linesRead = settings::ApplySettings(reader, sink);
-    report.linesAfter31 = report.linesRead == settings::kLineCount && settings::HasMoreText(reader);
-    settings::DiagnoseFile(report.linesRead, report.linesAfter31, reader.LimitReached(), &AddProblem, &report);
-    report.encoding = reader.TextEncoding();
+    settings::ReadSettingsFile(bytes.data(), bytes.size(), report.file);
+    const settings::SettingsFile& file = report.file;
+    for (int number = 1; number <= file.linesRead; ++number)
+        report.lines.push_back(DescribeLine(number, file.lines[number - 1]));
+    for (int i = 0; i < file.problems.Kept(); ++i)
+        report.problems.push_back({file.problems.kept[i].line, file.problems.kept[i].text});
+    if (file.problems.count > file.problems.Kept())
+        report.problems.push_back(
+            {0, std::to_string(file.problems.count - file.problems.Kept()) + " more problem(s) not listed"});
     // Weapons whose line the file does not reach at all (the lines it has
     // but that give no number are told at their line).
     std::string missing;
-    for (int line = report.linesRead + 1; line <= settings::kLineCount; ++line) {
+    for (int line = file.linesRead + 1; line <= settings::kLineCount; ++line) {
         const settings::LineLayout& layout = settings::kLayout[line - 1];
         if (layout.kind != settings::LineKind::WeaponOffset || layout.index == 0) continue;
         missing += (missing.empty() ? "" : ", ") + std::to_string(weapons::CodeOfRow(layout.index));
@@ -170,12 +124,17 @@ std::FILE* OpenForReading(const std::string& path) {
 Report CheckFile(const std::string& path) {
     std::FILE* file = OpenForReading(path);
     if (!file) return Report{};
-    settings::LineReader reader(
-        [](void* f, char* buffer, std::size_t size) { return std::fread(buffer, 1, size, static_cast<std::FILE*>(f)); },
-        file);
-    Report report = Check(reader);
+    // No more than the plugin reads.
+    std::string bytes(settings::kMaxFileBytes, '\0');
+    std::size_t size = 0;
+    while (size < bytes.size()) {
+        const std::size_t got = std::fread(&bytes[size], 1, bytes.size() - size, file);
+        if (got == 0) break;
+        size += got;
+    }
     std::fclose(file);
-    return report;
+    bytes.resize(size);
+    return Check(bytes);
 }
 
 int ExitStatus(const Report& report) {
@@ -183,15 +142,15 @@ int ExitStatus(const Report& report) {
     return report.problems.empty() ? 0 : 1;
 }
 
-const char* EncodingName(settings::LineReader::Encoding encoding) {
+const char* EncodingName(settings::Encoding encoding) {
     switch (encoding) {
-        case settings::LineReader::Encoding::Utf8WithMark:
+        case settings::Encoding::Utf8WithMark:
             return "UTF-8 with a byte-order mark";
-        case settings::LineReader::Encoding::Utf16LittleEndian:
+        case settings::Encoding::Utf16LittleEndian:
             return "UTF-16, little endian (Windows \"Unicode\"), read as the text it holds";
-        case settings::LineReader::Encoding::Utf16BigEndian:
+        case settings::Encoding::Utf16BigEndian:
             return "UTF-16, big endian, read as the text it holds";
-        case settings::LineReader::Encoding::Plain:
+        case settings::Encoding::Plain:
             break;
     }
     return "plain text (ASCII or UTF-8)";
@@ -200,8 +159,8 @@ const char* EncodingName(settings::LineReader::Encoding encoding) {
 std::string FormatText(const Report& report, const std::string& path) {
     std::string out;
     if (!report.readable) return path + ": cannot be read\n";
-    out += path + ": " + std::to_string(report.linesRead) + " line(s) read\n";
-    out += "  encoding: " + std::string(EncodingName(report.encoding)) + "\n";
+    out += path + ": " + std::to_string(report.file.linesRead) + " line(s) read\n";
+    out += "  encoding: " + std::string(EncodingName(report.file.encoding)) + "\n";
     for (const LineReport& line : report.lines) {
         char head[96];
         std::snprintf(head, sizeof head, "  line %2d  %-52s", line.number, line.sets.c_str());
@@ -269,9 +228,10 @@ std::string FormatJson(const Report& report, const std::string& path) {
     std::string out =
         "{\n  \"file\": " + JsonString(path) + ",\n  \"readable\": " + (report.readable ? "true" : "false");
     out += ",\n  \"status\": " + std::to_string(ExitStatus(report));
-    out += ",\n  \"linesRead\": " + std::to_string(report.linesRead);
-    out += ",\n  \"linesAfter31\": " + std::string(report.linesAfter31 ? "true" : "false");
-    out += ",\n  \"encoding\": " + JsonString(EncodingName(report.encoding));
+    out += ",\n  \"linesRead\": " + std::to_string(report.file.linesRead);
+    out += ",\n  \"linesAfter31\": " + std::string(report.file.linesAfterLast ? "true" : "false");
+    out += ",\n  \"encoding\": " + JsonString(EncodingName(report.file.encoding));
+    out += ",\n  \"aimRowsPublished\": " + std::to_string(report.file.aimRowsPublished);
     out += ",\n  \"lines\": [";
     for (std::size_t i = 0; i < report.lines.size(); ++i) {
         const LineReport& line = report.lines[i];

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "settings/SettingsReader.h"
+#include "settings/SettingsFile.h"
 
 namespace checker {
 
@@ -23,34 +23,15 @@ struct Problem {
     std::string text;
 };
 
-// What a load leaves, starting from an empty plugin and a host whose values
-// the file does not provide (a `...Set`/`...Given` flag false: the file gave
-// none, and the host keeps its own).
-struct Applied {
-    std::int32_t reloadEveryFrame = 0;
-    float hostValues[settings::kHostValueCount] = {};  // host values 1 to 6 (lines 3, 4, 6, 7, 8, 9)
-    bool hostValueSet[settings::kHostValueCount] = {};
-    float codeConstant = 0;
-    bool codeConstantSet = false;
-    float aimBlock[4][7] = {};  // as it reaches the host
-    bool aimGiven[4][7] = {};
-    int aimRowsPublished = 0;
-    float weaponOffsets[16][3] = {};
-    bool weaponOffsetGiven[16] = {};  // false: that weapon keeps the host's own aim point
-};
-
 struct Report {
     bool readable = false;
-    settings::LineReader::Encoding encoding = settings::LineReader::Encoding::Plain;
-    int linesRead = 0;
-    bool linesAfter31 = false;
-    std::vector<LineReport> lines;
-    std::vector<Problem> problems;
-    Applied applied;
+    settings::SettingsFile file = {};  // what the plugin reads from it
+    std::vector<LineReport> lines;     // the lines read, each with what it sets and gave
+    std::vector<Problem> problems;     // the file's, then the checker's own
 };
 
-// Checks what `reader` yields (the settings file's bytes).
-Report Check(settings::LineReader& reader);
+// Checks a settings file from its bytes.
+Report Check(const std::string& bytes);
 #ifdef _WIN32
 // UTF-8 as UTF-16, for the wide API (paths in any script).
 std::wstring Wide(const std::string& text);
@@ -61,7 +42,7 @@ std::wstring Wide(const std::string& text);
 Report CheckFile(const std::string& path);
 
 // The encoding as the report names it.
-const char* EncodingName(settings::LineReader::Encoding encoding);
+const char* EncodingName(settings::Encoding encoding);
 
 std::string FormatText(const Report& report, const std::string& path);
 std::string FormatJson(const Report& report, const std::string& path);

@@ -1,0 +1,113 @@
+#include "plugin/SettingsReload.h"
+
+#include <windows.h>
+
+#include <cstring>
+
+#include "plugin/AimSettings.h"
+#include "plugin/PluginPaths.h"
+#include "plugin/SettingsLog.h"
+
+namespace {
+
+// FNV-1a over what a load came to: equal for two loads that read the same
+// values with the same problems from a file opened the same way.
+class Fingerprint {
+public:
+    void Mix(const void* data, std::size_t size) {
+        const auto* bytes = static_cast<const unsigned char*>(data);
+        for (std::size_t i = 0; i < size; ++i) value_ = (value_ ^ bytes[i]) * 1099511628211ull;
+    }
+    template <typename T>
+    void Mix(const T& value) {
+        Mix(&value, sizeof value);
+    }
+    std::uint64_t Value() const { return value_; }
+
+private:
+    std::uint64_t value_ = 14695981039346656037ull;
+};
+
+std::uint64_t FingerprintOf(const SettingsLoad& load) {
+    Fingerprint f;
+    f.Mix(load.openError);
+    f.Mix(load.notRegular);
+    f.Mix(load.file != nullptr);
+    if (!load.file) return f.Value();
+    const settings::SettingsFile& file = *load.file;
+    for (int line = 0; line < file.linesRead; ++line) {
+        f.Mix(file.lines[line].count);
+        f.Mix(file.lines[line].integer);
+        f.Mix(file.lines[line].values, static_cast<std::size_t>(file.lines[line].count) * sizeof(float));
+    }
+    f.Mix(file.aimRowsPublished);
+    f.Mix(file.problems.count);
+    for (int i = 0; i < file.problems.Kept(); ++i) {
+        f.Mix(file.problems.kept[i].line);
+        f.Mix(file.problems.kept[i].text, std::strlen(file.problems.kept[i].text));
+    }
+    return f.Value();
+}
+
+// Reads up to `capacity` bytes; what a failed read leaves is the end.
+std::size_t ReadAll(HANDLE file, char* bytes, std::size_t capacity) {
+    std::size_t size = 0;
+    DWORD got = 0;
+    while (size < capacity && ReadFile(file, bytes + size, static_cast<DWORD>(capacity - size), &got, nullptr) && got)
+        size += got;
+    return size;
+}
+
+}  // namespace
+
+void SettingsReload::Frame() {
+    if (aimSettings.reloadEveryFrame == 0 && !stopUnconfirmed_) return;
+    // An unconfirmed stop reads on every frame until a read confirms it.
+    if (stopUnconfirmed_ || watch_.ReadDue())
+        LoadAimSettings();
+    else
+        host_.Reapply();
+}
+
+void SettingsReload::LoadAimSettings() {
+    const bool reloadWasOn = aimSettings.reloadEveryFrame != 0 || stopUnconfirmed_;
+    SettingsLoad load;
+    load.path = SettingsFilePath();
+    load.host = &host_;
+    if (!watch_.Started() && load.path[0] != L'\0') watch_.Start(load.path);
+    host_.Forget();
+    if (load.path[0] != L'\0') {
+        // Every sharing mode: an editor may write, replace or delete the file
+        // while the host holds it open for the length of one load.
+        HANDLE file = CreateFileW(load.path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+        if (file == INVALID_HANDLE_VALUE) {
+            load.openError = GetLastError();
+        } else {
+            // A pipe or a device in the file's place is not read (a folder
+            // does not open without FILE_FLAG_BACKUP_SEMANTICS at all).
+            load.notRegular = GetFileType(file) != FILE_TYPE_DISK;
+            if (!load.notRegular) {
+                settings::ReadSettingsFile(bytes_, ReadAll(file, bytes_, sizeof bytes_), file_);
+                load.file = &file_;
+            }
+            CloseHandle(file);
+        }
+    }
+    if (load.file) host_.Apply(file_);
+    // Another program holding the file (an editor saving it) lets go soon:
+    // try again on the next frame rather than wait for the next change.
+    watch_.Read(load.openError == ERROR_SHARING_VIOLATION || load.openError == ERROR_LOCK_VIOLATION ||
+                load.openError == ERROR_ACCESS_DENIED);
+    // A save that turns live reload off ends it once it has been read whole:
+    // all its lines, or the same text twice in a row. A frame that caught the
+    // editor half-way through writing it would otherwise keep the half it saw.
+    const std::uint64_t fingerprint = FingerprintOf(load);
+    stopUnconfirmed_ = reloadWasOn && load.file && aimSettings.reloadEveryFrame == 0 &&
+                       file_.linesRead < settings::kLineCount && fingerprint != lastLoad_;
+    lastLoad_ = fingerprint;
+    if (anyLogged_ && fingerprint == lastLogged_) return;
+    LogSettingsLoad(load, anyLogged_);
+    lastLogged_ = fingerprint;
+    anyLogged_ = true;
+}

@@ -1,0 +1,37 @@
+// Loading aimingSets.dat, at start-up and while the game runs: when to read
+// the file, reading it, applying it to the host, and telling the log when
+// the outcome differs from the last.
+#pragma once
+
+#include <cstdint>
+
+#include "plugin/HostSettings.h"
+#include "plugin/SettingsWatch.h"
+#include "settings/SettingsFile.h"
+
+class SettingsReload {
+public:
+    // Reads aimingSets.dat from the plugin's directory and applies every
+    // value it provides. A file that cannot be opened, or that is not a file
+    // on a disk, changes nothing. The first load, and every later one whose
+    // outcome differs from the last, is written to the log.
+    void LoadAimSettings();
+
+    // One frame. While live reload is on, or a save that turns it off has not
+    // been read whole yet, the file is loaded again when it may have changed
+    // (or a second has passed); otherwise what the last load wrote is put
+    // back, so that the host holds what reading the file would give.
+    void Frame();
+
+private:
+    // Line 1 read 0 from a file cut short that changed since the load before:
+    // live reload goes on until a load confirms it (see LoadAimSettings).
+    bool stopUnconfirmed_ = false;
+    SettingsWatch watch_;
+    HostSettings host_;
+    settings::SettingsFile file_ = {};  // the last file read
+    std::uint64_t lastLoad_ = 0;        // the fingerprint of the load before
+    std::uint64_t lastLogged_ = 0;      // ... and of the last one logged
+    bool anyLogged_ = false;
+    char bytes_[settings::kMaxFileBytes] = {};  // the file as read
+};

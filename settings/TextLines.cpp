@@ -1,0 +1,142 @@
+#include "settings/TextLines.h"
+
+#include <cstring>
+
+namespace settings {
+namespace {
+
+// Writes `code` as UTF-8; returns the bytes written (1 to 4).
+std::size_t EncodeUtf8(std::uint32_t code, char* out) {
+    if (code < 0x80) {
+        out[0] = static_cast<char>(code);
+        return 1;
+    }
+    if (code < 0x800) {
+        out[0] = static_cast<char>(0xC0 | (code >> 6));
+        out[1] = static_cast<char>(0x80 | (code & 0x3F));
+        return 2;
+    }
+    if (code < 0x10000) {
+        out[0] = static_cast<char>(0xE0 | (code >> 12));
+        out[1] = static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+        out[2] = static_cast<char>(0x80 | (code & 0x3F));
+        return 3;
+    }
+    out[0] = static_cast<char>(0xF0 | (code >> 18));
+    out[1] = static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+    out[2] = static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+    out[3] = static_cast<char>(0x80 | (code & 0x3F));
+    return 4;
+}
+
+// Fills a Line from pieces of text: what does not fit the buffer is counted,
+// not kept.
+class LineBuilder {
+public:
+    explicit LineBuilder(Line& line) : line_(line) {
+        line_.length = 0;
+        line_.truncated = false;
+    }
+    void Append(const char* text, std::size_t size) {
+        if (size == 0) return;
+        const std::size_t room = kLineBufferSize - 1 - line_.length;
+        const std::size_t kept = size < room ? size : room;
+        std::memcpy(line_.text + line_.length, text, kept);
+        line_.length += kept;
+        if (size > kept) {
+            dropped_ += size - kept;
+            droppedEndsInCr_ = text[size - 1] == '\r';
+        }
+    }
+    // `lineEnd`: the line ended in LF, not at the end of the text. The CR of
+    // a CR LF line end belongs to the end, not to the line: a line of 511
+    // characters saved with CR LF is whole.
+    void Finish(bool lineEnd) {
+        if (lineEnd) {
+            if (dropped_ == 0 && line_.length > 0 && line_.text[line_.length - 1] == '\r') --line_.length;
+            if (dropped_ == 1 && droppedEndsInCr_) dropped_ = 0;
+        }
+        line_.truncated = dropped_ > 0;
+        line_.text[line_.length] = '\0';
+    }
+
+private:
+    Line& line_;
+    std::size_t dropped_ = 0;
+    bool droppedEndsInCr_ = false;
+};
+
+}  // namespace
+
+TextLines::TextLines(const char* bytes, std::size_t size)
+    : at_(bytes), end_(bytes + (size < kMaxFileBytes ? size : kMaxFileBytes)), limitReached_(size >= kMaxFileBytes) {
+    const auto byte = [&](std::size_t i) { return i < size ? static_cast<unsigned char>(bytes[i]) : 0u; };
+    if (byte(0) == 0xEF && byte(1) == 0xBB && byte(2) == 0xBF) {
+        encoding_ = Encoding::Utf8WithMark;
+        at_ += 3;
+    } else if ((byte(0) == 0xFF && byte(1) == 0xFE) || (byte(0) == 0xFE && byte(1) == 0xFF)) {
+        encoding_ = byte(0) == 0xFF ? Encoding::Utf16LittleEndian : Encoding::Utf16BigEndian;
+        at_ += 2;
+    }
+}
+
+// UTF-16 as Notepad's "Unicode" and PowerShell 5 save it. ASCII stays
+// ASCII, so every number and line end is where it was.
+std::size_t TextLines::NextUtf16(char* out) {
+    const std::size_t available = static_cast<std::size_t>(end_ - at_);
+    if (available == 0) return 0;
+    if (available == 1) {
+        at_ = end_;
+        return EncodeUtf8(0xFFFD, out);
+    }
+    const bool little = encoding_ == Encoding::Utf16LittleEndian;
+    const auto unit = [little](const char* p) {
+        const auto a = static_cast<unsigned char>(p[0]), b = static_cast<unsigned char>(p[1]);
+        return little ? static_cast<std::uint32_t>(a | (b << 8)) : static_cast<std::uint32_t>((a << 8) | b);
+    };
+    std::uint32_t code = unit(at_);
+    at_ += 2;
+    if (code >= 0xD800 && code <= 0xDBFF && end_ - at_ >= 2 && unit(at_) >= 0xDC00 && unit(at_) <= 0xDFFF) {
+        code = 0x10000 + ((code - 0xD800) << 10) + (unit(at_) - 0xDC00);
+        at_ += 2;
+    } else if (code >= 0xD800 && code <= 0xDFFF) {
+        code = 0xFFFD;
+    }
+    return EncodeUtf8(code, out);
+}
+
+bool TextLines::Next(Line& line) {
+    LineBuilder builder(line);
+    if (at_ == end_) {
+        builder.Finish(false);
+        return false;
+    }
+    if (encoding_ == Encoding::Utf16LittleEndian || encoding_ == Encoding::Utf16BigEndian) {
+        char character[4];
+        while (const std::size_t size = NextUtf16(character)) {
+            if (size == 1 && character[0] == '\n') {
+                builder.Finish(true);
+                return true;
+            }
+            builder.Append(character, size);
+        }
+        builder.Finish(false);
+        return true;
+    }
+    const auto* newline = static_cast<const char*>(std::memchr(at_, '\n', static_cast<std::size_t>(end_ - at_)));
+    const char* lineEnd = newline ? newline : end_;
+    builder.Append(at_, static_cast<std::size_t>(lineEnd - at_));
+    at_ = newline ? newline + 1 : end_;
+    builder.Finish(newline != nullptr);
+    return true;
+}
+
+bool TextLines::RestHoldsText() {
+    Line line;
+    while (Next(line))
+        for (std::size_t i = 0; i < line.length; ++i)
+            if (!IsBlank(line.text[i])) return true;
+    return false;
+}
+
+}  // namespace settings

@@ -1,0 +1,66 @@
+// The bytes of aimingSets.dat as lines of text: the byte-order mark and
+// UTF-16 of Windows editors, line ends in LF or CR LF, the size of the line
+// buffer and the cap on what is read at all. No number is looked at here.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "settings/SettingsLayout.h"
+
+namespace settings {
+
+// The most a load reads of the file: 31 lines of 511 characters, their line
+// ends, and room to spare four times over. A device, a pipe or a giant line
+// can then neither hold a load nor make every frame slow.
+constexpr std::size_t kMaxFileBytes = 64 * 1024;
+
+// The blanks of the C locale, which formatted input skips.
+constexpr bool IsBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+// What the byte-order mark said.
+enum class Encoding : std::uint8_t { Plain, Utf8WithMark, Utf16LittleEndian, Utf16BigEndian };
+
+// One line of the file as the reader keeps it.
+struct Line {
+    char text[kLineBufferSize];  // NUL-terminated; may hold NUL bytes of its own
+    std::size_t length;          // characters kept, at most kLineBufferSize - 1
+    bool truncated;              // the line held more; the rest was dropped
+};
+
+// Cuts bytes into lines ending in LF or CR LF. One line of the input is one
+// line however long it is: what does not fit the line buffer is dropped,
+// never carried into the next line. Nothing past the first kMaxFileBytes
+// bytes is read.
+//
+// Text as Windows tools save it: a UTF-8 byte-order mark is skipped, and
+// bytes that start with a UTF-16 byte-order mark (little or big endian) are
+// read as the text they hold, turned into UTF-8; a unit that pairs with
+// nothing, or half a unit at the end, becomes U+FFFD.
+class TextLines {
+public:
+    // `bytes` must outlive the object.
+    TextLines(const char* bytes, std::size_t size);
+
+    // Reads the next line; false when the bytes have no more.
+    bool Next(Line& line);
+    // Whether the lines not read yet hold anything but blanks (a blank line
+    // or two after the last one a load reads is no mistake). Reads them.
+    bool RestHoldsText();
+    // True when the bytes reached kMaxFileBytes: whatever followed is not read.
+    bool LimitReached() const { return limitReached_; }
+    Encoding TextEncoding() const { return encoding_; }
+
+private:
+    // The next character of the text as UTF-8, into `out`; 0 at the end.
+    std::size_t NextUtf16(char* out);
+
+    const char* at_;
+    const char* end_;
+    bool limitReached_;
+    Encoding encoding_ = Encoding::Plain;
+};
+
+}  // namespace settings

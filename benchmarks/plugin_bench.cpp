@@ -195,7 +195,7 @@ void FrameCall(int perBatch) {
     standin::ResetHost(1001);
     standin::LogHostEvents(false);
     FrameEvent& event = GetFrameEvent();
-    event.AddCallback(event.after, &ReferenceCallback);
+    event.AddCallback(FrameEvent::Phase::After, &ReferenceCallback);
     std::vector<std::unique_ptr<FrameHooker>> extra;
     for (int hooks = 1; hooks <= 3; ++hooks) {
         if (hooks > 1) {

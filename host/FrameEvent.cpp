@@ -23,37 +23,38 @@ void RunEach(const FrameEvent::CallbackList& list) {
 
 }  // namespace
 
-void FrameEvent::AddCallback(CallbackList& list, const Callback& callback) {
+void FrameEvent::AddCallback(Phase phase, const Callback& callback) {
+    CallbackList& list = phase == Phase::Before ? before_ : after_;
     if (const PlainCallback* function = callback.target<PlainCallback>())
         if (HoldsSamePointer(list, *function)) return;
-    if (hookState == HookState::Undecided) {
+    if (hookState_ == HookState::Undecided) {
         if (!host::HasFrameCall(GetHostBuild())) {
-            hookState = HookState::NoFrameCall;
+            hookState_ = HookState::NoFrameCall;
         } else if (codepatch::peek_u8(FrameCallSite::address()) != codepatch::kOpCallRel32) {
             // A jump would become a call (the stack one word off on return),
             // and a 6-byte indirect call would leave its last byte to run as
             // an instruction of its own.
-            hookState = HookState::SiteNotACall;
+            hookState_ = HookState::SiteNotACall;
         } else {
             FrameHooker hooker;
             hooker.install([this](Continuation next) { return Raise(next); });
             hook_ = &codepatch::retain_hook(hooker);
-            hookState = HookState::Installed;
+            hookState_ = HookState::Installed;
         }
     }
     list.push_back(callback);
 }
 
 std::uint32_t FrameEvent::Raise(const Continuation& continuation) {
-    RunEach(before);
+    RunEach(before_);
     const std::uint32_t result = continuation();
-    RunEach(after);
+    RunEach(after_);
     return result;
 }
 
 bool FrameEvent::RemoveHook() {
-    if (hookState != HookState::Installed) return true;
-    hookState = HookState::Removed;
+    if (hookState_ != HookState::Installed) return true;
+    hookState_ = HookState::Removed;
     hook_->revert();
     return !hook_->shared_manager->displaced;
 }

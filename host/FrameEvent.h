@@ -16,7 +16,7 @@
 #include "host/HostBuild.h"
 
 using FrameCallSite = HostCallSite<host::kFrameCallSite>;
-using FrameHooker = codepatch::function_hooker<codepatch::scoped_call, FrameCallSite, std::uint32_t()>;
+using FrameHooker = codepatch::function_hooker<codepatch::call_patch, FrameCallSite, std::uint32_t()>;
 
 class FrameEvent {
 public:
@@ -24,9 +24,12 @@ public:
     using CallbackList = std::list<Callback>;
     using Continuation = std::function<std::uint32_t()>;
 
-    // Appends a copy of `callback` to `list` (before or after of this event).
-    // A plain function pointer already in that list is not added again.
-    void AddCallback(CallbackList& list, const Callback& callback);
+    // Which list a callback goes to: run before the host function, or after it.
+    enum class Phase { Before, After };
+
+    // Appends a copy of `callback` to the `phase` list. A plain function
+    // pointer already in that list is not added again.
+    void AddCallback(Phase phase, const Callback& callback);
 
     // Runs `before`, the continuation, `after`; returns the continuation's result.
     std::uint32_t Raise(const Continuation& continuation);
@@ -43,11 +46,13 @@ public:
         Installed,
         Removed,
     };
-    HookState hookState = HookState::Undecided;
-    CallbackList before;
-    CallbackList after;
+    HookState State() const { return hookState_; }
+    const CallbackList& Callbacks(Phase phase) const { return phase == Phase::Before ? before_ : after_; }
 
 private:
+    HookState hookState_ = HookState::Undecided;
+    CallbackList before_;
+    CallbackList after_;
     FrameHooker* hook_ = nullptr;  // the retained hook, while installed
 };
 

@@ -24,7 +24,7 @@ Fn HostFunction(host::Address address) {
 std::uint32_t aimContinuation = host::kAimPointFunction;
 
 std::uint32_t HOST_THISCALL AimPointHook(void* object, const float* point, std::uint32_t arg2, std::uint32_t arg3,
-                                         std::uint32_t arg4) {
+                                         std::uint32_t arg4) noexcept {
     const auto aimPoint = HostFunction<host::AimPointFunction>(aimContinuation);
     void* character =
         HostFunction<host::CharacterLookupFunction>(host::kCharacterLookupFunction)(host::kCurrentCharacter);

@@ -18,4 +18,4 @@ extern std::uint32_t aimContinuation;
 // offset; otherwise the host's own point. Either way it calls
 // aimContinuation and returns its result.
 std::uint32_t HOST_THISCALL AimPointHook(void* object, const float* point, std::uint32_t arg2, std::uint32_t arg3,
-                                         std::uint32_t arg4);
+                                         std::uint32_t arg4) noexcept;

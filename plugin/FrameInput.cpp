@@ -3,7 +3,9 @@
 #include <windows.h>
 
 #include "host/FrameEvent.h"
+#include "host/HostInterface.h"
 #include "plugin/AimSettings.h"
+#include "plugin/PluginLog.h"
 #include "plugin/SettingsReload.h"
 
 namespace {
@@ -18,7 +20,7 @@ constexpr SHORT kSpaceDown = static_cast<SHORT>(0x8000);  // bit 15
 
 // Right mouse button held and Space pressed sets zeroOffsetX; releasing the
 // right button clears it. Then the frame's turn of live reload.
-void HandleFrameInput(SettingsReload& reload) {
+void HandleFrameInput(SettingsReload& reload) noexcept {
     if (GetKeyState(VK_RBUTTON) & kRightButtonDown) {
         if (GetKeyState(VK_SPACE) & kSpaceDown) aimSettings.zeroOffsetX = 1;
     } else {
@@ -39,7 +41,34 @@ struct FrameInputCallback {
 }  // namespace
 
 void RegisterFrameInput(SettingsReload& reload) {
-    FrameEvent& event = GetFrameEvent();
     const FrameInputCallback callback{&reload};
-    event.AddCallback(event.after, callback);
+    GetFrameEvent().AddCallback(FrameEvent::Phase::After, callback);
+}
+
+void LogFrameHook() {
+    const codepatch::patch_address site = FrameCallSite::address();
+    switch (GetFrameEvent().State()) {
+        case FrameEvent::HookState::Installed:
+            Log("frame call 0x%06X (at 0x%08X): redirected to the plugin; the aim toggle and live reload work",
+                host::kFrameCallSite, site.value);
+            break;
+        case FrameEvent::HookState::SiteNotACall:
+            Log("frame call 0x%06X (at 0x%08X) holds %s, not a 5-byte call (another plugin may have changed it): "
+                "left alone, so no aim toggle and no live reload this time",
+                host::kFrameCallSite, site.value, HexBytesAt(site, 6));
+            break;
+        default:
+            Log("frame call: this game build has none the plugin hooks; no aim toggle, and the settings file is read "
+                "once, now");
+            break;
+    }
+}
+
+void RemoveFrameHook() {
+    if (GetFrameEvent().State() != FrameEvent::HookState::Installed) return;
+    if (GetFrameEvent().RemoveHook())
+        Log("unload: frame call 0x%06X put back", host::kFrameCallSite);
+    else
+        Log("unload: frame call 0x%06X no longer calls the plugin (something else changed it): left alone",
+            host::kFrameCallSite);
 }

@@ -8,3 +8,10 @@ class SettingsReload;
 // zeroOffsetX and releasing the right button clears it; then `reload` has
 // its frame (live reload).
 void RegisterFrameInput(SettingsReload& reload);
+
+// Tells the log whether the frame call was hooked, and if not, why.
+void LogFrameHook();
+
+// Takes the frame hook off the host's call (at unload), and logs whether the
+// call was put back or something else had changed it.
+void RemoveFrameHook();

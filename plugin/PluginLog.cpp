@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "codepatch/memory.h"
 #include "plugin/PluginPaths.h"
 
 namespace {
@@ -89,4 +90,18 @@ const char* Utf8(const wchar_t* text) {
     const int n = WideCharToMultiByte(CP_UTF8, 0, text, -1, buffer, static_cast<int>(sizeof buffer), nullptr, nullptr);
     if (n <= 0) buffer[0] = '\0';
     return buffer;
+}
+
+const char* HexBytesAt(codepatch::patch_address at, std::uint32_t count) {
+    static char text[3 * 16 + 1];
+    char* out = text;
+    *out = '\0';
+    for (std::uint32_t i = 0; i < count && i < 16; ++i) {
+        const char* separator = i ? " " : "";
+        if (codepatch::is_committed(at + i, 1))
+            out += std::snprintf(out, 4, "%s%02X", separator, codepatch::peek_u8(at + i));
+        else
+            out += std::snprintf(out, 4, "%s??", separator);
+    }
+    return text;
 }

@@ -6,6 +6,9 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+
+#include "codepatch/patch_address.h"
 
 constexpr std::size_t kLogCapacity = 1024 * 1024;
 
@@ -25,3 +28,8 @@ void EndLogEntry();
 // `text` in UTF-8, in a buffer of its own that the next call reuses: for
 // paths in a log line.
 const char* Utf8(const wchar_t* text);
+
+// The bytes at `at` as a log line shows them ("E8 95 1A FF FF", "??" for a
+// byte that is not there to read; at most 16), in a buffer of its own that
+// the next call reuses.
+const char* HexBytesAt(codepatch::patch_address at, std::uint32_t count);

@@ -15,7 +15,7 @@ namespace {
 struct FrameSite {
     static codepatch::patch_address address() { return codepatch::patch_address(host::kFrameCallSite); }
 };
-using Hooker = codepatch::function_hooker<codepatch::scoped_call, FrameSite, std::uint32_t()>;
+using Hooker = codepatch::function_hooker<codepatch::call_patch, FrameSite, std::uint32_t()>;
 using Continuation = Hooker::continuation_type;
 
 std::vector<std::uint8_t> SiteBytes() {
@@ -140,6 +140,29 @@ TEST_F(CallSiteHooks, SiteThatHeldNoBranchContinuesToNothing) {
     }
     EXPECT_EQ(SiteBytes(), std::vector<std::uint8_t>(nops, nops + 5));
     standin::ResetHost(1001);
+}
+
+// A manager that goes while its site is still redirected puts the host's
+// bytes back only if the site still calls it: another writer's call there
+// stays as that writer made it.
+TEST_F(CallSiteHooks, ManagerDestroyedWhileRedirectedLeavesAnotherWritersCall) {
+    using Manager = Hooker::manager_type;
+    const std::uint32_t elsewhere = host::kFrameCallSite + 0x1000;
+    for (bool overwritten : {false, true}) {
+        SCOPED_TRACE(overwritten);
+        auto manager = std::make_unique<Manager>();
+        manager->attach(nullptr, Logging("M"), &Manager::call_site_entry);
+        EXPECT_TRUE(manager->redirected);
+        if (overwritten) codepatch::redirect_call(FrameSite::address(), elsewhere);
+        const auto held = SiteBytes();
+        manager.reset();
+        if (overwritten) {
+            EXPECT_EQ(SiteBytes(), held);
+            standin::ResetHost(1001);
+        } else {
+            EXPECT_EQ(SiteBytes(), OriginalSiteBytes());
+        }
+    }
 }
 
 // Allocation count of this module, through its own C-runtime imports.

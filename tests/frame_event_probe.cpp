@@ -43,9 +43,8 @@ struct Callback {
     }
 };
 
-FrameEvent::CallbackList& List(int which) {
-    FrameEvent& event = GetFrameEvent();
-    return which == 0 ? event.before : event.after;
+FrameEvent::Phase List(int which) {
+    return which == 0 ? FrameEvent::Phase::Before : FrameEvent::Phase::After;
 }
 
 }  // namespace
@@ -77,7 +76,7 @@ extern "C" __declspec(dllexport) void probe_register(int list, int kind, int id)
 
 extern "C" __declspec(dllexport) void probe_state(int* hookDecided, int* before, int* after) {
     FrameEvent& event = GetFrameEvent();
-    *hookDecided = event.hookState != FrameEvent::HookState::Undecided;
-    *before = static_cast<int>(event.before.size());
-    *after = static_cast<int>(event.after.size());
+    *hookDecided = event.State() != FrameEvent::HookState::Undecided;
+    *before = static_cast<int>(event.Callbacks(FrameEvent::Phase::Before).size());
+    *after = static_cast<int>(event.Callbacks(FrameEvent::Phase::After).size());
 }

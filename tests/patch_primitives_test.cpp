@@ -4,10 +4,12 @@
 #include <windows.h>
 
 #include <cstring>
+#include <memory>
 #include <stdexcept>
 #include <string>
 
 #include "codepatch/branch.h"
+#include "codepatch/call_patch.h"
 #include "codepatch/memory.h"
 #include "codepatch/scoped_patch.h"
 #include "standin_host/standin.h"
@@ -284,6 +286,58 @@ TEST(ScopedBasic, CaptureBeyondItsBufferFailsTheContract) {
     codepatch::set_contract_handler(previous);
     EXPECT_EQ(failure, "size <= bufsize");
     EXPECT_FALSE(saved.is_saved);
+}
+
+// ---- Checked call patches ------------------------------------------------------
+// A call patch puts its site back only while the site still calls where the
+// patch sent it; a site that another writer has changed since keeps that
+// writer's bytes, whether the patch is reverted, destroyed or assigned over.
+TEST(CallPatch, RestoresItsOwnCallAndLeavesAnotherWritersBytes) {
+    using result = codepatch::call_patch::revert_result;
+    const auto original = Bytes({0xE8, 0x10, 0x00, 0x00, 0x00});  // call kScratch + 0x15
+    const auto other = Bytes({0xE9, 0x20, 0x00, 0x00, 0x00});     // another writer's jump
+    enum class End { Revert, Destroy, AssignOver };
+    for (End end : {End::Revert, End::Destroy, End::AssignOver})
+        for (bool overwritten : {false, true}) {
+            SCOPED_TRACE(testing::Message() << static_cast<int>(end) << " " << overwritten);
+            standin::ResetHost(0);
+            standin::WriteHostBytes(kScratch, original.data(), 5);
+            auto patch = std::make_unique<codepatch::call_patch>();
+            EXPECT_EQ(patch->redirect(patch_address(kScratch), kScratch + 0x100), kScratch + 0x15);
+            EXPECT_TRUE(codepatch::is_call_to(patch_address(kScratch), kScratch + 0x100));
+            if (overwritten) standin::WriteHostBytes(kScratch, other.data(), 5);
+            if (end == End::Revert) {
+                EXPECT_EQ(patch->revert(), overwritten ? result::displaced : result::restored);
+                EXPECT_EQ(patch->revert(), result::not_redirected);
+            } else if (end == End::Destroy) {
+                patch.reset();
+            } else {
+                *patch = codepatch::call_patch();
+            }
+            EXPECT_EQ(standin::ReadHostBytes(kScratch, 5), overwritten ? other : original);
+        }
+}
+
+// Moving hands the site over: the source forgets it, and only the last
+// holder puts it back.
+TEST(CallPatch, AMoveHandsTheSiteOver) {
+    const auto original = Bytes({0xE8, 0x10, 0x00, 0x00, 0x00});
+    standin::ResetHost(0);
+    standin::WriteHostBytes(kScratch, original.data(), 5);
+    codepatch::call_patch target;
+    {
+        codepatch::call_patch source;
+        source.redirect(patch_address(kScratch), kScratch + 0x100);
+        codepatch::call_patch moved(std::move(source));
+        EXPECT_FALSE(source.redirected());
+        target = std::move(moved);
+        EXPECT_FALSE(moved.redirected());
+    }
+    EXPECT_TRUE(codepatch::is_call_to(patch_address(kScratch), kScratch + 0x100)) << "no moved-from patch reverted";
+    EXPECT_TRUE(target.redirected());
+    EXPECT_EQ(target.site(), patch_address(kScratch));
+    EXPECT_EQ(target.revert(), codepatch::call_patch::revert_result::restored);
+    EXPECT_EQ(standin::ReadHostBytes(kScratch, 5), original);
 }
 
 }  // namespace

@@ -2,10 +2,11 @@
 //
 // The site is a 5-byte relative call (E8 rel32) to a function with no
 // arguments. The first hook saves the site's bytes and redirects the call to
-// the manager's call_site_entry; call_site_entry runs the hooks stacked on the
-// site, each receiving a continuation that leads to the hook added before it
-// and, after the first, to the function the site called before. When the
-// last hook goes, the saved bytes go back.
+// the manager's call_site_entry (through a `Patch`, a call_patch); the entry
+// runs the hooks stacked on the site, each receiving a continuation that leads
+// to the hook added before it and, after the first, to the function the site
+// called before. When the last hook goes, or the manager itself, the saved
+// bytes go back, but only while the site still calls the manager.
 //
 // The site is a type, so that each site has a manager of its own:
 //
@@ -24,12 +25,13 @@
 #include <utility>
 
 #include "codepatch/branch.h"
+#include "codepatch/call_patch.h"
 #include "codepatch/scoped_patch.h"
 
 namespace codepatch {
 
 template <class Patch, class HookBase, typename Result>
-class function_hooker_manager : public Patch {
+class function_hooker_manager {
 public:
     using continuation_type = std::function<Result()>;
     using hook_type = std::function<Result(continuation_type)>;
@@ -48,11 +50,9 @@ public:
     void attach(HookBase* owner, hook_type hook, target_type entry_point) {
         put_entry(owner, std::move(hook));
         if (redirected) return;
-        const patch_address site = HookBase::site_type::address();
-        this->capture(site, kRelativeBranchSize, protection::lift);
-        entry_address = static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(entry_point));
-        previous_target =
-            reinterpret_cast<target_type>(static_cast<std::uintptr_t>(redirect_call(site, entry_address)));
+        const auto entry_address = static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(entry_point));
+        previous_target = reinterpret_cast<target_type>(
+            static_cast<std::uintptr_t>(patch_.redirect(HookBase::site_type::address(), entry_address)));
         redirected = true;
         displaced = false;
     }
@@ -82,36 +82,34 @@ public:
     // while the site still calls this manager: when something else has
     // rewritten it since, its bytes are that code's, and they stay
     // (`displaced` tells).
-    void revert() override {
+    void revert() {
         if (!redirected) return;
         redirected = false;
         entries.clear();
-        if (is_call_to(this->address, entry_address)) {
-            Patch::revert();
-        } else {
-            this->is_saved = false;
-            displaced = true;
-        }
+        displaced = patch_.revert() == Patch::revert_result::displaced;
     }
 
     // Entered by the site's call instruction in place of the function it
     // called. The last hook added runs first; each continuation holds only
     // the manager and a list position, small enough for std::function's own
     // buffer, so a pass allocates nothing however many hooks are stacked.
-    static Result call_site_entry() {
+    // No exception leaves it: there are only the host's frames above.
+    static Result call_site_entry() noexcept {
         function_hooker_manager* m = instance().get();
         return call_below(m, m->entries.end());
     }
 
-    ~function_hooker_manager() override { entries.clear(); }
+    // Drops the entries; the patch then puts the site back, checked as in revert.
+    ~function_hooker_manager() { entries.clear(); }
 
     target_type previous_target = nullptr;
-    std::uint32_t entry_address = 0;  // where the redirected site calls
     std::list<entry> entries;
     bool redirected = false;
     bool displaced = false;  // the last revert found the site rewritten and left it
 
 private:
+    Patch patch_;  // the site's call, redirected to call_site_entry
+
     static const std::shared_ptr<function_hooker_manager>& instance() {
         static const std::shared_ptr<function_hooker_manager> manager(new function_hooker_manager());
         return manager;

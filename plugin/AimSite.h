@@ -1,0 +1,23 @@
+// The host's call at 0x527A95, which the plugin takes over for AimPointHook:
+// checked before it is written, and put back at unload only while it still
+// calls the plugin.
+#pragma once
+
+#include "codepatch/call_patch.h"
+
+class AimSite {
+public:
+    // Checks what the site holds and, when it is a call the plugin knows,
+    // redirects it to AimPointHook, which goes on where the call went. Logs
+    // either way; false when the site was left alone.
+    bool Install();
+
+    // Puts the site back (logged): its own bytes while it still calls the
+    // plugin, otherwise it keeps what something else wrote there.
+    void Remove();
+    // Puts the site back without a word, as a failed start-up does.
+    void Undo() { patch_.revert(); }
+
+private:
+    codepatch::call_patch patch_;
+};

@@ -2,10 +2,10 @@
 
 #include <windows.h>
 
-#include <cstdarg>
-#include <cstdio>
 #include <cstring>
 #include <cwchar>
+
+#include "plugin/ErrorReport.h"
 
 namespace {
 
@@ -94,24 +94,10 @@ bool ComposePath(const wchar_t* directory, const wchar_t* name, wchar_t* out, st
     return true;
 }
 
-const wchar_t* PluginDirectory() {
-    return Paths().directory;
-}
-
 const wchar_t* SettingsFilePath() {
     return Paths().settings;
 }
 
 const wchar_t* LogFilePath() {
     return Paths().log;
-}
-
-bool ReportError(const char* format, ...) {
-    static char message[kErrorMessageCapacity];
-    va_list args;
-    va_start(args, format);
-    std::vsnprintf(message, sizeof message, format, args);
-    va_end(args);
-    MessageBoxA(GetActiveWindow(), message, kErrorCaption, MB_ICONERROR);
-    return false;
 }

@@ -178,6 +178,7 @@ void ResetHost(std::int32_t build) {
     std::vector<std::uint32_t> fill((host::kAimBlock + host::kAimBlockBytes - host::kAimValuesLowest) / 4, kDataFill);
     WriteHostBytes(host::kAimValuesLowest, fill.data(), fill.size() * 4);
     Counters() = PluginCounters{};
+    FailPluginAllocation(0);
     SetKeys(false, false);
 }
 

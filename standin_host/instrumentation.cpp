@@ -1,5 +1,7 @@
 // Instrumentation of the plugin: its imports replaced with counting
 // pass-throughs as soon as the loader has mapped it, before its start-up runs.
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <cwchar>
 
@@ -37,18 +39,21 @@ ReadFileFn realReadFile = nullptr;
 GetModuleHandleExWFn realGetModuleHandleExW = nullptr;
 MessageBoxAFn realMessageBoxA = nullptr;
 bool failModuleLookup = false;
+long failingAllocation = 0;  // 0: none fails
+bool instrumented = false;   // the plugin loaded last was instrumented
 
+// Counts an allocation; false when it is the one to fail.
+bool CountAllocation() {
+    return ++Counters().allocations != failingAllocation;
+}
 void* CountingMalloc(std::size_t n) {
-    ++Counters().allocations;
-    return realMalloc(n);
+    return CountAllocation() ? realMalloc(n) : nullptr;
 }
 void* CountingCalloc(std::size_t n, std::size_t m) {
-    ++Counters().allocations;
-    return realCalloc(n, m);
+    return CountAllocation() ? realCalloc(n, m) : nullptr;
 }
 void* CountingRealloc(void* p, std::size_t n) {
-    ++Counters().allocations;
-    return realRealloc(p, n);
+    return CountAllocation() ? realRealloc(p, n) : nullptr;
 }
 HANDLE WINAPI CountingCreateFileW(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES sa, DWORD disposition,
                                   DWORD flags, HANDLE tmpl) {
@@ -82,10 +87,17 @@ int WINAPI RecordingMessageBoxA(HWND, LPCSTR text, LPCSTR caption, UINT type) {
     return IDOK;
 }
 
+// A plugin that does not import one of these could not be counted, and every
+// count taken of it would pass having measured nothing: that stops the run.
 template <typename Fn>
 void Interpose(HMODULE module, const char* dll, const char* function, Fn replacement, Fn& real) {
     void* previous = ReplaceImport(module, dll, function, reinterpret_cast<void*>(replacement));
-    if (previous && previous != reinterpret_cast<void*>(replacement)) real = reinterpret_cast<Fn>(previous);
+    if (!previous) {
+        std::fprintf(stderr, "standin: the plugin does not import %s from %s: its calls cannot be counted\n", function,
+                     dll);
+        std::abort();
+    }
+    if (previous != reinterpret_cast<void*>(replacement)) real = reinterpret_cast<Fn>(previous);
 }
 
 void InstrumentPlugin(HMODULE module) {
@@ -97,6 +109,7 @@ void InstrumentPlugin(HMODULE module) {
     Interpose(module, "kernel32.dll", "ReadFile", &CountingReadFile, realReadFile);
     Interpose(module, "kernel32.dll", "GetModuleHandleExW", &CountingGetModuleHandleExW, realGetModuleHandleExW);
     Interpose(module, "user32.dll", "MessageBoxA", &RecordingMessageBoxA, realMessageBoxA);
+    instrumented = true;
 }
 
 // The loader's notification arrives once a module is mapped and its imports
@@ -131,7 +144,11 @@ InstrumentationScope::InstrumentationScope(const std::wstring& dllPath) {
     auto reg =
         reinterpret_cast<RegisterFn>(reinterpret_cast<void*>(GetProcAddress(ntdll, "LdrRegisterDllNotification")));
     unregister_ = reinterpret_cast<void*>(GetProcAddress(ntdll, "LdrUnregisterDllNotification"));
-    if (!reg || !unregister_) return;
+    if (!reg || !unregister_) {
+        std::fprintf(stderr, "standin: this Wine has no loader notifications: the plugin cannot be instrumented\n");
+        std::abort();
+    }
+    instrumented = false;
     const std::size_t slash = dllPath.find_last_of(L"\\/");
     baseName_ = slash == std::wstring::npos ? dllPath : dllPath.substr(slash + 1);
     pendingPluginName = baseName_.c_str();
@@ -145,6 +162,14 @@ InstrumentationScope::~InstrumentationScope() {
 
 void FailPluginModuleLookup(bool fail) {
     failModuleLookup = fail;
+}
+
+void FailPluginAllocation(long number) {
+    failingAllocation = number;
+}
+
+bool PluginInstrumented() {
+    return instrumented;
 }
 
 PluginCounters& Counters() {

@@ -1,5 +1,7 @@
 // The plugin as a test meets it: a directory of its own with a copy of the
 // DLL and a settings file, and the DLL loaded from there.
+#include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <stdexcept>
 
@@ -101,6 +103,11 @@ PluginModule::PluginModule(const std::wstring& dllPath, bool instrument) {
     // Paths beyond MAX_PATH load through the wide API's long-path form.
     module_ = LoadLibraryW(
         (dllPath.size() >= MAX_PATH && dllPath.rfind(L"\\\\?\\", 0) != 0 ? L"\\\\?\\" + dllPath : dllPath).c_str());
+    // Counts of a plugin that was never instrumented would measure nothing.
+    if (instrument && module_ && !PluginInstrumented()) {
+        std::fprintf(stderr, "standin: the plugin was loaded but not instrumented: its calls cannot be counted\n");
+        std::abort();
+    }
 }
 
 PluginModule::~PluginModule() {

@@ -226,6 +226,14 @@ PluginCounters& Counters();  // cleared by ResetHost
 // does when a module cannot be identified.
 void FailPluginModuleLookup(bool fail);
 
+// The plugin's allocation number `number` (counted as in
+// PluginCounters::allocations, from 1) fails: it returns null. 0: none
+// fails. Cleared by ResetHost.
+void FailPluginAllocation(long number);
+
+// Whether the instrumentation took hold of the plugin loaded last.
+bool PluginInstrumented();
+
 }  // namespace standin
 
 // Every module that standin-host.exe runs exports this entry point.

@@ -49,4 +49,38 @@ TEST_F(Lifecycle, ThousandsOfLoadsAndUnloadsLeaveNoSlotAndNoHeapBehind) {
     EXPECT_LE(BusyHeapBytes(), heapAfter10 + 1024) << "after 10 cycles: " << heapAfter10;
 }
 
+// A start-up that runs out of memory half-way puts back everything it had
+// changed and says so in the log, and the game runs on as without the
+// plugin. Each allocation of a start-up in turn is the one that fails.
+TEST_F(Lifecycle, AStartThatRunsOutOfMemoryPutsBackWhatItChanged) {
+    const std::string settings = settings_cases::Join(settings_cases::ReferenceLines());
+    Prepare(1001, settings);
+    Load();
+    const long allocations = standin::Counters().allocations;
+    Unload();
+    ASSERT_GT(allocations, 0) << "the counter sees the start-up's allocations";
+    int rolledBack = 0;
+    for (long failing = 1; failing <= allocations; ++failing) {
+        SCOPED_TRACE(testing::Message() << "allocation " << failing << " of " << allocations << " fails");
+        Prepare(1001, settings);
+        standin::FailPluginAllocation(failing);
+        Load();
+        standin::FailPluginAllocation(0);
+        if (directory.ReadLog().find("the start-up failed half-way") != std::string::npos) {
+            ++rolledBack;
+            EXPECT_EQ(standin::CallSiteBytes(host::kAimPointCallSite), standin::OriginalAimCallBytes());
+            EXPECT_EQ(standin::CallSiteBytes(host::kFrameCallSite), standin::OriginalFrameCallBytes());
+            standin::Character().SetWeapon(22);
+            EXPECT_EQ(OffsetFor(22), std::nullopt) << "the aim call is the game's own";
+        } else {
+            EXPECT_TRUE(SiteCallsIntoPlugin()) << directory.ReadLog();
+        }
+        Unload();
+        EXPECT_EQ(standin::CallSiteBytes(host::kAimPointCallSite), standin::OriginalAimCallBytes());
+        EXPECT_EQ(standin::CallSiteBytes(host::kFrameCallSite), standin::OriginalFrameCallBytes())
+            << directory.ReadLog();
+    }
+    EXPECT_GT(rolledBack, 0) << "the frame registration's allocations were among those that failed";
+}
+
 }  // namespace

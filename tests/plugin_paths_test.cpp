@@ -4,6 +4,7 @@
 #include <cstring>
 #include <cwchar>
 
+#include "plugin/ErrorReport.h"
 #include "plugin/PluginPaths.h"
 #include "plugin_support.h"
 

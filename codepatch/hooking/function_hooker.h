@@ -67,13 +67,15 @@ public:
         entries.push_back(entry{owner, std::move(hook)});
     }
 
-    // Moves old_owner's entry to new_owner, at the end of the list.
-    void rekey_entry(HookBase* old_owner, HookBase* new_owner) {
+    // Moves old_owner's entry to new_owner, at the end of the list. The entry
+    // itself moves (a splice): nothing is allocated, so this cannot fail
+    // half-way and lose the entry, and its hook is never moved from under a
+    // call that is running it.
+    void rekey_entry(HookBase* old_owner, HookBase* new_owner) noexcept {
         for (auto it = entries.begin(); it != entries.end(); ++it)
             if (it->owner == old_owner) {
-                hook_type hook = std::move(it->hook);
-                entries.erase(it);
-                put_entry(new_owner, std::move(hook));
+                it->owner = new_owner;
+                entries.splice(entries.end(), entries, it);
                 return;
             }
     }

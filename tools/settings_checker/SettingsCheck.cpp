@@ -11,7 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "host/HostInterface.h"
+#include "host/HostConstants.h"
 #include "settings/SettingsDiagnostics.h"
 #include "settings/WeaponTable.h"
 #include "settings_template.h"

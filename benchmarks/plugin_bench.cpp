@@ -11,6 +11,7 @@
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -162,15 +163,6 @@ void AimCall(int perBatch) {
     Report({"host aim call, pass-through (weapon 40)", "same host calls made directly", pass, refPass, 1.2, "ns"});
 }
 
-// Allocations of this module, counted through its own C-runtime import.
-using MallocFn = void* (*)(std::size_t);
-MallocFn realMalloc = nullptr;
-long moduleAllocations = 0;
-void* CountingMalloc(std::size_t n) {
-    ++moduleAllocations;
-    return realMalloc(n);
-}
-
 void FrameCall(int perBatch) {
     standin::ResetHost(1001);
     standin::LogHostEvents(false);
@@ -207,13 +199,11 @@ void FrameCall(int perBatch) {
                 "host function + callback, called directly", value, reference, hooks == 1 ? 3.0 : 0.0, "ns"});
     }
     // Heap allocations of this module while the host calls through all three.
-    realMalloc = reinterpret_cast<MallocFn>(standin::ReplaceImport(standin::ThisModule(), "msvcrt.dll", "malloc",
-                                                                   reinterpret_cast<void*>(&CountingMalloc)));
-    moduleAllocations = 0;
+    std::optional<standin::AllocationCount> allocations(standin::ThisModule());
     constexpr int kCalls = 100000;
     for (int i = 0; i < kCalls; ++i) run();
-    const long counted = moduleAllocations;
-    standin::ReplaceImport(standin::ThisModule(), "msvcrt.dll", "malloc", reinterpret_cast<void*>(realMalloc));
+    const long counted = allocations->Count();
+    allocations.reset();
     Report({"heap allocations per frame call, 3 stacked hooks (*)", "-", static_cast<double>(counted) / kCalls, 0, -1,
             "count"});
     extra.clear();

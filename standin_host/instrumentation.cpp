@@ -201,6 +201,61 @@ void* ReplaceImport(HMODULE module, const char* dll, const char* function, void*
     return nullptr;
 }
 
+namespace {
+long moduleAllocations = 0;
+MallocFn moduleMalloc = nullptr;
+CallocFn moduleCalloc = nullptr;
+ReallocFn moduleRealloc = nullptr;
+void* ModuleMalloc(std::size_t n) {
+    ++moduleAllocations;
+    return moduleMalloc(n);
+}
+void* ModuleCalloc(std::size_t n, std::size_t m) {
+    ++moduleAllocations;
+    return moduleCalloc(n, m);
+}
+void* ModuleRealloc(void* p, std::size_t n) {
+    ++moduleAllocations;
+    return moduleRealloc(p, n);
+}
+// calloc and realloc, which a module may not import, are counted where it does.
+template <typename Fn>
+void Reroute(HMODULE module, const char* function, Fn replacement, Fn& real) {
+    if (void* previous = ReplaceImport(module, "msvcrt.dll", function, reinterpret_cast<void*>(replacement)))
+        real = reinterpret_cast<Fn>(previous);
+}
+template <typename Fn>
+void PutBack(HMODULE module, const char* function, Fn& real) {
+    if (real) ReplaceImport(module, "msvcrt.dll", function, reinterpret_cast<void*>(real));
+    real = nullptr;
+}
+}  // namespace
+
+AllocationCount::AllocationCount(HMODULE module) : module_(module) {
+    moduleAllocations = 0;
+    Reroute(module, "malloc", &ModuleMalloc, moduleMalloc);
+    if (!moduleMalloc) {
+        std::fprintf(stderr, "standin: the module does not import malloc: its allocations cannot be counted\n");
+        std::abort();
+    }
+    Reroute(module, "calloc", &ModuleCalloc, moduleCalloc);
+    Reroute(module, "realloc", &ModuleRealloc, moduleRealloc);
+}
+
+AllocationCount::~AllocationCount() {
+    PutBack(module_, "malloc", moduleMalloc);
+    PutBack(module_, "calloc", moduleCalloc);
+    PutBack(module_, "realloc", moduleRealloc);
+}
+
+long AllocationCount::Count() const {
+    return moduleAllocations;
+}
+
+void AllocationCount::Reset() {
+    moduleAllocations = 0;
+}
+
 HMODULE ThisModule() {
     HMODULE module = nullptr;
     GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,

@@ -154,12 +154,34 @@ HMODULE ThisModule();
 // Path of the plugin DLL as built, Windows form.
 std::string BuiltPluginPath();
 
-// UTF-8 text as UTF-16, for the wide API.
+// UTF-8 text as UTF-16, for the wide API, and back.
 std::wstring Wide(const std::string& text);
+std::string Utf8(const std::wstring& text);
 
 // The bytes of the file at `path` (up to 2 MB), read while others may write
 // it; empty when it cannot be opened.
 std::string ReadWholeFile(const std::wstring& path);
+// Makes `bytes` the whole of the file at `path` (created or emptied), shared
+// so that a plugin may read it meanwhile; false when it cannot be written.
+bool WriteWholeFile(const std::wstring& path, const std::string& bytes);
+
+// Counts the heap allocations (malloc, calloc, realloc) that `module` makes
+// through its own C-runtime imports, for as long as the object lives; one
+// at a time. A module that does not import them stops the run: its count
+// would measure nothing.
+class AllocationCount {
+public:
+    explicit AllocationCount(HMODULE module);
+    ~AllocationCount();
+    AllocationCount(const AllocationCount&) = delete;
+    AllocationCount& operator=(const AllocationCount&) = delete;
+
+    long Count() const;
+    void Reset();
+
+private:
+    HMODULE module_;
+};
 
 // A directory of its own under the temp directory, removed on destruction,
 // holding a copy of the plugin DLL and the settings file the test writes.

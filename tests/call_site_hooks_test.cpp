@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <memory>
+#include <optional>
 
 #include "codepatch/hooking/function_hooker.h"
 #include "host/HostInterface.h"
@@ -165,14 +166,6 @@ TEST_F(CallSiteHooks, ManagerDestroyedWhileRedirectedLeavesAnotherWritersCall) {
     }
 }
 
-// Allocation count of this module, through its own C-runtime imports.
-long allocations = 0;
-void* (*realMalloc)(std::size_t) = nullptr;
-void* CountingMalloc(std::size_t n) {
-    ++allocations;
-    return realMalloc(n);
-}
-
 TEST_F(CallSiteHooks, StackedHooksAllocateNothingOnAnyPass) {
     static int passes = 0;
     auto counting = [](Continuation next) {
@@ -180,18 +173,16 @@ TEST_F(CallSiteHooks, StackedHooksAllocateNothingOnAnyPass) {
         return next();
     };
     std::vector<std::unique_ptr<Hooker>> hooks;
-    realMalloc = reinterpret_cast<void* (*)(std::size_t)>(standin::ReplaceImport(
-        standin::ThisModule(), "msvcrt.dll", "malloc", reinterpret_cast<void*>(&CountingMalloc)));
-    ASSERT_NE(realMalloc, nullptr);
     standin::LogHostEvents(false);
+    std::optional<standin::AllocationCount> allocations(standin::ThisModule());
     std::vector<long> counted;
     counted.reserve(4);  // so that recording a count allocates nothing
     for (int depth = 1; depth <= 4; ++depth) {
         hooks.push_back(std::make_unique<Hooker>());
         hooks.back()->install(counting);
-        allocations = 0;
+        allocations->Reset();
         for (int i = 0; i < 2500; ++i) standin::RunHostFrame();
-        counted.push_back(allocations);
+        counted.push_back(allocations->Count());
     }
     // The positive control: a hook that allocates on purpose is seen.
     Hooker allocating;
@@ -199,10 +190,10 @@ TEST_F(CallSiteHooks, StackedHooksAllocateNothingOnAnyPass) {
         auto held = std::make_unique<std::string>(64, 'x');
         return next() + static_cast<std::uint32_t>(held->size() - 64);
     });
-    allocations = 0;
+    allocations->Reset();
     standin::RunHostFrame();
-    const long control = allocations;
-    standin::ReplaceImport(standin::ThisModule(), "msvcrt.dll", "malloc", reinterpret_cast<void*>(realMalloc));
+    const long control = allocations->Count();
+    allocations.reset();
     EXPECT_EQ(counted, (std::vector<long>{0, 0, 0, 0})) << "1 to 4 stacked hooks";
     EXPECT_EQ(passes, 2500 * (1 + 2 + 3 + 4) + 4);
     EXPECT_GT(control, 0) << "the counter sees an allocation when there is one";

@@ -1,5 +1,6 @@
-// The plugin loaded and freed the way plugin managers do it, thousands of
-// times in one process: nothing of the process may wear out.
+// The plugin loaded and freed the way plugin managers do it, in one process:
+// every unload puts the game back, nothing of the process wears out over
+// thousands of cycles, and a start that fails half-way leaves nothing behind.
 #include "plugin_support.h"
 
 namespace {
@@ -29,7 +30,58 @@ std::size_t BusyHeapBytes() {
     return busy;
 }
 
-class Lifecycle : public PluginTest {};
+class Lifecycle : public PluginTest {
+protected:
+    // A frame with the right mouse button and Space as given.
+    void Frame(bool rightButton, bool space) {
+        standin::SetKeys(rightButton, space);
+        const auto outcome = standin::RunHostFrame();
+        EXPECT_TRUE(outcome.registersPreserved && outcome.stackBalanced);
+    }
+};
+
+// Load, use and unload, a hundred times: each unload puts both call sites
+// and all host code back, each load redirects anew, and in between the host
+// calls its own functions.
+TEST_F(Lifecycle, EveryUnloadPutsBothCallSitesBackAndEveryLoadRedirectsAgain) {
+    standin::ResetHost(1001);
+    const auto aimOriginal = standin::OriginalAimCallBytes();
+    const auto frameOriginal = standin::OriginalFrameCallBytes();
+    ASSERT_EQ(standin::CallSiteBytes(host::kAimPointCallSite), aimOriginal);
+    directory.WriteSettings(settings_cases::ReferenceWith({{1, "reload 1"}}));
+    const float hostPoint[3] = {1, 2, 3};
+
+    std::vector<std::uint8_t> imageAfterFirst;
+    for (int cycle = 0; cycle < 100; ++cycle) {
+        SCOPED_TRACE(cycle);
+        Load();
+        EXPECT_TRUE(SiteCallsIntoPlugin());
+        EXPECT_NE(standin::CallSiteBytes(host::kFrameCallSite), frameOriginal);
+        standin::Character().SetWeapon(22);
+        const auto offsets = standin::OffsetCalls().size();
+        AimCall();
+        EXPECT_EQ(standin::OffsetCalls().size(), offsets + 1) << "the hook substitutes while loaded";
+        Frame(true, true);
+        Unload();
+        ASSERT_EQ(standin::CallSiteBytes(host::kAimPointCallSite), aimOriginal);
+        ASSERT_EQ(standin::CallSiteBytes(host::kFrameCallSite), frameOriginal);
+        const auto image =
+            standin::ReadHostBytes(standin::kHostCodeBegin, standin::kHostCodeEnd - standin::kHostCodeBegin);
+        if (cycle == 0) imageAfterFirst = image;
+        ASSERT_TRUE(image == imageAfterFirst);
+
+        // The host goes on with its own functions.
+        const auto lookups = standin::CharacterLookups().size();
+        const auto opens = standin::Counters().settingsOpens;
+        standin::Events().clear();
+        Frame(true, true);
+        EXPECT_EQ(standin::Events(), (std::vector<std::string>{"host frame function"}));
+        EXPECT_EQ(AimCall(hostPoint).point, hostPoint);
+        EXPECT_TRUE(lastOutcome.registersPreserved && lastOutcome.stackBalanced);
+        EXPECT_EQ(standin::CharacterLookups().size(), lookups);
+        EXPECT_EQ(standin::Counters().settingsOpens, opens);
+    }
+}
 
 TEST_F(Lifecycle, ThousandsOfLoadsAndUnloadsLeaveNoSlotAndNoHeapBehind) {
     Prepare(1001, settings_cases::ReferenceWith({{1, "reload 1"}}));

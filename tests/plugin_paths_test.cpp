@@ -116,14 +116,8 @@ TEST_F(PluginDirectoryLookup, FailedModuleLookupShowsTheBoxAndReadsBesideTheHost
     GetModuleFileNameA(nullptr, hostPath, MAX_PATH);
     std::string hostSettings = hostPath;
     hostSettings = hostSettings.substr(0, hostSettings.find_last_of('\\') + 1) + "aimingSets.dat";
-    {
-        HANDLE f = CreateFileA(hostSettings.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-        ASSERT_NE(f, INVALID_HANDLE_VALUE);
-        const std::string text = settings_cases::Join(settings_cases::ReferenceLines());
-        DWORD written;
-        WriteFile(f, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-        CloseHandle(f);
-    }
+    ASSERT_TRUE(
+        standin::WriteWholeFile(standin::Wide(hostSettings), settings_cases::Join(settings_cases::ReferenceLines())));
     std::vector<std::string> lines = settings_cases::ReferenceLines();
     lines[2] = "a 99.5";  // the plugin's own directory: must not be the one read
     Prepare(1001, settings_cases::Join(lines));
@@ -155,12 +149,7 @@ public:
             CreateDirectoryW(path_.c_str(), nullptr);
         }
         copied_ = CopyFileW(standin::Wide(standin::BuiltPluginPath()).c_str(), Dll().c_str(), FALSE) != 0;
-        HANDLE f =
-            CreateFileW((path_ + L"aimingSets.dat").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-        const std::string text = settings_cases::Join(settings_cases::ReferenceLines());
-        DWORD written = 0;
-        WriteFile(f, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-        CloseHandle(f);
+        standin::WriteWholeFile(path_ + L"aimingSets.dat", settings_cases::Join(settings_cases::ReferenceLines()));
     }
     ~PluginFolder() {
         for (const wchar_t* file : {L"AimingPlugin.dll", L"aimingSets.dat", L"AimingPlugin.log"})
@@ -177,13 +166,6 @@ private:
     std::wstring top_, path_;
     bool copied_ = false;
 };
-
-std::string Utf8(const std::wstring& text) {
-    const int n = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<std::size_t>(n - 1), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, &out[0], n, nullptr, nullptr);
-    return out;
-}
 
 TEST_F(PluginDirectoryLookup, FoldersInAnyScriptAndOfAnyLengthWork) {
     struct Case {
@@ -213,7 +195,7 @@ TEST_F(PluginDirectoryLookup, FoldersInAnyScriptAndOfAnyLengthWork) {
             const std::size_t line = log.find("settings file: ");
             ASSERT_NE(line, std::string::npos) << log;
             const std::string settingsLine = log.substr(line, log.find('\r', line) - line);
-            EXPECT_NE(settingsLine.find(Utf8(c.folder) + "\\"), std::string::npos) << settingsLine;
+            EXPECT_NE(settingsLine.find(standin::Utf8(c.folder) + "\\"), std::string::npos) << settingsLine;
             EXPECT_EQ(settingsLine.substr(settingsLine.size() - 14), "aimingSets.dat") << settingsLine;
         }
     }

@@ -1,7 +1,6 @@
 // The real plugin in games it does not fully know and beside other plugins:
 // call sites that hold something else, a second copy of the DLL, host data
-// that cannot be written, settings files that are no files, and the log
-// that tells the player what happened.
+// that cannot be written, build probes on closed pages.
 #include "plugin_support.h"
 
 namespace {
@@ -27,8 +26,6 @@ std::uint32_t AddressOf(const void* p) {
 // Pointer slots for FF 15 [slot], as a host's import table holds them.
 std::uint32_t aimFunctionSlot = host::kAimPointFunction;
 std::uint32_t frameFunctionSlot = standin::kHostFrameFunction;
-
-constexpr std::size_t kLogLimit = 1024 * 1024;
 
 bool Contains(const std::vector<std::string>& events, const std::string& event) {
     return std::find(events.begin(), events.end(), event) != events.end();
@@ -177,7 +174,6 @@ protected:
         EXPECT_TRUE(lastOutcome.stackBalanced && lastOutcome.registersPreserved);
         return standin::OffsetCalls().size() == before + 1;
     }
-    std::size_t LogSize() { return directory.ReadLog().size(); }
 };
 
 // A second copy of the DLL in the same game, freed before or after the first.
@@ -265,138 +261,6 @@ TEST_F(Safety, AProbeOnANoAccessPageIsReadAndTheBuildFound) {
     VirtualProtect(probePage, 0x1000, old, &old);
     EXPECT_EQ(info.Protect, static_cast<DWORD>(PAGE_NOACCESS));
     EXPECT_NE(directory.ReadLog().find("game: build 1011"), std::string::npos) << directory.ReadLog();
-}
-
-// Settings "files" that are no files: a named pipe and a device linked in the
-// file's place (made by the build, see tests/CMakeLists.txt), and a file
-// with a 300 MB heading line. None may hold the load or slow every frame.
-TEST_F(Safety, ASettingsFileThatIsNoFileIsNotRead) {
-    for (const char* kind : {"fifo", "device"}) {
-        SCOPED_TRACE(kind);
-        standin::ResetHost(1001);
-        const std::string folder = std::string(AIMING_SPECIAL_FILES) + "\\" + kind + "\\";
-        ASSERT_TRUE(CopyFileA(directory.PluginPath().c_str(), (folder + "AimingPlugin.dll").c_str(), FALSE));
-        {
-            standin::PluginModule special(folder + "AimingPlugin.dll");
-            ASSERT_TRUE(special.Loaded());
-            EXPECT_EQ(standin::Counters().bytesRead, 0);
-            ExpectSameAsHost(Observe(), settings_cases::Initial());
-        }
-        const std::string log = standin::ReadWholeFile(standin::Wide(folder + "AimingPlugin.log"));
-        EXPECT_NE(log.find("it is not a file on a disk"), std::string::npos) << log;
-        DeleteFileA((folder + "AimingPlugin.dll").c_str());
-        DeleteFileA((folder + "AimingPlugin.log").c_str());
-    }
-}
-
-TEST_F(Safety, AGiantFileIsReadNoFurtherThanItsFirst64KiBOnAnyLoad) {
-    Prepare(1001, std::string("reload 1\nheading "));
-    {
-        HANDLE f = CreateFileA(directory.SettingsPath().c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-        ASSERT_NE(f, INVALID_HANDLE_VALUE);
-        LARGE_INTEGER size;
-        size.QuadPart = 300ll << 20;  // one 300 MB heading line (zeros: a sparse file, quick to make)
-        SetFilePointerEx(f, size, nullptr, FILE_BEGIN);
-        ASSERT_TRUE(SetEndOfFile(f));
-        CloseHandle(f);
-    }
-    Load();
-    EXPECT_LE(standin::Counters().bytesRead, 64 * 1024);
-    for (int i = 0; i < 5; ++i) {
-        // The heading grows by a byte before each frame: a change, and a load.
-        HANDLE f = CreateFileA(directory.SettingsPath().c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-        LARGE_INTEGER size;
-        size.QuadPart = (300ll << 20) + i + 1;
-        SetFilePointerEx(f, size, nullptr, FILE_BEGIN);
-        SetEndOfFile(f);
-        CloseHandle(f);
-        standin::RunHostFrame();
-    }
-    EXPECT_EQ(standin::Counters().settingsOpens, 6) << "live reload stays on";
-    EXPECT_LE(standin::Counters().bytesRead, 6 * 64 * 1024);
-    EXPECT_NE(directory.ReadLog().find("file: the file is 65536 bytes or longer"), std::string::npos);
-}
-
-// ---- The log -------------------------------------------------------------------
-TEST_F(Safety, TheLogTellsWhatWasDoneAndWhatIsWrongWithTheFile) {
-    Prepare(1001, settings_cases::ReferenceWith({{5, "code x5.5"}, {12, "row1 1 2 3"}}));
-    Load();
-    Unload();
-    const std::string log = directory.ReadLog();
-    const std::string expectedInOrder[] = {
-        "AimingPlugin " AIMING_PLUGIN_VERSION "\r\n",
-        "game: build 1001, image at 0x00400000\r\n",
-        "aim call 0x527A95 (at 0x00527A95): held E8 66 9A FF FF, calls the game's aim function; redirected to the "
-        "plugin\r\n",
-        "settings file: " + directory.SettingsPath() + "\r\n",
-        "  line 5: no number after the label: the code constant is left as it was\r\n",
-        "  line 12: only 3 of 7 values read: values 4 to 7 of aim row 1 stay as the game holds them (its own, or an "
-        "earlier save's)\r\n",
-        "  line 16: offset row 0 serves no weapon: its values have no effect\r\n",
-        "  applied: live reload off, 6 of 6 host values, no code constant, 4 of 4 aim block rows, 16 of 16 weapon "
-        "offset rows\r\n",
-        "frame call 0x53E981 (at 0x0053E981): redirected to the plugin",
-        "unload: frame call 0x53E981 put back\r\n",
-        "unload: aim call 0x527A95 put back\r\n",
-        "unloaded\r\n",
-    };
-    std::size_t at = 0;
-    for (const std::string& line : expectedInOrder) {
-        const std::size_t found = log.find(line, at);
-        ASSERT_NE(found, std::string::npos) << "missing, or out of order: " << line << "\nin:\n" << log;
-        at = found + line.size();
-    }
-}
-
-TEST_F(Safety, LiveReloadLogsAChangeOnceAndIsSilentWhileNothingChanges) {
-    Prepare(1001, settings_cases::ReferenceWith({{1, "reload 1"}}));
-    Load();
-    const std::size_t afterLoad = LogSize();
-    for (int i = 0; i < 300; ++i) standin::RunHostFrame();
-    EXPECT_EQ(LogSize(), afterLoad) << "300 frames reading the same file log nothing";
-    directory.WriteSettings(settings_cases::ReferenceWith({{1, "reload 1"}, {17, "w1 oops"}}));
-    standin::RunHostFrame();
-    const std::string log = directory.ReadLog();
-    EXPECT_NE(log.find("settings file changed: ", afterLoad), std::string::npos) << log;
-    EXPECT_NE(log.find("  line 17: no number after the label: weapon type 22 keeps the game's own aim point (or the "
-                       "offset an earlier save gave it)",
-                       afterLoad),
-              std::string::npos)
-        << log;
-    const std::size_t afterEdit = LogSize();
-    for (int i = 0; i < 10; ++i) standin::RunHostFrame();
-    EXPECT_EQ(LogSize(), afterEdit);
-}
-
-TEST_F(Safety, TheLogStopsAtOneMegabyteAndSaysSo) {
-    // Every frame reads a file with other problems than the last: a log entry each.
-    // Line 3 changes on every frame; the 28 lines after it without a number stay.
-    auto broken = [](int value) {
-        std::string text = "reload 1\nx\na " + std::to_string(value) + "\n";
-        for (int line = 4; line <= 31; ++line) text += "x\n";
-        return text;
-    };
-    Prepare(1001, broken(0));
-    Load();
-    for (int frame = 0; frame < 600; ++frame) {
-        directory.WriteSettings(broken(frame + 1));
-        standin::RunHostFrame();
-    }
-    const std::string log = directory.ReadLog();
-    EXPECT_LE(log.size(), kLogLimit);
-    EXPECT_GT(log.size(), kLogLimit - 2048);
-    const std::string last = "the log is full (1 MB): nothing more is written to it until the game starts again\r\n";
-    ASSERT_GE(log.size(), last.size());
-    EXPECT_EQ(log.substr(log.size() - last.size()), last);
-}
-
-TEST_F(Safety, AFolderWhereTheLogCannotBeWrittenChangesNothingElse) {
-    Prepare(1001, settings_cases::Join(settings_cases::ReferenceLines()));
-    ASSERT_TRUE(CreateDirectoryA(directory.LogPath().c_str(), nullptr));  // the log's name is taken by a folder
-    Load();
-    ExpectSameAsHost(Observe(), settings_cases::Reference());
-    Unload();
-    RemoveDirectoryA(directory.LogPath().c_str());
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 // The settings loader inside the real plugin: real files beside the DLL,
-// loaded at start-up, with host words, block and code bytes read back.
+// loaded at start-up, with host words, block and code bytes read back; files
+// that are locked, folders, pipes, devices and giants.
 #include <clocale>
 
 #include "plugin_support.h"
@@ -84,6 +85,56 @@ TEST_F(SettingsFileAccess, HostLocaleWithADecimalCommaChangesNothing) {
     expected.hostValues[0] = plugin_support::Bits(1.23456789e29f);
     expected.hostValues[1] = settings_cases::kHostFill;  // "4,5" is no number: the value stays
     ExpectSameAsHost(Observe(), expected);
+}
+
+// Settings "files" that are no files: a named pipe and a device linked in the
+// file's place (made by the build, see tests/CMakeLists.txt), and a file
+// with a 300 MB heading line. None may hold the load or slow every frame.
+TEST_F(SettingsFileAccess, ASettingsFileThatIsNoFileIsNotRead) {
+    for (const char* kind : {"fifo", "device"}) {
+        SCOPED_TRACE(kind);
+        standin::ResetHost(1001);
+        const std::string folder = std::string(AIMING_SPECIAL_FILES) + "\\" + kind + "\\";
+        ASSERT_TRUE(CopyFileA(directory.PluginPath().c_str(), (folder + "AimingPlugin.dll").c_str(), FALSE));
+        {
+            standin::PluginModule special(folder + "AimingPlugin.dll");
+            ASSERT_TRUE(special.Loaded());
+            EXPECT_EQ(standin::Counters().bytesRead, 0);
+            ExpectSameAsHost(Observe(), settings_cases::Initial());
+        }
+        const std::string log = standin::ReadWholeFile(standin::Wide(folder + "AimingPlugin.log"));
+        EXPECT_NE(log.find("it is not a file on a disk"), std::string::npos) << log;
+        DeleteFileA((folder + "AimingPlugin.dll").c_str());
+        DeleteFileA((folder + "AimingPlugin.log").c_str());
+    }
+}
+
+TEST_F(SettingsFileAccess, AGiantFileIsReadNoFurtherThanItsFirst64KiBOnAnyLoad) {
+    Prepare(1001, std::string("reload 1\nheading "));
+    {
+        HANDLE f = CreateFileA(directory.SettingsPath().c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        ASSERT_NE(f, INVALID_HANDLE_VALUE);
+        LARGE_INTEGER size;
+        size.QuadPart = 300ll << 20;  // one 300 MB heading line (zeros: a sparse file, quick to make)
+        SetFilePointerEx(f, size, nullptr, FILE_BEGIN);
+        ASSERT_TRUE(SetEndOfFile(f));
+        CloseHandle(f);
+    }
+    Load();
+    EXPECT_LE(standin::Counters().bytesRead, 64 * 1024);
+    for (int i = 0; i < 5; ++i) {
+        // The heading grows by a byte before each frame: a change, and a load.
+        HANDLE f = CreateFileA(directory.SettingsPath().c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        LARGE_INTEGER size;
+        size.QuadPart = (300ll << 20) + i + 1;
+        SetFilePointerEx(f, size, nullptr, FILE_BEGIN);
+        SetEndOfFile(f);
+        CloseHandle(f);
+        standin::RunHostFrame();
+    }
+    EXPECT_EQ(standin::Counters().settingsOpens, 6) << "live reload stays on";
+    EXPECT_LE(standin::Counters().bytesRead, 6 * 64 * 1024);
+    EXPECT_NE(directory.ReadLog().find("file: the file is 65536 bytes or longer"), std::string::npos);
 }
 
 }  // namespace

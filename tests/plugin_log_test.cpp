@@ -1,0 +1,98 @@
+// The plugin's log as a player reads it: what was done and what is wrong
+// with the settings file, in order; live reload logging a change once; the
+// size limit; a folder where the log cannot be written.
+#include "plugin_support.h"
+
+namespace {
+
+using plugin_support::PluginTest;
+
+constexpr std::size_t kLogLimit = 1024 * 1024;
+
+class PluginLogFile : public PluginTest {
+protected:
+    std::size_t LogSize() { return directory.ReadLog().size(); }
+};
+
+TEST_F(PluginLogFile, TheLogTellsWhatWasDoneAndWhatIsWrongWithTheFile) {
+    Prepare(1001, settings_cases::ReferenceWith({{5, "code x5.5"}, {12, "row1 1 2 3"}}));
+    Load();
+    Unload();
+    const std::string log = directory.ReadLog();
+    const std::string expectedInOrder[] = {
+        "AimingPlugin " AIMING_PLUGIN_VERSION "\r\n",
+        "game: build 1001, image at 0x00400000\r\n",
+        "aim call 0x527A95 (at 0x00527A95): held E8 66 9A FF FF, calls the game's aim function; redirected to the "
+        "plugin\r\n",
+        "settings file: " + directory.SettingsPath() + "\r\n",
+        "  line 5: no number after the label: the code constant is left as it was\r\n",
+        "  line 12: only 3 of 7 values read: values 4 to 7 of aim row 1 stay as the game holds them (its own, or an "
+        "earlier save's)\r\n",
+        "  line 16: offset row 0 serves no weapon: its values have no effect\r\n",
+        "  applied: live reload off, 6 of 6 host values, no code constant, 4 of 4 aim block rows, 16 of 16 weapon "
+        "offset rows\r\n",
+        "frame call 0x53E981 (at 0x0053E981): redirected to the plugin",
+        "unload: frame call 0x53E981 put back\r\n",
+        "unload: aim call 0x527A95 put back\r\n",
+        "unloaded\r\n",
+    };
+    std::size_t at = 0;
+    for (const std::string& line : expectedInOrder) {
+        const std::size_t found = log.find(line, at);
+        ASSERT_NE(found, std::string::npos) << "missing, or out of order: " << line << "\nin:\n" << log;
+        at = found + line.size();
+    }
+}
+
+TEST_F(PluginLogFile, LiveReloadLogsAChangeOnceAndIsSilentWhileNothingChanges) {
+    Prepare(1001, settings_cases::ReferenceWith({{1, "reload 1"}}));
+    Load();
+    const std::size_t afterLoad = LogSize();
+    for (int i = 0; i < 300; ++i) standin::RunHostFrame();
+    EXPECT_EQ(LogSize(), afterLoad) << "300 frames reading the same file log nothing";
+    directory.WriteSettings(settings_cases::ReferenceWith({{1, "reload 1"}, {17, "w1 oops"}}));
+    standin::RunHostFrame();
+    const std::string log = directory.ReadLog();
+    EXPECT_NE(log.find("settings file changed: ", afterLoad), std::string::npos) << log;
+    EXPECT_NE(log.find("  line 17: no number after the label: weapon type 22 keeps the game's own aim point (or the "
+                       "offset an earlier save gave it)",
+                       afterLoad),
+              std::string::npos)
+        << log;
+    const std::size_t afterEdit = LogSize();
+    for (int i = 0; i < 10; ++i) standin::RunHostFrame();
+    EXPECT_EQ(LogSize(), afterEdit);
+}
+
+TEST_F(PluginLogFile, TheLogStopsAtOneMegabyteAndSaysSo) {
+    // Every frame reads a file with other problems than the last: a log entry each.
+    // Line 3 changes on every frame; the 28 lines after it without a number stay.
+    auto broken = [](int value) {
+        std::string text = "reload 1\nx\na " + std::to_string(value) + "\n";
+        for (int line = 4; line <= 31; ++line) text += "x\n";
+        return text;
+    };
+    Prepare(1001, broken(0));
+    Load();
+    for (int frame = 0; frame < 600; ++frame) {
+        directory.WriteSettings(broken(frame + 1));
+        standin::RunHostFrame();
+    }
+    const std::string log = directory.ReadLog();
+    EXPECT_LE(log.size(), kLogLimit);
+    EXPECT_GT(log.size(), kLogLimit - 2048);
+    const std::string last = "the log is full (1 MB): nothing more is written to it until the game starts again\r\n";
+    ASSERT_GE(log.size(), last.size());
+    EXPECT_EQ(log.substr(log.size() - last.size()), last);
+}
+
+TEST_F(PluginLogFile, AFolderWhereTheLogCannotBeWrittenChangesNothingElse) {
+    Prepare(1001, settings_cases::Join(settings_cases::ReferenceLines()));
+    ASSERT_TRUE(CreateDirectoryA(directory.LogPath().c_str(), nullptr));  // the log's name is taken by a folder
+    Load();
+    ExpectSameAsHost(Observe(), settings_cases::Reference());
+    Unload();
+    RemoveDirectoryA(directory.LogPath().c_str());
+}
+
+}  // namespace

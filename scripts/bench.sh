@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Sets up whatever is missing, builds, and measures what the plugin costs the
 # host on its hot paths, pinned to one CPU. Arguments: --json FILE, --batches N.
-# The table and the JSON say whether Wine ran natively or emulated.
+# The table and the JSON say whether Wine ran natively or emulated. The table
+# is also written, with the date, the commit and the machine, to
+# benchmarks/figures-native.txt or benchmarks/figures-emulated.txt.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -9,4 +11,17 @@ mkdir -p build
 { cmake --preset windows && cmake --build --preset windows --target AimingPlugin standin-host plugin_bench; } \
   > build/bench-build.log 2>&1 || { cat build/bench-build.log; exit 1; }
 source scripts/wine-session.sh
-taskset -c 0 wine build/windows/standin_host/standin-host.exe build/windows/benchmarks/plugin_bench.dll "$@"
+figures=benchmarks/figures-${AIMING_WINE_RUNS%% *}.txt
+commit=$(git rev-parse --short HEAD 2>/dev/null || echo unknown)
+git diff --quiet HEAD 2>/dev/null || commit="$commit with local changes"
+{
+  echo "scripts/bench.sh $*, $(date -u '+%Y-%m-%d %H:%M UTC'), commit $commit"
+  echo "machine: $(nproc) cores, $(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -n 1), $(wine --version)"
+} > build/bench-figures.txt
+status=0
+taskset -c 0 wine build/windows/standin_host/standin-host.exe build/windows/benchmarks/plugin_bench.dll "$@" \
+  >> build/bench-figures.txt || status=$?
+cat build/bench-figures.txt
+cp build/bench-figures.txt "$figures"
+echo "bench.sh: the figures are in $figures"
+exit $status

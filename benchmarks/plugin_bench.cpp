@@ -19,7 +19,7 @@
 #include "codepatch/memory.h"
 #include "host/FrameEvent.h"
 #include "host/HostInterface.h"
-#include "standin_host/standin.h"
+#include "standin_host/Standin.h"
 
 namespace {
 

@@ -14,12 +14,12 @@
 
 namespace codepatch {
 
-constexpr std::uint8_t kOpCallRel32 = 0xE8;
-constexpr std::uint8_t kOpJmpRel32 = 0xE9;
-constexpr std::uint8_t kOpGroupFF = 0xFF;
-constexpr std::uint8_t kModRmCallIndirect = 0x15;  // FF /2, [disp32]
-constexpr std::uint8_t kModRmJmpIndirect = 0x25;   // FF /4, [disp32]
-constexpr std::uint32_t kRelativeBranchSize = 5;
+constexpr std::uint8_t op_call_rel32 = 0xE8;
+constexpr std::uint8_t op_jmp_rel32 = 0xE9;
+constexpr std::uint8_t op_group_ff = 0xFF;
+constexpr std::uint8_t modrm_call_indirect = 0x15;  // FF /2, [disp32]
+constexpr std::uint8_t modrm_jmp_indirect = 0x25;   // FF /4, [disp32]
+constexpr std::uint32_t relative_branch_size = 5;
 
 // The address the instruction at `address` branches to, or 0 when it is none
 // of the four forms above.
@@ -35,7 +35,7 @@ std::uint32_t redirect_call(patch_address site, std::uint32_t destination);
 
 // The rel32 of a 5-byte branch at `site` that reaches `destination`.
 constexpr std::uint32_t relative_displacement(std::uint32_t site, std::uint32_t destination) {
-    return destination - site - kRelativeBranchSize;
+    return destination - site - relative_branch_size;
 }
 
 }  // namespace codepatch

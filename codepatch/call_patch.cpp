@@ -25,7 +25,7 @@ call_patch& call_patch::operator=(call_patch&& other) noexcept {
 
 std::uint32_t call_patch::redirect(patch_address site, std::uint32_t destination) {
     revert();
-    protected_read(site, saved_, kRelativeBranchSize, protection::lift);
+    protected_read(site, saved_, relative_branch_size, protection::lift);
     site_ = site;
     destination_ = destination;
     redirected_ = true;
@@ -36,7 +36,7 @@ call_patch::revert_result call_patch::revert() {
     if (!redirected_) return revert_result::not_redirected;
     redirected_ = false;
     if (!is_call_to(site_, destination_)) return revert_result::displaced;
-    protected_write(site_, saved_, kRelativeBranchSize, protection::lift);
+    protected_write(site_, saved_, relative_branch_size, protection::lift);
     return revert_result::restored;
 }
 

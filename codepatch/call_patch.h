@@ -44,7 +44,7 @@ public:
 private:
     patch_address site_;
     std::uint32_t destination_ = 0;
-    std::uint8_t saved_[kRelativeBranchSize] = {};
+    std::uint8_t saved_[relative_branch_size] = {};
     bool redirected_ = false;
 };
 

@@ -50,8 +50,10 @@ void poke_u32(patch_address address, std::uint32_t value) {
 
 namespace {
 
-constexpr DWORD kWritable = PAGE_READWRITE | PAGE_WRITECOPY | PAGE_EXECUTE_READWRITE | PAGE_EXECUTE_WRITECOPY;
-constexpr DWORD kExecutable = PAGE_EXECUTE | PAGE_EXECUTE_READ | PAGE_EXECUTE_READWRITE | PAGE_EXECUTE_WRITECOPY;
+constexpr DWORD writable_protections =
+    PAGE_READWRITE | PAGE_WRITECOPY | PAGE_EXECUTE_READWRITE | PAGE_EXECUTE_WRITECOPY;
+constexpr DWORD executable_protections =
+    PAGE_EXECUTE | PAGE_EXECUTE_READ | PAGE_EXECUTE_READWRITE | PAGE_EXECUTE_WRITECOPY;
 
 // True when every region the range touches is committed and `allowed` by
 // its protection (null: any protection).
@@ -80,13 +82,15 @@ bool is_readable(patch_address address, std::uint32_t size) {
 }
 
 bool is_writable(patch_address address, std::uint32_t size) {
-    return every_region(address, size,
-                        [](DWORD protect) { return (protect & kWritable) != 0 && (protect & PAGE_GUARD) == 0; });
+    return every_region(address, size, [](DWORD protect) {
+        return (protect & writable_protections) != 0 && (protect & PAGE_GUARD) == 0;
+    });
 }
 
 bool is_executable(patch_address address, std::uint32_t size) {
-    return every_region(address, size,
-                        [](DWORD protect) { return (protect & kExecutable) != 0 && (protect & PAGE_GUARD) == 0; });
+    return every_region(address, size, [](DWORD protect) {
+        return (protect & executable_protections) != 0 && (protect & PAGE_GUARD) == 0;
+    });
 }
 
 bool try_peek_u32(patch_address address, std::uint32_t& value) {

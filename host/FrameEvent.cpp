@@ -30,7 +30,7 @@ void FrameEvent::AddCallback(Phase phase, const Callback& callback) {
     if (hookState_ == HookState::Undecided) {
         if (!host::HasFrameCall(GetHostBuild())) {
             hookState_ = HookState::NoFrameCall;
-        } else if (codepatch::peek_u8(FrameCallSite::address()) != codepatch::kOpCallRel32) {
+        } else if (codepatch::peek_u8(FrameCallSite::address()) != codepatch::op_call_rel32) {
             // A jump would become a call (the stack one word off on return),
             // and a 6-byte indirect call would leave its last byte to run as
             // an instruction of its own.

@@ -27,11 +27,11 @@ struct AimSiteCheck {
 // not know, and nothing is written.
 AimSiteCheck CheckAimSite(codepatch::patch_address site) {
     AimSiteCheck check;
-    if (!codepatch::is_committed(site, codepatch::kRelativeBranchSize)) {
+    if (!codepatch::is_committed(site, codepatch::relative_branch_size)) {
         check.what = "is not in the game's memory";
         return check;
     }
-    if (codepatch::peek_u8(site) != codepatch::kOpCallRel32) {
+    if (codepatch::peek_u8(site) != codepatch::op_call_rel32) {
         check.what = "is not a call";
         return check;
     }
@@ -57,11 +57,11 @@ bool AimSite::Install() {
     if (!check.known) {
         Log("aim call 0x%06X (at 0x%08X) holds %s and %s: this is not a game the plugin knows, so it changes "
             "nothing in it",
-            host::kAimPointCallSite, site.value, HexBytesAt(site, codepatch::kRelativeBranchSize), check.what);
+            host::kAimPointCallSite, site.value, HexBytesAt(site, codepatch::relative_branch_size), check.what);
         return false;
     }
     Log("aim call 0x%06X (at 0x%08X): held %s, %s; redirected to the plugin", host::kAimPointCallSite, site.value,
-        HexBytesAt(site, codepatch::kRelativeBranchSize), check.what);
+        HexBytesAt(site, codepatch::relative_branch_size), check.what);
     // Set before the site calls the hook: from then on it may run.
     aimContinuation = check.destination;
     patch_.redirect(site, HookAddress());
@@ -75,5 +75,5 @@ void AimSite::Remove() {
         Log("unload: aim call 0x%06X put back", host::kAimPointCallSite);
     else
         Log("unload: aim call 0x%06X holds %s, no longer the plugin's call (something else changed it): left alone",
-            host::kAimPointCallSite, HexBytesAt(site, codepatch::kRelativeBranchSize));
+            host::kAimPointCallSite, HexBytesAt(site, codepatch::relative_branch_size));
 }

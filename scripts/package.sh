@@ -14,5 +14,5 @@ version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/windows/CMakeCache.
 zip=AimingPlugin-$version.zip
 mkdir -p dist
 cp "build/windows/package/$zip" "dist/$zip"
-bash tests/package_test.sh "dist/$zip" "$version" build/windows/plugin-dll/plugin/AimingPlugin.dll
+bash tests/package-test.sh "dist/$zip" "$version" build/windows/plugin-dll/plugin/AimingPlugin.dll
 echo "package: dist/$zip"

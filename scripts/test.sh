@@ -26,8 +26,8 @@ check() {
   checks=$((checks + 1))
 }
 check bash scripts/package.sh
-check bash tests/readme_test.sh
-check bash tests/i386_setup_test.sh
-case $AIMING_WINE_RUNS in emulated*) check bash tests/emulated_start_test.sh ;; esac
-check bash tests/other_wine_test.sh  # last: the demo it runs ends this run's wineserver
+check bash tests/readme-test.sh
+check bash tests/i386-setup-test.sh
+case $AIMING_WINE_RUNS in emulated*) check bash tests/emulated-start-test.sh ;; esac
+check bash tests/other-wine-test.sh  # last: the demo it runs ends this run's wineserver
 echo "release checks: $checks passed, 0 failed"

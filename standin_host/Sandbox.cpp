@@ -5,8 +5,8 @@
 #include <memory>
 #include <stdexcept>
 
-#include "standin_host/standin.h"
-#include "standin_host/standin_internal.h"
+#include "standin_host/Standin.h"
+#include "standin_host/StandinInternal.h"
 
 namespace standin {
 

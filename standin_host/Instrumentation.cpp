@@ -5,8 +5,8 @@
 #include <cstring>
 #include <cwchar>
 
-#include "standin_host/standin.h"
-#include "standin_host/standin_internal.h"
+#include "standin_host/Standin.h"
+#include "standin_host/StandinInternal.h"
 
 namespace standin {
 namespace {

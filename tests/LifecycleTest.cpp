@@ -1,7 +1,7 @@
 // The plugin loaded and freed the way plugin managers do it, in one process:
 // every unload puts the game back, nothing of the process wears out over
 // thousands of cycles, and a start that fails half-way leaves nothing behind.
-#include "plugin_support.h"
+#include "PluginSupport.h"
 
 namespace {
 

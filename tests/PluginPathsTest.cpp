@@ -4,9 +4,9 @@
 #include <cstring>
 #include <cwchar>
 
+#include "PluginSupport.h"
 #include "plugin/ErrorReport.h"
 #include "plugin/PluginPaths.h"
-#include "plugin_support.h"
 
 namespace {
 

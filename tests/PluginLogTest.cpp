@@ -1,7 +1,7 @@
 // The plugin's log as a player reads it: what was done and what is wrong
 // with the settings file, in order; live reload logging a change once; the
 // size limit; a folder where the log cannot be written.
-#include "plugin_support.h"
+#include "PluginSupport.h"
 
 namespace {
 

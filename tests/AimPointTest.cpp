@@ -4,8 +4,8 @@
 #include <cmath>
 #include <limits>
 
+#include "PluginSupport.h"
 #include "codepatch/branch.h"
-#include "plugin_support.h"
 
 namespace {
 

@@ -9,9 +9,9 @@
 #include <optional>
 #include <string>
 
+#include "SettingsCases.h"
 #include "codepatch/branch.h"
-#include "settings_cases.h"
-#include "standin_host/standin.h"
+#include "standin_host/Standin.h"
 
 namespace plugin_support {
 

@@ -4,7 +4,7 @@
 #include <windows.h>
 
 #include "host/HostInterface.h"
-#include "standin_host/standin.h"
+#include "standin_host/Standin.h"
 
 namespace {
 

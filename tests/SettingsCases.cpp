@@ -1,4 +1,4 @@
-#include "settings_cases.h"
+#include "SettingsCases.h"
 
 #include <limits>
 #include <random>

@@ -12,7 +12,7 @@
 #include "codepatch/call_patch.h"
 #include "codepatch/memory.h"
 #include "codepatch/scoped_patch.h"
-#include "standin_host/standin.h"
+#include "standin_host/Standin.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "../settings_cases.h"
+#include "../SettingsCases.h"
 #include "tools/settings_checker/SettingsCheck.h"
 
 namespace {

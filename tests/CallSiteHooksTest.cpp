@@ -8,7 +8,7 @@
 
 #include "codepatch/hooking/function_hooker.h"
 #include "host/HostInterface.h"
-#include "standin_host/standin.h"
+#include "standin_host/Standin.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 // that are locked, folders, pipes, devices and giants.
 #include <clocale>
 
-#include "plugin_support.h"
+#include "PluginSupport.h"
 
 namespace {
 

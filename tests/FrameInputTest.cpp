@@ -3,7 +3,7 @@
 // the settings file edited the ways an editor does it.
 #include <random>
 
-#include "plugin_support.h"
+#include "PluginSupport.h"
 
 namespace {
 

@@ -7,12 +7,12 @@
 // loads MODULE.dll the way the game loads its modules and runs its exported
 // `standin_module_main(argc, argv)` with MODULE.dll as argv[0]. Test suites and
 // the demonstration are such modules; they drive the host image through the
-// stand-in library (standin.h).
+// stand-in library (Standin.h).
 #include <windows.h>
 
 #include <cstdio>
 
-#include "standin_host/host_image.h"
+#include "standin_host/HostImage.h"
 
 // 0x401000 is the first build probe: the first bytes of the executable's code.
 // The linker puts .init ahead of all other code, so these 16 bytes are the

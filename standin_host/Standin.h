@@ -23,7 +23,7 @@
 #include <vector>
 
 #include "host/HostInterface.h"
-#include "standin_host/host_image.h"
+#include "standin_host/HostImage.h"
 
 namespace standin {
 

@@ -2,8 +2,8 @@
 // conventions and recording what they receive; the character record; keys.
 #include <cstring>
 
-#include "standin_host/standin.h"
-#include "standin_host/standin_internal.h"
+#include "standin_host/Standin.h"
+#include "standin_host/StandinInternal.h"
 
 namespace standin {
 namespace {

@@ -15,7 +15,7 @@
 #include "codepatch/branch.h"
 #include "host/HostBuild.h"
 #include "settings/SettingsLayout.h"
-#include "standin_host/standin.h"
+#include "standin_host/Standin.h"
 
 namespace {
 

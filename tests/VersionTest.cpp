@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "standin_host/standin.h"
+#include "standin_host/Standin.h"
 
 namespace {
 

@@ -3,8 +3,8 @@
 #include <cstring>
 
 #include "codepatch/branch.h"
-#include "standin_host/standin.h"
-#include "standin_host/standin_internal.h"
+#include "standin_host/Standin.h"
+#include "standin_host/StandinInternal.h"
 
 namespace standin {
 namespace {
@@ -79,7 +79,7 @@ std::uint32_t PlaceRoutine(std::uint32_t callSite, const std::vector<std::uint8_
 }
 
 void PlaceJump(std::uint32_t from, const void* to) {
-    std::uint8_t jump[5] = {codepatch::kOpJmpRel32};  // E9 rel32
+    std::uint8_t jump[5] = {codepatch::op_jmp_rel32};  // E9 rel32
     const std::uint32_t rel =
         codepatch::relative_displacement(from, static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(to)));
     std::memcpy(jump + 1, &rel, 4);
@@ -122,7 +122,7 @@ void CopyHostBytes(std::uint32_t address, void* other, std::size_t size, bool to
 }  // namespace
 
 std::vector<std::uint8_t> CallBytes(std::uint32_t site, std::uint32_t callee) {
-    std::vector<std::uint8_t> bytes(codepatch::kRelativeBranchSize, codepatch::kOpCallRel32);
+    std::vector<std::uint8_t> bytes(codepatch::relative_branch_size, codepatch::op_call_rel32);
     const std::uint32_t rel = codepatch::relative_displacement(site, callee);
     std::memcpy(bytes.data() + 1, &rel, 4);
     return bytes;
@@ -156,7 +156,7 @@ void WriteBuildProbes(std::int32_t build) {
 }
 
 std::vector<std::uint8_t> CallSiteBytes(std::uint32_t site) {
-    return ReadHostBytes(site, codepatch::kRelativeBranchSize);
+    return ReadHostBytes(site, codepatch::relative_branch_size);
 }
 std::vector<std::uint8_t> OriginalAimCallBytes() {
     return CallBytes(host::kAimPointCallSite, host::kAimPointFunction);
@@ -191,12 +191,12 @@ void SetCallInstruction(std::uint32_t site, const std::vector<std::uint8_t>& ins
 
 std::vector<std::uint8_t> JumpBytes(std::uint32_t site, std::uint32_t destination) {
     std::vector<std::uint8_t> bytes = CallBytes(site, destination);
-    bytes[0] = codepatch::kOpJmpRel32;
+    bytes[0] = codepatch::op_jmp_rel32;
     return bytes;
 }
 
 std::vector<std::uint8_t> IndirectCallBytes(std::uint32_t slot) {
-    std::vector<std::uint8_t> bytes = {codepatch::kOpGroupFF, codepatch::kModRmCallIndirect, 0, 0, 0, 0};
+    std::vector<std::uint8_t> bytes = {codepatch::op_group_ff, codepatch::modrm_call_indirect, 0, 0, 0, 0};
     std::memcpy(bytes.data() + 2, &slot, 4);
     return bytes;
 }
@@ -206,7 +206,7 @@ std::uint32_t PlaceDetour(std::uint32_t site, std::uint32_t callee) {
         static_cast<std::uint8_t*>(VirtualAlloc(nullptr, 4096, MEM_COMMIT | MEM_RESERVE, PAGE_EXECUTE_READWRITE));
     const auto at = static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(code));
     const std::vector<std::uint8_t> call = CallBytes(at, callee);
-    const std::vector<std::uint8_t> back = JumpBytes(at + 5, site + codepatch::kRelativeBranchSize);
+    const std::vector<std::uint8_t> back = JumpBytes(at + 5, site + codepatch::relative_branch_size);
     std::memcpy(code, call.data(), 5);
     std::memcpy(code + 5, back.data(), 5);
     return at;

@@ -1,7 +1,7 @@
 // The real plugin in games it does not fully know and beside other plugins:
 // call sites that hold something else, a second copy of the DLL, host data
 // that cannot be written, build probes on closed pages.
-#include "plugin_support.h"
+#include "PluginSupport.h"
 
 namespace {
 
@@ -130,7 +130,7 @@ TEST_P(CallSites, ThePluginTakesOnlyWhatItKnowsAndPutsBackExactlyWhatItFound) {
     }
     const auto siteNow = standin::CallSiteBytes(c.site);
     if (c.taken) {
-        EXPECT_EQ(siteNow[0], codepatch::kOpCallRel32);
+        EXPECT_EQ(siteNow[0], codepatch::op_call_rel32);
         EXPECT_NE(siteNow, std::vector<std::uint8_t>(siteBytes.begin(), siteBytes.begin() + 5));
     } else {
         EXPECT_EQ(standin::ReadHostBytes(c.site, siteBytes.size()), siteBytes) << "left as it was";

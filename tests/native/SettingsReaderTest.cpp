@@ -10,7 +10,7 @@
 #include <random>
 #include <string>
 
-#include "../settings_cases.h"
+#include "../SettingsCases.h"
 #include "settings/NumberRules.h"
 #include "settings/SettingsFile.h"
 #include "settings/TextLines.h"

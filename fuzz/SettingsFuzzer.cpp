@@ -72,7 +72,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     CheckValue(first);
     // A mark of its own in front would be read as text, so leave those be;
     // the mark counts towards the read limit, so stay below it.
-    if (!StartsWithAMark(data, size) && size + 3 < settings::kMaxFileBytes) {
+    if (!StartsWithAMark(data, size) && first.encoding == settings::Encoding::Plain &&
+        size + 3 < settings::kMaxFileBytes) {
         const std::string marked = "\xEF\xBB\xBF" + std::string(bytes, size);
         settings::ReadSettingsFile(marked.data(), marked.size(), second);
         Require(second.encoding == settings::Encoding::Utf8WithMark);

@@ -48,18 +48,66 @@ bool Overflows(const char* begin, const char* end) {
     return position + exponent > 0;
 }
 
+// How a number's word ends, as the plain C reading of old files took it.
+struct WordEnd {
+    const char* next = nullptr;  // where the next word may begin; null: no number
+    bool comment = false;        // a comment mark followed: the line ends here
+};
+
 // A number is a whole word: after it comes a blank or the end of the line.
 // One 'f' or 'F' right after a decimal number, as C programmers write it
-// (0.5f), belongs to the number. Returns the end of the word, or null when
-// the word goes on with anything else (0,75  0x3F8C  1.#INF  12abc).
-const char* WholeWord(const char* numberBegin, const char* numberEnd, const char* end) {
+// (0.5f), belongs to the number. So does a comma that ends the word
+// (0.10, 0.00, 0.60), and a comment mark right after it (0.5;wide  1#x
+// 2//x), which ends the line. Anything else makes the word no number
+// (0,75  0x3F8C  1.#INF  12abc).
+WordEnd EndOfWord(const char* numberBegin, const char* numberEnd, const char* end) {
     const char* p = numberEnd;
     const char first = *numberBegin == '+' || *numberBegin == '-' ? numberBegin[1] : *numberBegin;
     if (p != end && (*p == 'f' || *p == 'F') && (IsDigit(first) || first == '.')) ++p;
-    return p == end || IsBlank(*p) ? p : nullptr;
+    WordEnd word;
+    const auto endsHere = [end](const char* q) { return q == end || IsBlank(*q); };
+    if (endsHere(p)) {
+        word.next = p;
+    } else if (*p == ',' && endsHere(p + 1)) {
+        word.next = p + 1;
+    } else if (*p == ';' || (*p == '#' && p[-1] != '.') || (*p == '/' && p + 1 != end && p[1] == '/')) {
+        // (1.#INF and 1.#IND are how some C libraries print infinity and NaN: no comment.)
+        word.next = p;
+        word.comment = true;
+    }
+    return word;
 }
 
 }  // namespace
+
+LineShape ShapeOf(const char* text, std::size_t length) {
+    LineShape shape;
+    const char* end = static_cast<const char*>(std::memchr(text, '\0', length));
+    if (!end) end = text + length;
+    const char* p = SkipBlanks(text, end);
+    if (p == end) return shape;
+    shape.blank = false;
+    while (p != end && !IsBlank(*p)) ++p;  // the label
+    for (;;) {
+        const char* word = SkipBlanks(p, end);
+        if (word == end) break;
+        float ignored;
+        const char* numberEnd = ConvertFloat(word, end, ignored);
+        const WordEnd wordEnd = numberEnd ? EndOfWord(word, numberEnd, end) : WordEnd{};
+        if (!wordEnd.next) {
+            shape.clean = false;
+            break;
+        }
+        if (shape.numbers++ == 0) {
+            const char* q = word + (*word == '+' || *word == '-' ? 1 : 0);
+            while (q != numberEnd && IsDigit(*q)) ++q;
+            shape.firstIsWhole = q == numberEnd && q != word;
+        }
+        if (wordEnd.comment) break;
+        p = wordEnd.next;
+    }
+    return shape;
+}
 
 const char* ConvertInt(const char* p, const char* end, std::int32_t& value) {
     p = SkipBlanks(p, end);
@@ -112,7 +160,7 @@ ParsedLine ParseValueLine(const char* text, std::size_t length, bool integer, in
     while (parsed.converted < wanted) {
         const char* word = SkipBlanks(p, end);
         if (word == end) break;
-        const char* wordEnd = nullptr;
+        WordEnd wordEnd;
         const char* numberEnd = nullptr;
         if (integer) {
             numberEnd = ConvertInt(word, end, parsed.integer);
@@ -120,11 +168,11 @@ ParsedLine ParseValueLine(const char* text, std::size_t length, bool integer, in
             const char* next = numberEnd;
             if (next && next != end && *next == '.')
                 for (++next; next != end && IsDigit(*next);) ++next;
-            if (next && (next == end || IsBlank(*next))) wordEnd = next;
+            if (next) wordEnd = EndOfWord(word, next, end);
         } else if ((numberEnd = ConvertFloat(word, end, parsed.floats[parsed.converted]))) {
-            wordEnd = WholeWord(word, numberEnd, end);
+            wordEnd = EndOfWord(word, numberEnd, end);
         }
-        if (!wordEnd) {
+        if (!wordEnd.next) {
             // Not a number: the line stops here, and the word is kept for the report.
             const char* q = word;
             while (q != end && !IsBlank(*q)) ++q;
@@ -133,9 +181,13 @@ ParsedLine ParseValueLine(const char* text, std::size_t length, bool integer, in
             if (!integer) parsed.floats[parsed.converted] = 0.0f;
             break;
         }
-        p = wordEnd;
+        p = wordEnd.next;
         ++parsed.converted;
         parsed.stop = static_cast<std::size_t>(numberEnd - text);
+        if (wordEnd.comment) {
+            parsed.commentBegin = static_cast<std::size_t>(p - text);
+            break;
+        }
     }
     if (integer && parsed.converted == 0) parsed.integer = 0;
     return parsed;

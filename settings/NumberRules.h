@@ -18,6 +18,7 @@ struct ParsedLine {
     std::size_t stop = 0;            // offset in the line just past the last number converted (its digits)
     std::size_t stopWordBegin = 0;   // the word that stopped the conversion, if one did
     std::size_t stopWordLength = 0;  //   (0: the line ended, or all numbers were read)
+    std::size_t commentBegin = 0;    // a comment mark right after the last number (0: none)
     std::int32_t integer = 0;        // for "%d" lines
     float floats[kMaxValuesPerLine] = {};
 };
@@ -25,10 +26,24 @@ struct ParsedLine {
 // Converts `text` (up to its first NUL or `length`) as "%s %d" (integer) or
 // "%s %f..." with `count` numbers. A number is a whole word (see ConvertFloat
 // for its spelling): one that goes on with anything but a blank is no number
-// (0,75  0x3F8C  1.#INF  12abc), except one 'f' after a decimal (0.5f), and
-// for "%d" a fraction after the point (1.9 reads 1). Conversion stops at the
-// first word that is not a number; words after the last number are ignored.
+// (0,75  0x3F8C  1.#INF  12abc), except one 'f' after a decimal (0.5f), a
+// comma that ends the word (0.10, 0.00), for "%d" a fraction after the point
+// (1.9 reads 1), and a comment mark (; # //) right after the number, which
+// ends the line (0.5;wide). Conversion stops at the first word that is not a
+// number; words after the last number are ignored.
 ParsedLine ParseValueLine(const char* text, std::size_t length, bool integer, int count);
+
+// What a line looks like, whatever its place in the file: is it blank, and
+// how many numbers follow its label (counted as ParseValueLine reads them,
+// however many). `clean`: nothing but numbers follows the label (a comment
+// after the last one aside).
+struct LineShape {
+    bool blank = true;
+    int numbers = 0;
+    bool clean = true;
+    bool firstIsWhole = false;  // the first number is written without a point or exponent (25, not 25.0)
+};
+LineShape ShapeOf(const char* text, std::size_t length);
 
 // Locale-free conversions used by ParseValueLine. Each reads the longest
 // prefix of [p, end) that forms a number (after optional blanks), stores it in

@@ -4,6 +4,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 
 #include "settings/WeaponTable.h"
 
@@ -109,13 +110,39 @@ bool SuggestNumber(const char* word, std::size_t length, bool integer, char* out
             return true;
         }
     }
+    if (numberEnd != end && (*numberEnd == '.' || *numberEnd == ',')) {
+        std::snprintf(out, size, "it has more than one decimal point or comma: write one number, like 0.5");
+        return true;
+    }
     std::snprintf(out, size, "write %.*s, or put a space after it", static_cast<int>(numberEnd - word), word);
+    return true;
+}
+
+// For a word that does not begin like a number: a letter O or o for a zero,
+// or l or I for a one, as typed by hand (O.5  1O  l.25).
+bool SuggestDigits(const char* word, std::size_t length, bool integer, char* out, std::size_t size) {
+    char fixed[64];
+    if (length >= sizeof fixed) return false;
+    bool changed = false;
+    for (std::size_t i = 0; i < length; ++i) {
+        const char c = word[i];
+        fixed[i] = c == 'O' || c == 'o' ? '0' : c == 'l' || c == 'I' ? '1' : c;
+        changed |= fixed[i] != c;
+    }
+    fixed[length] = '\0';
+    float ignoredFloat;
+    std::int32_t ignoredInt;
+    const char* fixedEnd =
+        integer ? ConvertInt(fixed, fixed + length, ignoredInt) : ConvertFloat(fixed, fixed + length, ignoredFloat);
+    if (!changed || fixedEnd != fixed + length) return false;
+    std::snprintf(out, size, "a letter in place of a digit? write %s", fixed);
     return true;
 }
 
 }  // namespace
 
-void DiagnoseLine(int lineNumber, const Line& line, const ParsedLine& parsed, Problems& problems) {
+void DiagnoseLine(int lineNumber, const Line& line, const ParsedLine& parsed, const LineShape& shape,
+                  Problems& problems) {
     const Reporter problem(lineNumber, problems);
     const LineLayout& layout = kLayout[lineNumber - 1];
     if (line.truncated)
@@ -133,15 +160,34 @@ void DiagnoseLine(int lineNumber, const Line& line, const ParsedLine& parsed, Pr
     DescribeKept(layout, parsed.converted, kept, sizeof kept);
     char fix[96];
     const char* word = line.text + parsed.stopWordBegin;
-    if (parsed.stopWordLength && SuggestNumber(word, parsed.stopWordLength, integer, fix, sizeof fix))
-        problem("value %d, \"%.*s\", is not a number (%s): %s", parsed.converted + 1,
-                static_cast<int>(parsed.stopWordLength < 40 ? parsed.stopWordLength : 40), word, fix, kept);
-    else if (!parsed.hasLabel)
+    const int shown = static_cast<int>(parsed.stopWordLength < 40 ? parsed.stopWordLength : 40);
+    if (parsed.stopWordLength) {
+        if (SuggestNumber(word, parsed.stopWordLength, integer, fix, sizeof fix) ||
+            SuggestDigits(word, parsed.stopWordLength, integer, fix, sizeof fix))
+            problem("value %d, \"%.*s\", is not a number (%s): %s", parsed.converted + 1, shown, word, fix, kept);
+        else
+            problem("value %d, \"%.*s\", is not a number: %s", parsed.converted + 1, shown, word, kept);
+    } else if (!parsed.hasLabel) {
         problem("the line is blank: %s", kept);
-    else if (parsed.converted == 0)
+    } else if (parsed.converted == 0) {
         problem("no number after the label: %s", kept);
-    else if (parsed.converted < layout.values)
+    } else if (parsed.converted < layout.values) {
         problem("only %d of %d values read: %s", parsed.converted, static_cast<int>(layout.values), kept);
+    }
+
+    // More numbers than the line takes: the last ones are never read.
+    if (parsed.converted == layout.values && shape.numbers > layout.values) {
+        const char* label = line.text + parsed.labelBegin;
+        const int labelShown = static_cast<int>(parsed.labelLength < 40 ? parsed.labelLength : 40);
+        if (shape.firstIsWhole && shape.numbers == layout.values + 1)
+            problem(
+                "%d numbers where %d belong%s: is there a space in the label? As it stands \"%.*s\" is the label, "
+                "the first number is read as value 1 and the last one is ignored",
+                shape.numbers, static_cast<int>(layout.values), layout.values == 1 ? "s" : "", labelShown, label);
+        else
+            problem("%d numbers where %d belong%s: the numbers after the first %d are ignored", shape.numbers,
+                    static_cast<int>(layout.values), layout.values == 1 ? "s" : "", static_cast<int>(layout.values));
+    }
 
     // A label that reads as a number whole was most likely meant as a value.
     const char* label = line.text + parsed.labelBegin;
@@ -169,12 +215,92 @@ void DiagnoseFile(int linesRead, bool linesAfterLast, bool limitReached, Problem
     if (limitReached)
         problem("the file is %u bytes or longer: nothing after its first %u bytes is read",
                 static_cast<unsigned>(kMaxFileBytes), static_cast<unsigned>(kMaxFileBytes));
-    if (linesRead < kLineCount)
+    if (linesRead == kLineCount - 1)
+        problem("the file has %d line(s) instead of %d: line %d is missing and its destinations keep their values",
+                linesRead, kLineCount, kLineCount);
+    else if (linesRead < kLineCount)
         problem(
             "the file has %d line(s) instead of %d: lines %d to %d are missing and their destinations keep their "
             "values",
             linesRead, kLineCount, linesRead + 1, kLineCount);
     if (linesAfterLast) problem("the file has lines after line %d: they are never read", kLineCount);
+}
+
+}  // namespace settings
+
+namespace settings {
+namespace {
+
+// Whether a line of `shape` does not fit file line `line` of the layout (a
+// line past the layout fits when it is blank).
+bool Misfits(int line, const LineShape& shape) {
+    if (line > kLineCount) return !shape.blank;
+    const LineLayout& layout = kLayout[line - 1];
+    if (layout.kind == LineKind::FreeText) return shape.numbers > 0 && shape.clean;  // a row of numbers
+    return shape.numbers != layout.values;
+}
+
+// Misfits of the file's lines when the line at `at` is missing (kind
+// Missing: lines from `at` on belong one line further down), one too many
+// (Extra: the line at `at` belongs nowhere, those after it one line up), or
+// neither (None). A layout line that no line of the file reaches counts as a
+// misfit too (the missing one aside), and so does text past the layout.
+int Misfits(const LineShape* shapes, int available, Shift::Kind kind, int at) {
+    int misfits = 0;
+    bool reached[kLineCount + 1] = {};
+    for (int i = 1; i <= available; ++i) {
+        int line = i;
+        if (kind == Shift::Kind::Missing && i >= at) line = i + 1;
+        if (kind == Shift::Kind::Extra && i == at) continue;
+        if (kind == Shift::Kind::Extra && i > at) line = i - 1;
+        if (line <= kLineCount) reached[line] = true;
+        misfits += Misfits(line, shapes[i - 1]) ? 1 : 0;
+    }
+    for (int line = 1; line <= kLineCount; ++line)
+        if (!reached[line] && !(kind == Shift::Kind::Missing && line == at)) ++misfits;
+    return misfits;
+}
+
+}  // namespace
+
+Shift DetectShift(const LineShape* shapes, int available) {
+    const int asRead = Misfits(shapes, available, Shift::Kind::None, 0);
+    Shift best;
+    int bestMisfits = asRead;
+    for (const Shift::Kind kind : {Shift::Kind::Missing, Shift::Kind::Extra})
+        for (int at = 2; at <= kLineCount; ++at) {
+            const int misfits = Misfits(shapes, available, kind, at);
+            if (misfits < bestMisfits) {
+                bestMisfits = misfits;
+                best = Shift{kind, at, at};
+            } else if (misfits == bestMisfits && best.kind == kind && best.last == at - 1) {
+                best.last = at;  // the place could be any of a run of alike lines
+            }
+        }
+    // Only a shift that explains the file clearly better than reading it as
+    // it stands: a file with a typo or two is no shifted file.
+    if (best.kind == Shift::Kind::None || asRead - bestMisfits < 2 || 2 * bestMisfits >= asRead) return Shift{};
+    return best;
+}
+
+void DiagnoseShift(const Shift& shift, Problems& problems) {
+    if (shift.kind == Shift::Kind::None) return;
+    const Reporter problem(shift.first, problems);
+    char where[64];
+    if (shift.first == shift.last)
+        std::snprintf(where, sizeof where, "line %d seems", shift.first);
+    else
+        std::snprintf(where, sizeof where, "one of lines %d to %d seems", shift.first, shift.last);
+    if (shift.kind == Shift::Kind::Missing)
+        problem(
+            "%s missing: the text on line %d belongs to line %d, and every line from %d on is read one line early, "
+            "so nothing from line %d on is applied (those values stay as they were)",
+            where, shift.last, shift.last + 1, shift.first, shift.first);
+    else
+        problem(
+            "%s to be one too many (a line added or split?): the text on line %d belongs to line %d, and every line "
+            "from %d on is read one line late, so nothing from line %d on is applied (those values stay as they were)",
+            where, shift.last + 1, shift.last, shift.first, shift.first);
 }
 
 }  // namespace settings

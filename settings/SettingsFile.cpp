@@ -16,33 +16,48 @@ void Problems::Add(int line, const char* text) {
 }
 
 void ReadSettingsFile(const char* bytes, std::size_t size, SettingsFile& file) {
-    TextLines text(bytes, size);
+    // First the shape of every line, and of the first line after the
+    // layout: whether the lines sit where the layout has them.
+    LineShape shapes[kLineCount + 1];
+    int available = 0;
+    {
+        TextLines text(bytes, size);
+        Line line;
+        while (available <= kLineCount && text.Next(line)) shapes[available++] = ShapeOf(line.text, line.length);
+        file.encoding = text.TextEncoding();
+        file.linesRead = available < kLineCount ? available : kLineCount;
+        file.linesAfterLast = available > kLineCount && (!shapes[kLineCount].blank || text.RestHoldsText());
+        file.limitReached = text.LimitReached();
+    }
+    const Shift shift = DetectShift(shapes, available);
+    file.firstShiftedLine = shift.kind == Shift::Kind::None ? 0 : shift.first;
+
+    // Then the values: none from a shifted line on, whose values would land
+    // in the wrong places.
     file.problems.count = 0;
     int aimRowsRead = 0;
     int aimValuesRead = 0;
+    TextLines text(bytes, size);
     Line line;
-    int number = 0;
-    while (number < kLineCount && text.Next(line)) {
-        const LineLayout& layout = kLayout[number];
-        ++number;
+    for (int number = 1; number <= kLineCount; ++number) {
+        LineValues& given = file.lines[number - 1];
+        given = LineValues{};
+        if (number > file.linesRead || !text.Next(line)) continue;
+        if (number == file.firstShiftedLine) DiagnoseShift(shift, file.problems);
+        if (file.firstShiftedLine && number >= file.firstShiftedLine) continue;
+        const LineLayout& layout = kLayout[number - 1];
         ParsedLine parsed;
         if (layout.kind != LineKind::FreeText)
             parsed = ParseValueLine(line.text, line.length, layout.kind == LineKind::ReloadSwitch, layout.values);
-        LineValues& given = file.lines[number - 1];
         given.count = parsed.converted;
         given.integer = parsed.integer;
-        for (int i = 0; i < kMaxValuesPerLine; ++i) given.values[i] = i < parsed.converted ? parsed.floats[i] : 0.0f;
+        for (int i = 0; i < parsed.converted; ++i) given.values[i] = parsed.floats[i];
         if (layout.kind == LineKind::AimRow) {
             aimRowsRead = layout.index + 1;
             aimValuesRead += parsed.converted;
         }
-        DiagnoseLine(number, line, parsed, file.problems);
+        DiagnoseLine(number, line, parsed, shapes[number - 1], file.problems);
     }
-    for (int rest = number; rest < kLineCount; ++rest) file.lines[rest] = LineValues{};
-    file.encoding = text.TextEncoding();
-    file.linesRead = number;
-    file.linesAfterLast = number == kLineCount && text.RestHoldsText();
-    file.limitReached = text.LimitReached();
     file.aimRowsPublished = aimValuesRead > 0 ? aimRowsRead : 0;
     DiagnoseFile(file.linesRead, file.linesAfterLast, file.limitReached, file.problems);
 }

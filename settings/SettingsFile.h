@@ -41,9 +41,12 @@ struct Problems {
 
 struct SettingsFile {
     Encoding encoding;
-    int linesRead;                 // at most kLineCount; the lines after them are never read
-    bool linesAfterLast;           // text after line kLineCount
-    bool limitReached;             // the bytes reached kMaxFileBytes
+    int linesRead;        // at most kLineCount; the lines after them are never read
+    bool linesAfterLast;  // text after line kLineCount
+    bool limitReached;    // the bytes reached kMaxFileBytes
+    // A line missing or one too many: from this line on (0: none), every line
+    // may be read one line off, and none gives anything.
+    int firstShiftedLine;
     LineValues lines[kLineCount];  // lines past linesRead gave nothing
     // The aim block takes rows [0, aimRowsPublished): every row once the
     // last row line has been read, the rows read when the file ends inside

@@ -1,6 +1,7 @@
 #include "settings/TextLines.h"
 
 #include <cstring>
+#include <initializer_list>
 
 namespace settings {
 namespace {
@@ -68,6 +69,32 @@ private:
 
 }  // namespace
 
+namespace {
+
+// UTF-16 without a byte-order mark, told by its first line: at least four
+// units, each an ASCII character that is no control (tab aside) in the byte
+// of its order and zero in the other, up to the first line end.
+Encoding MarklessUtf16(const char* bytes, std::size_t size) {
+    for (const bool little : {true, false}) {
+        std::size_t units = 0;
+        for (std::size_t i = 0; i + 1 < size; i += 2, ++units) {
+            const auto text = static_cast<unsigned char>(bytes[little ? i : i + 1]);
+            const auto zero = static_cast<unsigned char>(bytes[little ? i + 1 : i]);
+            if (zero != 0 || text == '\r' || text == '\n') break;
+            if (text >= 0x80 || (text < 0x20 && text != '\t')) {
+                units = 0;
+                break;
+            }
+        }
+        if (units >= 4) return little ? Encoding::Utf16LittleEndianWithoutMark : Encoding::Utf16BigEndianWithoutMark;
+    }
+    return Encoding::Plain;
+}
+
+constexpr char kCtrlZ = 0x1A;
+
+}  // namespace
+
 TextLines::TextLines(const char* bytes, std::size_t size)
     : at_(bytes), end_(bytes + (size < kMaxFileBytes ? size : kMaxFileBytes)), limitReached_(size >= kMaxFileBytes) {
     const auto byte = [&](std::size_t i) { return i < size ? static_cast<unsigned char>(bytes[i]) : 0u; };
@@ -77,7 +104,16 @@ TextLines::TextLines(const char* bytes, std::size_t size)
     } else if ((byte(0) == 0xFF && byte(1) == 0xFE) || (byte(0) == 0xFE && byte(1) == 0xFF)) {
         encoding_ = byte(0) == 0xFF ? Encoding::Utf16LittleEndian : Encoding::Utf16BigEndian;
         at_ += 2;
+    } else {
+        encoding_ = MarklessUtf16(at_, static_cast<std::size_t>(end_ - at_));
     }
+    // Ctrl-Z ends the text (for UTF-16, as a unit of its own; see NextUtf16).
+    if (!Utf16())
+        if (const auto* ctrlZ =
+                static_cast<const char*>(std::memchr(at_, kCtrlZ, static_cast<std::size_t>(end_ - at_)))) {
+            end_ = ctrlZ;
+            limitReached_ = false;
+        }
 }
 
 // UTF-16 as Notepad's "Unicode" and PowerShell 5 save it. ASCII stays
@@ -89,12 +125,17 @@ std::size_t TextLines::NextUtf16(char* out) {
         at_ = end_;
         return EncodeUtf8(0xFFFD, out);
     }
-    const bool little = encoding_ == Encoding::Utf16LittleEndian;
+    const bool little = encoding_ == Encoding::Utf16LittleEndian || encoding_ == Encoding::Utf16LittleEndianWithoutMark;
     const auto unit = [little](const char* p) {
         const auto a = static_cast<unsigned char>(p[0]), b = static_cast<unsigned char>(p[1]);
         return little ? static_cast<std::uint32_t>(a | (b << 8)) : static_cast<std::uint32_t>((a << 8) | b);
     };
     std::uint32_t code = unit(at_);
+    if (code == static_cast<std::uint32_t>(kCtrlZ)) {
+        at_ = end_;
+        limitReached_ = false;
+        return 0;
+    }
     at_ += 2;
     if (code >= 0xD800 && code <= 0xDBFF && end_ - at_ >= 2 && unit(at_) >= 0xDC00 && unit(at_) <= 0xDFFF) {
         code = 0x10000 + ((code - 0xD800) << 10) + (unit(at_) - 0xDC00);
@@ -111,9 +152,14 @@ bool TextLines::Next(Line& line) {
         builder.Finish(false);
         return false;
     }
-    if (encoding_ == Encoding::Utf16LittleEndian || encoding_ == Encoding::Utf16BigEndian) {
+    if (Utf16()) {
         char character[4];
-        while (const std::size_t size = NextUtf16(character)) {
+        std::size_t size = NextUtf16(character);
+        if (size == 0) {  // a Ctrl-Z where the line would begin
+            builder.Finish(false);
+            return false;
+        }
+        for (; size; size = NextUtf16(character)) {
             if (size == 1 && character[0] == '\n') {
                 builder.Finish(true);
                 return true;

@@ -21,7 +21,14 @@ constexpr bool IsBlank(char c) {
 }
 
 // What the byte-order mark said.
-enum class Encoding : std::uint8_t { Plain, Utf8WithMark, Utf16LittleEndian, Utf16BigEndian };
+enum class Encoding : std::uint8_t {
+    Plain,
+    Utf8WithMark,
+    Utf16LittleEndian,
+    Utf16BigEndian,
+    Utf16LittleEndianWithoutMark,  // no mark, but every second byte of the first line is zero
+    Utf16BigEndianWithoutMark,
+};
 
 // One line of the file as the reader keeps it.
 struct Line {
@@ -36,9 +43,12 @@ struct Line {
 // bytes is read.
 //
 // Text as Windows tools save it: a UTF-8 byte-order mark is skipped, and
-// bytes that start with a UTF-16 byte-order mark (little or big endian) are
-// read as the text they hold, turned into UTF-8; a unit that pairs with
-// nothing, or half a unit at the end, becomes U+FFFD.
+// bytes that start with a UTF-16 byte-order mark (little or big endian), or
+// whose first line has a zero in every second byte, are read as the text
+// they hold, turned into UTF-8; a unit that pairs with nothing, or half a
+// unit at the end, becomes U+FFFD. A Ctrl-Z (0x1A) ends the text, as it does
+// for Windows programs that read files in text mode (copy /a and old DOS
+// editors write one at the end).
 class TextLines {
 public:
     // `bytes` must outlive the object.
@@ -54,6 +64,7 @@ public:
     Encoding TextEncoding() const { return encoding_; }
 
 private:
+    bool Utf16() const { return encoding_ != Encoding::Plain && encoding_ != Encoding::Utf8WithMark; }
     // The next character of the text as UTF-8, into `out`; 0 at the end.
     std::size_t NextUtf16(char* out);
 

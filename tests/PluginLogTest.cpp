@@ -25,7 +25,7 @@ TEST_F(PluginLogFile, TheLogTellsWhatWasDoneAndWhatIsWrongWithTheFile) {
         "aim call 0x527A95 (at 0x00527A95): held E8 66 9A FF FF, calls the game's aim function; redirected to the "
         "plugin\r\n",
         "settings file: " + directory.SettingsPath() + "\r\n",
-        "  line 5: no number after the label: the code constant is left as it was\r\n",
+        "  line 5: value 1, \"x5.5\", is not a number: the code constant is left as it was\r\n",
         "  line 12: only 3 of 7 values read: values 4 to 7 of aim row 1 stay as the game holds them (its own, or an "
         "earlier save's)\r\n",
         "  line 16: offset row 0 serves no weapon: its values have no effect\r\n",
@@ -54,8 +54,8 @@ TEST_F(PluginLogFile, LiveReloadLogsAChangeOnceAndIsSilentWhileNothingChanges) {
     standin::RunHostFrame();
     const std::string log = directory.ReadLog();
     EXPECT_NE(log.find("settings file changed: ", afterLoad), std::string::npos) << log;
-    EXPECT_NE(log.find("  line 17: no number after the label: weapon type 22 keeps the game's own aim point (or the "
-                       "offset an earlier save gave it)",
+    EXPECT_NE(log.find("  line 17: value 1, \"oops\", is not a number: weapon type 22 keeps the game's own aim point "
+                       "(or the offset an earlier save gave it)",
                        afterLoad),
               std::string::npos)
         << log;

@@ -1,6 +1,7 @@
 #include "SettingsCases.h"
 
 #include <limits>
+#include <list>
 #include <random>
 
 namespace settings_cases {
@@ -62,6 +63,63 @@ std::string UnicodeReference(bool littleEndian) {
 
 std::string Repeat(char c, std::size_t n) {
     return std::string(n, c);
+}
+
+// A case name made at run time, kept for the life of the process.
+const char* KeptName(const std::string& name) {
+    static std::list<std::string> names;
+    return names.emplace_back(name).c_str();
+}
+
+// The reference file with line `line` deleted, or with a blank line put
+// before it.
+std::string ReferenceWithout(int line) {
+    std::vector<std::string> lines = ReferenceLines();
+    lines.erase(lines.begin() + (line - 1));
+    return Join(lines);
+}
+std::string ReferenceWithBlankBefore(int line) {
+    std::vector<std::string> lines = ReferenceLines();
+    lines.insert(lines.begin() + (line - 1), "");
+    return Join(lines);
+}
+
+// A file with one line too few or too many is read one line off from some
+// place on. Where the lines' shapes show it (a heading's place holding a row
+// of numbers, a value line's place holding none), nothing from the first
+// place the odd line could be is applied; `from` is that line, written out
+// from the reference's shape: lines 3-9 hold one number, 11-14 seven, 16-31
+// three, and 2, 10 and 15 are headings.
+std::vector<Case> ShiftedCases() {
+    std::vector<Case> cases;
+    for (int line = 3; line <= 31; ++line) {
+        // A deleted heading or value line among lines of its shape: the odd
+        // line could be any of that run.
+        const int from = line <= 9 ? 3 : line <= 10 ? 10 : line <= 14 ? 11 : line;
+        if (line <= 15) {
+            cases.push_back({KeptName("deleted_line_" + std::to_string(line)),
+                             [line] { return ReferenceWithout(line); }, [from] { return ReferenceUpTo(from - 1); }});
+        } else {
+            // A deleted weapon line looks like a file whose last line is
+            // missing: it is read as it stands, every later weapon one row early.
+            cases.push_back({KeptName("deleted_line_" + std::to_string(line)),
+                             [line] { return ReferenceWithout(line); },
+                             [line] {
+                                 Snapshot s = ReferenceUpTo(line - 1);
+                                 for (int at = line; at <= 30; ++at) {
+                                     const float source = static_cast<float>(at + 1);
+                                     const float row[3] = {source, source + 0.25f, source + 0.5f};
+                                     GiveOffset(s, at - 16, row, 3);
+                                 }
+                                 return s;
+                             }});
+        }
+        const int blankFrom = line == 10 ? 10 : line == 15 ? 15 : line;
+        cases.push_back({KeptName("blank_line_before_" + std::to_string(line)),
+                         [line] { return ReferenceWithBlankBefore(line); },
+                         [blankFrom] { return ReferenceUpTo(blankFrom - 1); }});
+    }
+    return cases;
 }
 
 }  // namespace
@@ -193,6 +251,46 @@ std::vector<Case> WellFormedCases() {
                                     "12.5 12.625 12.75f"}});
          },
          [] { return Reference(); }},
+        // Old files as the plain C reading took them: a comment mark right
+        // after a number, a comma that ends the word, a line 1 of "0;".
+        {"glued_comments_and_trailing_commas",
+         [] {
+             return ReferenceWith({{1, "reload 0;"},
+                                   {3, "a 3.5;wide"},
+                                   {4, "b 4.5#x"},
+                                   {6, "c 6.5//x"},
+                                   {17, "w1 17.0, 17.25, 17.5"},
+                                   {18, "w2 18.0, 18.25, 18.5,"},
+                                   {19, "w3 19.0;19.25 19.5"}});
+         },
+         [] {
+             Snapshot s = Reference();
+             const float first = 19.0f;
+             for (auto& f : s.offsets[3]) f = kNotGiven;
+             GiveOffset(s, 3, &first, 1);  // the comment ends the line
+             return s;
+         }},
+        {"headings_with_numbers",  // no shift is seen in them
+         [] {
+             return ReferenceWith({{2, "2 3 4"}, {10, "h 1 2 3 4 5 6 7"}, {15, "15 16 17"}});
+         },
+         [] { return Reference(); }},
+        // Ctrl-Z ends the text, as copy /a and old DOS editors write it.
+        {"ctrl_z_after_the_last_line_end", [] { return Join(ReferenceLines(), "\r\n") + "\x1A"; },
+         [] { return Reference(); }},
+        {"ctrl_z_ending_the_last_line",
+         [] {
+             std::string t = Join(ReferenceLines());
+             t.back() = '\x1A';
+             return t + "more 1 2 3\n";
+         },
+         [] { return Reference(); }},
+        {"utf16_without_a_byte_order_mark", [] { return UnicodeReference(true).substr(2); },
+         [] {
+             Snapshot s = Reference();
+             s.reload = 7;
+             return s;
+         }},
         {"utf16_little_endian", [] { return UnicodeReference(true); },
          [] {
              Snapshot s = Reference();
@@ -210,7 +308,7 @@ std::vector<Case> WellFormedCases() {
 
 std::vector<Case> HostileCases() {
     const float inf = std::numeric_limits<float>::infinity();
-    return {
+    std::vector<Case> cases = {
         {"missing_file", nullptr, [] { return Initial(); }},
         {"file_ending_at_line_20",
          [] {
@@ -350,7 +448,20 @@ std::vector<Case> HostileCases() {
              s.reload = std::numeric_limits<std::int32_t>::max();
              return s;
          }},
+        // A label with a space: its second word is read as the first value.
+        {"label_with_a_space",
+         [] {
+             return ReferenceWith({{20, "weapon 20 20.0 20.25 20.5"}});
+         },
+         [] {
+             Snapshot s = Reference();
+             const float row[3] = {20.0f, 20.0f, 20.25f};
+             GiveOffset(s, 4, row, 3);
+             return s;
+         }},
     };
+    for (Case& c : ShiftedCases()) cases.push_back(std::move(c));
+    return cases;
 }
 
 }  // namespace settings_cases

@@ -58,8 +58,10 @@ INSTANTIATE_TEST_SUITE_P(
                     {{12,
                       "only 3 of 7 values read: values 4 to 7 of aim row 1 stay as the game holds them (its own, or an "
                       "earlier save's)"}}},
-        ProblemCase{
-            "nothing_converted", Sound({{4, "b x4.5"}}), 1, {{4, "no number after the label: its destination keeps"}}},
+        ProblemCase{"nothing_converted",
+                    Sound({{4, "b x4.5"}}),
+                    1,
+                    {{4, "value 1, \"x4.5\", is not a number: its destination keeps"}}},
         ProblemCase{"blank_value_line",
                     Sound({{20, ""}}),
                     1,
@@ -84,6 +86,76 @@ INSTANTIATE_TEST_SUITE_P(
                     Sound({}).substr(0, Sound({}).find("w14")),
                     1,
                     {{0, "29 line(s) instead of 31"}, {0, "weapon types 20, 37 keep the game's own aim point"}}},
+        // A line missing or one too many, named where the shapes of the lines tell.
+        ProblemCase{"deleted_line_7",
+                    [] {
+                        std::vector<std::string> lines = settings_cases::ReferenceLines();
+                        lines.erase(lines.begin() + 6);
+                        return settings_cases::Join(lines);
+                    }(),
+                    1,
+                    {{3,
+                      "one of lines 3 to 9 seems missing: the text on line 9 belongs to line 10, and every line from 3 "
+                      "on is read one line early, so nothing from line 3 on is applied"},
+                     {0, "30 line(s) instead of 31: line 31 is missing"},
+                     {0, "weapon type 37 keeps the game's own aim point"}}},
+        ProblemCase{"blank_line_after_9",
+                    [] {
+                        std::vector<std::string> lines = settings_cases::ReferenceLines();
+                        lines.insert(lines.begin() + 9, "");
+                        return settings_cases::Join(lines);
+                    }(),
+                    1,
+                    {{10, "one of lines 10 to 11 seems to be one too many"}, {0, "lines after line 31"}}},
+        ProblemCase{"deleted_heading_15",
+                    [] {
+                        std::vector<std::string> lines = settings_cases::ReferenceLines();
+                        lines.erase(lines.begin() + 14);
+                        return settings_cases::Join(lines);
+                    }(),
+                    1,
+                    {{15, "line 15 seems missing: the text on line 15 belongs to line 16"},
+                     {0, "30 line(s) instead of 31"},
+                     {0, "weapon type 37 keeps"}}},
+        // Counts that do not fit.
+        ProblemCase{"label_with_a_space",
+                    Sound({{25, "weapon 25 0.16 0.01 0.63"}}),
+                    1,
+                    {{25,
+                      "4 numbers where 3 belong: is there a space in the label? As it stands \"weapon\" is the "
+                      "label"}}},
+        ProblemCase{"more_numbers_than_the_line_takes",
+                    Sound({{12, "row1 1 2 3 4 5 6 7 8 9"}, {3, "a 1.5 2.5"}}),
+                    1,
+                    {{3, "2 numbers where 1 belongs: the numbers after the first 1 are ignored"},
+                     {12, "9 numbers where 7 belong: the numbers after the first 7 are ignored"}}},
+        // Every word that is no number is quoted, with true advice.
+        ProblemCase{"letter_o_for_zero",
+                    Sound({{4, "b O.5"}}),
+                    1,
+                    {{4, "value 1, \"O.5\", is not a number (a letter in place of a digit? write 0.5)"}}},
+        ProblemCase{"two_decimal_points",
+                    Sound({{6, "c 0..5"}}),
+                    1,
+                    {{6, "value 1, \"0..5\", is not a number (it has more than one decimal point or comma"}}},
+        ProblemCase{"a_bad_first_value_is_quoted",
+                    Sound({{11, "row0 x 1 2 3 4 5 6"}}),
+                    1,
+                    {{11, "value 1, \"x\", is not a number"}}},
+        // Old files read as the plain C reading took them.
+        ProblemCase{"glued_comments_and_trailing_commas",
+                    Sound({{1, "reload 0;"}, {3, "a 3.5;wide"}, {4, "b 4.5#x"}, {17, "w1 0.10, 0.00, 0.60"}}),
+                    0,
+                    {}},
+        ProblemCase{"ctrl_z_at_the_end", Sound({}) + "\x1A", 0, {}},
+        ProblemCase{"ctrl_z_after_crlf",
+                    [] {
+                        std::vector<std::string> lines = settings_cases::ReferenceLines();
+                        lines[15] = "w0 0 0 0";
+                        return settings_cases::Join(lines, "\r\n") + "\x1A";
+                    }(),
+                    0,
+                    {}},
         // Words that begin like a number and go on: what was meant, and how to write it.
         ProblemCase{"decimal_comma",
                     Sound({{17, "w1 0,75 1 2"}}),
@@ -122,7 +194,7 @@ INSTANTIATE_TEST_SUITE_P(
         ProblemCase{"row_0_zero_is_fine", Sound({{16, "w0 0 0 0"}}), 0, {}},
         ProblemCase{"fraction_in_reload", Sound({{1, "reload 1.9"}}), 1, {{1, "whole numbers only"}}},
         ProblemCase{"fraction_after_a_digit_label", Sound({{1, "reload1 1.5"}}), 1, {{1, "whole numbers only"}}},
-        ProblemCase{"whole_reload_value", Sound({{1, "reload1 1 2.5"}}), 0, {}}),
+        ProblemCase{"whole_reload_value", Sound({{1, "reload1 1 2.5"}}), 1, {{1, "2 numbers where 1 belongs"}}}),
     [](const testing::TestParamInfo<ProblemCase>& p) { return std::string(p.param.name); });
 
 TEST(Checker, NamesTheEncodingItFoundAndReadsTheSameValues) {

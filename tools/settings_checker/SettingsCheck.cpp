@@ -86,12 +86,18 @@ Report Check(const std::string& bytes) {
     // Weapons whose line the file does not reach at all (the lines it has
     // but that give no number are told at their line).
     std::string missing;
+    int missingCount = 0;
     for (int line = file.linesRead + 1; line <= settings::kLineCount; ++line) {
         const settings::LineLayout& layout = settings::kLayout[line - 1];
         if (layout.kind != settings::LineKind::WeaponOffset || layout.index == 0) continue;
         missing += (missing.empty() ? "" : ", ") + std::to_string(weapons::CodeOfRow(layout.index));
+        ++missingCount;
     }
-    if (!missing.empty())
+    if (missingCount == 1)
+        report.problems.push_back({0, "weapon type " + missing +
+                                          " keeps the game's own aim point (or an earlier save's offset): the file "
+                                          "gives no offset for it"});
+    else if (missingCount > 1)
         report.problems.push_back({0, "weapon types " + missing +
                                           " keep the game's own aim point (or an earlier save's offset): the file "
                                           "gives no offset for them"});
@@ -150,6 +156,10 @@ const char* EncodingName(settings::Encoding encoding) {
             return "UTF-16, little endian (Windows \"Unicode\"), read as the text it holds";
         case settings::Encoding::Utf16BigEndian:
             return "UTF-16, big endian, read as the text it holds";
+        case settings::Encoding::Utf16LittleEndianWithoutMark:
+            return "UTF-16, little endian, without a byte-order mark, read as the text it holds";
+        case settings::Encoding::Utf16BigEndianWithoutMark:
+            return "UTF-16, big endian, without a byte-order mark, read as the text it holds";
         case settings::Encoding::Plain:
             break;
     }

@@ -51,13 +51,18 @@ AimSiteCheck CheckAimSite(codepatch::patch_address site) {
 
 }  // namespace
 
-bool AimSite::Install() {
+bool AimSite::Install(bool gameKnown) {
     const codepatch::patch_address site(RebaseHostAddress(host::kAimPointCallSite));
     const AimSiteCheck check = CheckAimSite(site);
     if (!check.known) {
-        Log("aim call 0x%06X (at 0x%08X) holds %s and %s: this is not a game the plugin knows, so it changes "
-            "nothing in it",
-            host::kAimPointCallSite, site.value, HexBytesAt(site, codepatch::relative_branch_size), check.what);
+        if (gameKnown)
+            Log("aim call 0x%06X (at 0x%08X) holds %s and %s (another plugin may have changed it): left alone, so "
+                "no per-weapon aim offsets this time; the settings file and the frame call are used all the same",
+                host::kAimPointCallSite, site.value, HexBytesAt(site, codepatch::relative_branch_size), check.what);
+        else
+            Log("aim call 0x%06X (at 0x%08X) holds %s and %s: this is not a game the plugin knows, so it changes "
+                "nothing in it",
+                host::kAimPointCallSite, site.value, HexBytesAt(site, codepatch::relative_branch_size), check.what);
         return false;
     }
     Log("aim call 0x%06X (at 0x%08X): held %s, %s; redirected to the plugin", host::kAimPointCallSite, site.value,

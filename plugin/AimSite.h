@@ -9,8 +9,9 @@ class AimSite {
 public:
     // Checks what the site holds and, when it is a call the plugin knows,
     // redirects it to AimPointHook, which goes on where the call went. Logs
-    // either way; false when the site was left alone.
-    bool Install();
+    // either way, saying what else the plugin does in a game whose build it
+    // recognised (`gameKnown`); false when the site was left alone.
+    bool Install(bool gameKnown);
 
     // Puts the site back (logged): its own bytes while it still calls the
     // plugin, otherwise it keeps what something else wrote there.

@@ -81,7 +81,11 @@ public:
                 "the two DLLs)");
             return;
         }
-        if (!aimSite_.Install()) return;
+        // A game whose build the probes recognise gets its settings and its
+        // frame call even where another plugin holds the aim call; in any
+        // other game, an aim call that is not the expected one means a game
+        // the plugin does not know, and nothing is changed.
+        if (!aimSite_.Install(GetHostBuild() != 0) && GetHostBuild() == 0) return;
         try {
             StartupRollback rollback(aimSite_);
             reload_.LoadAimSettings();

@@ -38,7 +38,13 @@ void FindPaths() {
     FindModulePath();
     std::wcscpy(paths.directory, paths.module);
     CutAfterLastSeparator(paths.directory);
-    if (paths.module[0] == L'\0') return;
+    if (paths.module[0] == L'\0') {
+        // No path of its own at all: the bare names, which Windows looks up
+        // in the process's current folder.
+        std::wcscpy(paths.settings, kSettingsFileName);
+        std::wcscpy(paths.log, L"AimingPlugin.log");
+        return;
+    }
     ComposePath(paths.directory, kSettingsFileName, paths.settings, kPathCapacity);
 
     // The module's file name with ".log" for its extension.
@@ -92,6 +98,10 @@ bool ComposePath(const wchar_t* directory, const wchar_t* name, wchar_t* out, st
         for (wchar_t* p = out + prefixLength; *p; ++p)
             if (*p == L'/') *p = L'\\';
     return true;
+}
+
+bool PluginFolderFound() {
+    return Paths().module[0] != L'\0';
 }
 
 const wchar_t* SettingsFilePath() {

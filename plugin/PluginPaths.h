@@ -8,15 +8,19 @@
 constexpr std::size_t kPathCapacity = 32768;
 constexpr wchar_t kSettingsFileName[] = L"aimingSets.dat";
 
-// The plugin's directory (that of its module file, found once per process)
-// followed by "aimingSets.dat", in the long-path form when it is MAX_PATH
-// characters or longer. Empty when the module path could not be had whole,
-// which the loader treats as a file that is not there.
+// Whether the plugin's module path could be had whole (found once per process).
+bool PluginFolderFound();
+
+// The plugin's directory (that of its module file) followed by
+// "aimingSets.dat", in the long-path form when it is MAX_PATH characters or
+// longer. Without a module path, the bare name: the file in the process's
+// current folder.
 const wchar_t* SettingsFilePath();
 
 // The log beside the module: its file name with ".log" in place of its
 // extension ("AimingPlugin.dll" -> "AimingPlugin.log"), in the long-path form
-// where needed. Empty when the module path could not be had.
+// where needed. Without a module path, "AimingPlugin.log" in the current
+// folder.
 const wchar_t* LogFilePath();
 
 // Path helpers, exposed for tests.

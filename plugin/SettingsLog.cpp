@@ -5,6 +5,7 @@
 #include "host/HostInterface.h"
 #include "plugin/AimSettings.h"
 #include "plugin/PluginLog.h"
+#include "plugin/PluginPaths.h"
 
 namespace {
 
@@ -70,8 +71,18 @@ void LogOutcome(const SettingsLoad& load) {
 
 void LogSettingsLoad(const SettingsLoad& load, bool changed) {
     BeginLogEntry();
-    Log("%s %s", changed ? "settings file changed:" : "settings file:",
-        load.path[0] ? Utf8(load.path) : "(unknown: the plugin's own path could not be found)");
+    if (PluginFolderFound()) {
+        Log("%s %s", changed ? "settings file changed:" : "settings file:", Utf8(load.path));
+    } else {
+        // (Utf8 has one buffer: the folder goes first, into one of its own.)
+        static wchar_t folder[kPathCapacity];
+        static char folderText[3 * kPathCapacity];
+        if (!GetCurrentDirectoryW(kPathCapacity, folder) ||
+            !WideCharToMultiByte(CP_UTF8, 0, folder, -1, folderText, sizeof folderText, nullptr, nullptr))
+            folderText[0] = '\0';
+        Log("%s %s in the current folder, %s (the plugin's own folder could not be found)",
+            changed ? "settings file changed:" : "settings file:", Utf8(load.path), folderText);
+    }
     LogOutcome(load);
     EndLogEntry();
 }

@@ -96,9 +96,13 @@ void SettingsReload::LoadAimSettings() {
     }
     if (load.file) host_.Apply(file_);
     // Another program holding the file (an editor saving it) lets go soon:
-    // try again on the next frame rather than wait for the next change.
-    watch_.Read(load.openError == ERROR_SHARING_VIOLATION || load.openError == ERROR_LOCK_VIOLATION ||
-                load.openError == ERROR_ACCESS_DENIED);
+    // try again on the next frame rather than wait for the next change. Access
+    // denied passes too while an editor replaces the file, but not for a
+    // folder or a file the player may not read: after a few frames in a row
+    // it waits for the once-a-second read like any other failure.
+    const bool held = load.openError == ERROR_SHARING_VIOLATION || load.openError == ERROR_LOCK_VIOLATION;
+    deniedInARow_ = load.openError == ERROR_ACCESS_DENIED ? deniedInARow_ + 1 : 0;
+    watch_.Read(held || (deniedInARow_ > 0 && deniedInARow_ <= kDeniedRetries));
     // A save that turns live reload off ends it once it has been read whole:
     // all its lines, or the same text twice in a row. A frame that caught the
     // editor half-way through writing it would otherwise keep the half it saw.

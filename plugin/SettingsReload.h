@@ -27,6 +27,10 @@ private:
     // Line 1 read 0 from a file cut short that changed since the load before:
     // live reload goes on until a load confirms it (see LoadAimSettings).
     bool stopUnconfirmed_ = false;
+    // Loads in a row that found the file's access denied: the first few are
+    // tried again on the next frame, the rest once a second.
+    static constexpr int kDeniedRetries = 3;
+    int deniedInARow_ = 0;
     SettingsWatch watch_;
     HostSettings host_;
     settings::SettingsFile file_ = {};  // the last file read

@@ -33,7 +33,7 @@ void SettingsWatch::Start(const wchar_t* path) {
     const WIN32_FILE_ATTRIBUTE_DATA stamp = StampOf(path);
     std::memcpy(stamp_, &stamp, sizeof stamp);
     again_ = false;
-    lastRead_ = GetTickCount64();
+    lastRead_ = stampSeen_ = GetTickCount64();
     // FAT keeps write times to two seconds; other file systems to the
     // system's timer tick, about 16 ms (20 ms leaves room).
     static wchar_t volume[kPathCapacity];
@@ -45,18 +45,25 @@ void SettingsWatch::Start(const wchar_t* path) {
 }
 
 bool SettingsWatch::ReadDue() {
-    if (again_ || GetTickCount64() - lastRead_ >= kSafetyNetMs) return true;
+    const unsigned long long ticks = GetTickCount64();
+    if (again_ || ticks - lastRead_ >= kSafetyNetMs) return true;
     const WIN32_FILE_ATTRIBUTE_DATA now = StampOf(path_);
     const bool changed = std::memcmp(&now, stamp_, sizeof now) != 0;
     std::memcpy(stamp_, &now, sizeof now);
-    if (changed) return true;
-    // Written within the last tick (or stamped ahead of this clock, as a
-    // share with another clock may do): a second save of the same size may
-    // hide behind the same stamp.
+    if (changed) {
+        stampSeen_ = ticks;
+        return true;
+    }
+    // Written within the last tick: a second save of the same size may hide
+    // behind the same stamp. A stamp ahead of this clock (a share with
+    // another clock, a clock set back, a file dated in the future) counts as
+    // recent for one second after it was first seen, then it is trusted.
     FILETIME clock;
     GetSystemTimeAsFileTime(&clock);
     const unsigned long long written = Ticks(now.ftLastWriteTime), time = Ticks(clock);
-    return written != 0 && (written > time || time - written < tick_);
+    if (written == 0) return false;
+    if (written > time) return ticks - stampSeen_ < kSafetyNetMs;
+    return time - written < tick_;
 }
 
 void SettingsWatch::Read(bool again) {

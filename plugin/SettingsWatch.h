@@ -18,9 +18,10 @@ public:
     void Start(const wchar_t* path);
     bool Started() const { return path_ != nullptr; }
     // True when the file is to be read now: its stamp changed, it was
-    // written within the last tick of its file system's clock, the last read
-    // could not open it for a reason that passes (another program held it),
-    // or a second has gone by since the last read. Allocates nothing.
+    // written within the last tick of its file system's clock (or is dated
+    // ahead of this clock, for a second), the last read could not open it
+    // for a reason that passes (another program held it), or a second has
+    // gone by since the last read. Allocates nothing.
     bool ReadDue();
     // The file has just been read (or tried): `again` asks for another try on
     // the next frame.
@@ -31,5 +32,6 @@ private:
     unsigned long long tick_ = 20 * 10000ull;  // the file system's time step, in 100 ns units
     alignas(8) unsigned char stamp_[40] = {};  // a WIN32_FILE_ATTRIBUTE_DATA, as last seen
     bool again_ = false;
-    unsigned long long lastRead_ = 0;  // GetTickCount64 at the last read
+    unsigned long long lastRead_ = 0;   // GetTickCount64 at the last read
+    unsigned long long stampSeen_ = 0;  // ... when the stamp was first seen as it is
 };

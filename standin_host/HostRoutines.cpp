@@ -179,6 +179,8 @@ void ResetHost(std::int32_t build) {
     WriteHostBytes(host::kAimValuesLowest, fill.data(), fill.size() * 4);
     Counters() = PluginCounters{};
     FailPluginAllocation(0);
+    FreezePluginClock(false);
+    FailPluginModuleFileName(false);
     SetKeys(false, false);
 }
 

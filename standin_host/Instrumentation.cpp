@@ -29,6 +29,8 @@ using ReadFileFn = BOOL(WINAPI*)(HANDLE, LPVOID, DWORD, LPDWORD, LPOVERLAPPED);
 using GetKeyStateFn = SHORT(WINAPI*)(int);
 using GetModuleHandleExWFn = BOOL(WINAPI*)(DWORD, LPCWSTR, HMODULE*);
 using MessageBoxAFn = int(WINAPI*)(HWND, LPCSTR, LPCSTR, UINT);
+using GetTickCount64Fn = ULONGLONG(WINAPI*)();
+using GetModuleFileNameWFn = DWORD(WINAPI*)(HMODULE, LPWSTR, DWORD);
 
 MallocFn realMalloc = nullptr;
 CallocFn realCalloc = nullptr;
@@ -38,6 +40,11 @@ GetKeyStateFn realGetKeyState = nullptr;
 ReadFileFn realReadFile = nullptr;
 GetModuleHandleExWFn realGetModuleHandleExW = nullptr;
 MessageBoxAFn realMessageBoxA = nullptr;
+GetTickCount64Fn realGetTickCount64 = nullptr;
+GetModuleFileNameWFn realGetModuleFileNameW = nullptr;
+bool clockFrozen = false;
+ULONGLONG frozenTicks = 0;
+bool failModuleFileName = false;
 bool failModuleLookup = false;
 long failingAllocation = 0;  // 0: none fails
 bool instrumented = false;   // the plugin loaded last was instrumented
@@ -82,6 +89,15 @@ BOOL WINAPI CountingGetModuleHandleExW(DWORD flags, LPCWSTR name, HMODULE* modul
     }
     return realGetModuleHandleExW(flags, name, module);
 }
+ULONGLONG WINAPI PluginTickCount64() {
+    return clockFrozen ? frozenTicks : realGetTickCount64();
+}
+DWORD WINAPI PluginModuleFileNameW(HMODULE module, LPWSTR path, DWORD size) {
+    if (!failModuleFileName) return realGetModuleFileNameW(module, path, size);
+    if (path && size) path[0] = L'\0';
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return 0;
+}
 int WINAPI RecordingMessageBoxA(HWND, LPCSTR text, LPCSTR caption, UINT type) {
     Counters().messageBoxes.push_back({text ? text : "", caption ? caption : "", type});
     return IDOK;
@@ -109,6 +125,8 @@ void InstrumentPlugin(HMODULE module) {
     Interpose(module, "kernel32.dll", "ReadFile", &CountingReadFile, realReadFile);
     Interpose(module, "kernel32.dll", "GetModuleHandleExW", &CountingGetModuleHandleExW, realGetModuleHandleExW);
     Interpose(module, "user32.dll", "MessageBoxA", &RecordingMessageBoxA, realMessageBoxA);
+    Interpose(module, "kernel32.dll", "GetTickCount64", &PluginTickCount64, realGetTickCount64);
+    Interpose(module, "kernel32.dll", "GetModuleFileNameW", &PluginModuleFileNameW, realGetModuleFileNameW);
     instrumented = true;
 }
 
@@ -162,6 +180,19 @@ InstrumentationScope::~InstrumentationScope() {
 
 void FailPluginModuleLookup(bool fail) {
     failModuleLookup = fail;
+}
+
+void FreezePluginClock(bool frozen) {
+    if (frozen && !clockFrozen) frozenTicks = GetTickCount64();
+    clockFrozen = frozen;
+}
+
+void AdvancePluginClock(unsigned milliseconds) {
+    frozenTicks += milliseconds;
+}
+
+void FailPluginModuleFileName(bool fail) {
+    failModuleFileName = fail;
 }
 
 void FailPluginAllocation(long number) {

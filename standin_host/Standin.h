@@ -228,8 +228,9 @@ private:
 
 // What the plugin asked of the system, counted through its own imports:
 // PluginModule replaces the plugin's imports of malloc, calloc, realloc,
-// CreateFileW, ReadFile, GetKeyState, GetModuleHandleExW and MessageBoxA with counting
-// pass-throughs as soon as the module is mapped, before its start-up runs.
+// CreateFileW, ReadFile, GetKeyState, GetModuleHandleExW, GetModuleFileNameW,
+// GetTickCount64 and MessageBoxA with counting (or steerable) pass-throughs
+// as soon as the module is mapped, before its start-up runs.
 // GetKeyState calls also go to Events() as "GetKeyState".
 struct MessageBoxShown {
     std::string text, caption;
@@ -252,6 +253,14 @@ void FailPluginModuleLookup(bool fail);
 // PluginCounters::allocations, from 1) fails: it returns null. 0: none
 // fails. Cleared by ResetHost.
 void FailPluginAllocation(long number);
+
+// While frozen, the plugin's GetTickCount64 stands still, except where
+// AdvancePluginClock moves it on: a frame loop then takes no time at all.
+void FreezePluginClock(bool frozen);
+void AdvancePluginClock(unsigned milliseconds);
+
+// While true, the plugin's GetModuleFileNameW fails and gives an empty path.
+void FailPluginModuleFileName(bool fail);
 
 // Whether the instrumentation took hold of the plugin loaded last.
 bool PluginInstrumented();

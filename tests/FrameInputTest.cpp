@@ -1,6 +1,7 @@
 // The aim toggle and live reload of the real plugin: keys pressed with
 // SetKeyboardState, the host's frame routine making its call at 0x53E981, and
 // the settings file edited the ways an editor does it.
+#include <functional>
 #include <random>
 
 #include "PluginSupport.h"
@@ -138,6 +139,7 @@ TEST_F(FrameInput, ASaveThatTurnsReloadOffIsAppliedInFullEvenWhenAFrameReadItHal
 // tell nothing, so a file written within the last tick is read again.
 TEST_F(FrameInput, TwoSavesOfTheSameSizeInOneTimestampTickAreBothPickedUp) {
     Start(1001, 1);
+    standin::FreezePluginClock(true);  // however slowly the frames run, the second save comes within the second
     Frame(false, false);
     // One stamp for both saves, a minute ahead of the clock (as a share with
     // another clock stamps files): it lies within the tick however slowly
@@ -155,6 +157,65 @@ TEST_F(FrameInput, TwoSavesOfTheSameSizeInOneTimestampTickAreBothPickedUp) {
         CloseHandle(file);
         Frame(false, false);
         EXPECT_EQ(FirstComponent(), std::stof(value));
+    }
+}
+
+// Sets the last write time of the file or folder at `path` to `seconds` from now.
+void DateFromNow(const std::string& path, long long seconds) {
+    HANDLE handle = CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    ASSERT_NE(handle, INVALID_HANDLE_VALUE);
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    ULARGE_INTEGER time{{now.dwLowDateTime, now.dwHighDateTime}};
+    time.QuadPart += static_cast<unsigned long long>(seconds * 10000000ll);
+    const FILETIME stamp{time.LowPart, time.HighPart};
+    SetFileTime(handle, nullptr, nullptr, &stamp);
+    CloseHandle(handle);
+}
+
+// With live reload on, the file is opened only when it may have changed: how
+// often it is opened over 200 frames (100, a second, 100 more), with the
+// plugin's clock standing still but for that second, so that only what the
+// file is, not how fast the frames run, decides.
+TEST_F(FrameInput, LiveReloadOpensTheFileOnlyWhenItMayHaveChanged) {
+    constexpr long long kFiveYears = 5ll * 365 * 24 * 3600;
+    struct WatchCase {
+        const char* name;
+        std::function<void(standin::PluginSandbox&)> make;  // after the settings file is written
+        int opens;                                          // over the 200 frames, the start-up's open not counted
+    };
+    const WatchCase cases[] = {
+        // A new stamp is read once, then trusted: read again by the safety
+        // net after the second, never otherwise.
+        {"saved a minute ago", [](auto& dir) { DateFromNow(dir.SettingsPath(), -60); }, 1 + 1},
+        // Ahead of the clock: recent for a second after it is first seen, so
+        // read on each of the first 100 frames, then trusted.
+        {"dated five years ahead", [](auto& dir) { DateFromNow(dir.SettingsPath(), kFiveYears); }, 100 + 1},
+        // A folder put in the file's place: access denied, tried again on
+        // the next three frames, then once a second.
+        {"replaced by a folder",
+         [](auto& dir) {
+             dir.RemoveSettings();
+             ASSERT_TRUE(CreateDirectoryA(dir.SettingsPath().c_str(), nullptr));
+             DateFromNow(dir.SettingsPath(), -60);
+         },
+         1 + 3 + 1},
+    };
+    for (const WatchCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        Prepare(1001, ReferenceWith({{1, "reload 1"}}));
+        directory.AgeSettings();
+        Load();
+        standin::FreezePluginClock(true);
+        c.make(directory);
+        const int opens = standin::Counters().settingsOpens;
+        for (int i = 0; i < 100; ++i) Frame(false, false);
+        standin::AdvancePluginClock(1500);
+        for (int i = 0; i < 100; ++i) Frame(false, false);
+        EXPECT_EQ(standin::Counters().settingsOpens - opens, c.opens);
+        Unload();
+        RemoveDirectoryA(directory.SettingsPath().c_str());
     }
 }
 

@@ -132,6 +132,29 @@ TEST_F(PluginDirectoryLookup, FailedModuleLookupShowsTheBoxAndReadsBesideTheHost
     ExpectSameAsHost(Observe(), settings_cases::Reference());  // the file beside the host
 }
 
+// Without any path of its own (GetModuleFileNameW fails), the plugin reads
+// aimingSets.dat by its bare name, from the game's current folder, writes its
+// log there, and says so.
+TEST_F(PluginDirectoryLookup, WithoutAPathOfItsOwnTheCurrentFolderIsUsedAndNamed) {
+    Prepare(1001, settings_cases::Join(settings_cases::ReferenceLines()));
+    standin::PluginSandbox current;
+    current.WriteSettings(settings_cases::ReferenceWith({{3, "a 99.5"}}));
+    wchar_t before[MAX_PATH];
+    GetCurrentDirectoryW(MAX_PATH, before);
+    ASSERT_TRUE(SetCurrentDirectoryA(current.Path().c_str()));
+    standin::FailPluginModuleFileName(true);
+    Load();
+    standin::FailPluginModuleFileName(false);
+    const settings_cases::Snapshot seen = Observe();
+    Unload();
+    SetCurrentDirectoryW(before);
+    EXPECT_EQ(seen.hostValues[0], plugin_support::Bits(99.5f)) << "line 3 of the file in the current folder";
+    const std::string log = current.ReadLog();
+    EXPECT_NE(log.find("settings file: aimingSets.dat in the current folder, "), std::string::npos) << log;
+    EXPECT_NE(log.find("(the plugin's own folder could not be found)"), std::string::npos) << log;
+    EXPECT_TRUE(directory.ReadLog().empty()) << "no log beside the DLL: the plugin could not tell where that is";
+}
+
 // A folder under the temp directory named `name` (any script), whose path is
 // made at least `length` units long with nested folders, holding a copy of
 // the plugin and the reference settings file. Removed on destruction.

@@ -5,6 +5,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <cwchar>
 
 #include "codepatch/memory.h"
 #include "plugin/PluginPaths.h"
@@ -40,14 +41,36 @@ void Append(const char* text, std::size_t size) {
 
 }  // namespace
 
+namespace {
+
+// Readers may look while the game runs, and the file may be deleted
+// meanwhile; no other writer may open it, so a second game process that
+// loads the plugin from the same folder can neither empty this log nor
+// write into it.
+HANDLE CreateLog(const wchar_t* path) {
+    return CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_ALWAYS,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+}  // namespace
+
 void OpenLog(const wchar_t* path) {
     CloseLog();
     written = 0;
     full = false;
     if (!path || path[0] == L'\0') return;
-    // Readers may look while the game runs; the file may be deleted meanwhile.
-    logFile = CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                          CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    logFile = CreateLog(path);
+    if (logFile != INVALID_HANDLE_VALUE || GetLastError() != ERROR_SHARING_VIOLATION) return;
+    // Another game process writes that log: this one writes a log of its own,
+    // named with its process id ("AimingPlugin.log" -> "AimingPlugin.1234.log").
+    static wchar_t own[kPathCapacity];
+    const std::size_t length = std::wcslen(path);
+    if (length < 4 || length + 16 > kPathCapacity) return;
+    std::wmemcpy(own, path, length - 4);
+    std::swprintf(own + length - 4, 16, L".%lu.log", GetCurrentProcessId());
+    logFile = CreateLog(own);
+    if (logFile == INVALID_HANDLE_VALUE) return;
+    Log("another game process writes %s: this one writes this log instead", Utf8(path));
 }
 
 void Log(const char* format, ...) {

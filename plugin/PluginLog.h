@@ -13,7 +13,9 @@
 constexpr std::size_t kLogCapacity = 1024 * 1024;
 
 // Creates (or empties) the log at `path`; an empty path, or one that cannot
-// be written, leaves the log closed and every Log call without effect.
+// be written, leaves the log closed and every Log call without effect. A log
+// that another process writes is left alone: this process then writes one
+// named with its process id beside it, and says why on its first line.
 void OpenLog(const wchar_t* path);
 // Appends one line, formatted printf-style (cut at 1023 characters), with
 // CR LF after it. Allocates nothing.

@@ -95,4 +95,28 @@ TEST_F(PluginLogFile, AFolderWhereTheLogCannotBeWrittenChangesNothingElse) {
     RemoveDirectoryA(directory.LogPath().c_str());
 }
 
+// Two game processes that load the plugin from one folder: the second finds
+// the log held by the first, and writes a log of its own instead of emptying
+// or interleaving with it.
+TEST_F(PluginLogFile, ALogThatAnotherProcessWritesIsLeftAlone) {
+    Prepare(1001, settings_cases::Join(settings_cases::ReferenceLines()));
+    const std::string first = "the first game's log\r\n";
+    HANDLE held = CreateFileA(directory.LogPath().c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                              CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    DWORD written = 0;
+    WriteFile(held, first.data(), static_cast<DWORD>(first.size()), &written, nullptr);
+    Load();
+    Unload();
+    CloseHandle(held);
+    EXPECT_EQ(directory.ReadLog(), first) << "neither emptied nor written into";
+    const std::string own = directory.Path() + "AimingPlugin." + std::to_string(GetCurrentProcessId()) + ".log";
+    const std::string log = standin::ReadWholeFile(standin::Wide(own));
+    EXPECT_EQ(log.rfind("another game process writes " + directory.LogPath() + ": this one writes this log instead", 0),
+              0u)
+        << log;
+    EXPECT_NE(log.find("unloaded\r\n"), std::string::npos) << log;
+    DeleteFileA(own.c_str());
+}
+
 }  // namespace

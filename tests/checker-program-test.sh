@@ -1,7 +1,8 @@
 #!/bin/sh
 # The checker as a player runs it: exit status for a sound, a broken and a
-# missing file, a folder, files saved the way editors save them, --json for
-# any path, --template that never replaces a file by surprise, --version.
+# missing file, a folder, a pipe, a full disk, files saved the way editors
+# save them, --json for any path, --template that never replaces a file by
+# surprise, --version.
 # Arguments: RUNNER (empty or wine) CHECKER SAMPLE WORKDIR VERSION
 set -u
 runner=$1 checker=$2 sample=$3 work=$4 version=$5
@@ -23,8 +24,26 @@ grep -q "line 12: only 3 of 7 values read" out.txt || { echo "FAIL: broken line 
 expect 1 --json broken.dat
 grep -q '"status": 1' out.txt || { echo "FAIL: json status"; cat out.txt; fail=1; }
 expect 2 missing.dat
+grep -q "cannot be read: no such file" out.txt || { echo "FAIL: no reason for a missing file"; cat out.txt; fail=1; }
+grep -q "looked at .*missing.dat" out.txt || { echo "FAIL: no full path for a missing file"; cat out.txt; fail=1; }
 mkdir folder.dat
 expect 2 folder.dat                        # a folder is no settings file, on every system
+grep -q "it is a folder" out.txt || { echo "FAIL: a folder not named as one"; cat out.txt; fail=1; }
+# A pipe is no settings file either, and the checker does not wait for a writer.
+mkfifo fifo.dat
+timeout 120 $runner "$checker" fifo.dat > out.txt 2>&1 < /dev/null
+got=$?
+[ "$got" = 2 ] || { echo "FAIL: a pipe exited $got (124: it hung)"; cat out.txt; fail=1; }
+grep -q "not a file on a disk" out.txt || { echo "FAIL: a pipe not named as one"; cat out.txt; fail=1; }
+# No success claimed that was not had: a report or a sample that cannot be
+# written all (a full disk) exits 2 and says so.
+$runner "$checker" aimingSets.dat > /dev/full 2> err.txt < /dev/null
+got=$?
+[ "$got" = 2 ] || { echo "FAIL: a report to a full disk exited $got"; cat err.txt; fail=1; }
+if [ -z "$runner" ]; then
+  expect 2 --template /dev/full --force
+  grep -q "cannot write /dev/full" out.txt || { echo "FAIL: a sample to a full disk claimed success"; cat out.txt; fail=1; }
+fi
 
 # As editors save: one blank line after line 31, CR LF line ends with a
 # heading of exactly 511 characters.

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #endif
 
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -105,6 +106,13 @@ Report Check(const std::string& bytes) {
 }
 
 #ifdef _WIN32
+std::string Utf8(const wchar_t* text) {
+    const int n = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<std::size_t>(n > 0 ? n - 1 : 0), '\0');
+    if (n > 1) WideCharToMultiByte(CP_UTF8, 0, text, -1, &out[0], n, nullptr, nullptr);
+    return out;
+}
+
 std::wstring Wide(const std::string& text) {
     const int n = MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, nullptr, 0);
     std::wstring out(static_cast<std::size_t>(n > 0 ? n - 1 : 0), L'\0');
@@ -113,23 +121,77 @@ std::wstring Wide(const std::string& text) {
 }
 #endif
 
-std::FILE* OpenForReading(const std::string& path) {
-#ifdef _WIN32
-    // Paths are UTF-8 here; Windows takes any script through its wide API.
-    const std::wstring wide = Wide(path);
-    const DWORD attributes = GetFileAttributesW(wide.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) return nullptr;
-    return _wfopen(wide.c_str(), L"rb");
-#else
-    struct stat info;
-    if (stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) return nullptr;
-    return std::fopen(path.c_str(), "rb");
-#endif
+namespace {
+
+const char kWhatToDo[] =
+    "put aimingSets.dat there (aimingsets-check --template aimingSets.dat writes a fresh one), or name the file "
+    "to check: aimingsets-check path/to/aimingSets.dat";
+
+Report Unreadable(const std::string& fullPath, const std::string& why) {
+    Report report;
+    report.fullPath = fullPath;
+    report.unreadable = why;
+    return report;
 }
 
+}  // namespace
+
+#ifdef _WIN32
 Report CheckFile(const std::string& path) {
-    std::FILE* file = OpenForReading(path);
-    if (!file) return Report{};
+    // Paths are UTF-8 here; Windows takes any script through its wide API.
+    const std::wstring wide = Wide(path);
+    std::wstring full(32768, L'\0');
+    const DWORD fullLength = GetFullPathNameW(wide.c_str(), 32768, &full[0], nullptr);
+    const std::string fullPath = fullLength && fullLength < 32768 ? Utf8(full.c_str()) : path;
+    const DWORD attributes = GetFileAttributesW(wide.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
+        return Unreadable(fullPath, "it is a folder, not a file");
+    HANDLE file = CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
+            return Unreadable(fullPath, std::string("no such file: ") + kWhatToDo);
+        if (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION)
+            return Unreadable(fullPath,
+                              "another program holds it locked: close that program, or save the file "
+                              "there, and check again");
+        if (error == ERROR_ACCESS_DENIED)
+            return Unreadable(fullPath, "Windows refuses to open it (access denied): check who may read it");
+        return Unreadable(fullPath, "it cannot be opened (Windows error " + std::to_string(error) + ")");
+    }
+    if (GetFileType(file) != FILE_TYPE_DISK) {
+        CloseHandle(file);
+        return Unreadable(fullPath, "it is not a file on a disk (a device or a pipe): the plugin does not read it");
+    }
+    // No more than the plugin reads.
+    std::string bytes(settings::kMaxFileBytes, '\0');
+    std::size_t size = 0;
+    DWORD got = 0;
+    while (size < bytes.size() &&
+           ReadFile(file, &bytes[size], static_cast<DWORD>(bytes.size() - size), &got, nullptr) && got)
+        size += got;
+    CloseHandle(file);
+    bytes.resize(size);
+    Report report = Check(bytes);
+    report.fullPath = fullPath;
+    return report;
+}
+#else
+Report CheckFile(const std::string& path) {
+    char* resolved = realpath(path.c_str(), nullptr);
+    const std::string fullPath = resolved ? resolved : path;
+    std::free(resolved);
+    struct stat info;
+    if (stat(path.c_str(), &info) != 0)
+        return Unreadable(fullPath, errno == ENOENT ? std::string("no such file: ") + kWhatToDo
+                                                    : std::string("it cannot be looked at: ") + std::strerror(errno));
+    if (S_ISDIR(info.st_mode)) return Unreadable(fullPath, "it is a folder, not a file");
+    // A pipe would make the open wait for a writer; a device may never end.
+    if (!S_ISREG(info.st_mode))
+        return Unreadable(fullPath, "it is not a file on a disk (a device or a pipe): the plugin does not read it");
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file) return Unreadable(fullPath, std::string("it cannot be opened: ") + std::strerror(errno));
     // No more than the plugin reads.
     std::string bytes(settings::kMaxFileBytes, '\0');
     std::size_t size = 0;
@@ -140,8 +202,11 @@ Report CheckFile(const std::string& path) {
     }
     std::fclose(file);
     bytes.resize(size);
-    return Check(bytes);
+    Report report = Check(bytes);
+    report.fullPath = fullPath;
+    return report;
 }
+#endif
 
 int ExitStatus(const Report& report) {
     if (!report.readable) return 2;
@@ -168,7 +233,8 @@ const char* EncodingName(settings::Encoding encoding) {
 
 std::string FormatText(const Report& report, const std::string& path) {
     std::string out;
-    if (!report.readable) return path + ": cannot be read\n";
+    if (!report.readable)
+        return path + ": cannot be read: " + report.unreadable + "\n  (looked at " + report.fullPath + ")\n";
     out += path + ": " + std::to_string(report.file.linesRead) + " line(s) read\n";
     out += "  encoding: " + std::string(EncodingName(report.file.encoding)) + "\n";
     for (const LineReport& line : report.lines) {
@@ -237,6 +303,8 @@ std::string JsonString(const std::string& text) {
 std::string FormatJson(const Report& report, const std::string& path) {
     std::string out =
         "{\n  \"file\": " + JsonString(path) + ",\n  \"readable\": " + (report.readable ? "true" : "false");
+    if (!report.readable) out += ",\n  \"unreadable\": " + JsonString(report.unreadable);
+    out += ",\n  \"fullPath\": " + JsonString(report.fullPath);
     out += ",\n  \"status\": " + std::to_string(ExitStatus(report));
     out += ",\n  \"linesRead\": " + std::to_string(report.file.linesRead);
     out += ",\n  \"linesAfter31\": " + std::string(report.file.linesAfterLast ? "true" : "false");

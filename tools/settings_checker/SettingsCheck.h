@@ -25,6 +25,8 @@ struct Problem {
 
 struct Report {
     bool readable = false;
+    std::string unreadable;            // why not, in words, with what to do
+    std::string fullPath;              // the file looked at, as the system names it
     settings::SettingsFile file = {};  // what the plugin reads from it
     std::vector<LineReport> lines;     // the lines read, each with what it sets and gave
     std::vector<Problem> problems;     // the file's, then the checker's own
@@ -33,12 +35,14 @@ struct Report {
 // Checks a settings file from its bytes.
 Report Check(const std::string& bytes);
 #ifdef _WIN32
-// UTF-8 as UTF-16, for the wide API (paths in any script).
+// UTF-8 as UTF-16, for the wide API (paths in any script), and back.
 std::wstring Wide(const std::string& text);
+std::string Utf8(const wchar_t* text);
 #endif
 
-// Checks the file at `path` (UTF-8); an unreadable file, or a folder, gives
-// readable == false.
+// Checks the file at `path` (UTF-8). A file that cannot be read (missing, a
+// folder, a device or a pipe, one the system refuses) gives readable ==
+// false and the reason; a pipe is never opened, so nothing waits on it.
 Report CheckFile(const std::string& path);
 
 // The encoding as the report names it.

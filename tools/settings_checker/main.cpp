@@ -41,19 +41,12 @@ const char kUsage[] =
     "Exit status: 0 the file is sound, 1 problems found, 2 the file cannot be read.\n";
 
 #ifdef _WIN32
-std::string Utf8(const wchar_t* text) {
-    const int n = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<std::size_t>(n > 0 ? n - 1 : 0), '\0');
-    if (n > 1) WideCharToMultiByte(CP_UTF8, 0, text, -1, &out[0], n, nullptr, nullptr);
-    return out;
-}
-
 // The arguments as the system has them (any script), in UTF-8.
 std::vector<std::string> Arguments(int, char**) {
     int count = 0;
     wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
     std::vector<std::string> args;
-    for (int i = 1; i < count; ++i) args.push_back(Utf8(wide[i]));
+    for (int i = 1; i < count; ++i) args.push_back(checker::Utf8(wide[i]));
     LocalFree(wide);
     return args;
 }
@@ -93,25 +86,32 @@ std::FILE* OpenForWriting(const std::string& path) {
 void WaitIfTheWindowIsOurs() {}
 #endif
 
+// Writes `text` to standard output; false (and a word on standard error)
+// when it did not all get there (a full disk, /dev/full, a closed pipe).
+bool WriteOut(const std::string& text) {
+    const bool ok = std::fwrite(text.data(), 1, text.size(), stdout) == text.size() && std::fflush(stdout) == 0;
+    if (!ok) std::fprintf(stderr, "aimingsets-check: cannot write to standard output (a full disk?)\n");
+    return ok;
+}
+
 int WriteTemplate(const std::string& path, bool force) {
     const std::string& text = checker::TemplateText();
-    if (path.empty()) {
-        std::fwrite(text.data(), 1, text.size(), stdout);
-        return 0;
-    }
+    if (path.empty()) return WriteOut(text) ? 0 : 2;
     if (Exists(path) && !force) {
         std::fprintf(stderr, "%s already exists: it is not replaced (add --force to replace it)\n", path.c_str());
         return 2;
     }
     std::FILE* out = OpenForWriting(path);
-    if (!out || std::fwrite(text.data(), 1, text.size(), out) != text.size()) {
-        std::fprintf(stderr, "cannot write %s\n", path.c_str());
-        if (out) std::fclose(out);
+    // Every byte written and the file closed, or no success: a full disk
+    // shows only at the close.
+    const bool written = out && std::fwrite(text.data(), 1, text.size(), out) == text.size();
+    const bool closed = out && std::fclose(out) == 0;
+    if (!written || !closed) {
+        std::fprintf(stderr, "cannot write %s (a full disk, or a folder you may not write to?)\n", path.c_str());
         return 2;
     }
-    std::fclose(out);
     std::printf("wrote a fresh sample to %s\n", path.c_str());
-    return 0;
+    return WriteOut("") ? 0 : 2;
 }
 
 int Run(const std::vector<std::string>& args) {
@@ -125,11 +125,9 @@ int Run(const std::vector<std::string>& args) {
         } else if (arg == "--force") {
             force = true;
         } else if (arg == "--version") {
-            std::printf("aimingsets-check %s\n", AIMING_PLUGIN_VERSION);
-            return 0;
+            return WriteOut(std::string("aimingsets-check ") + AIMING_PLUGIN_VERSION + "\n") ? 0 : 2;
         } else if (arg == "--help" || arg == "-h" || arg == "/?") {
-            std::printf("%s", kUsage);
-            return 0;
+            return WriteOut(kUsage) ? 0 : 2;
         } else if ((arg.size() > 1 && arg[0] == '-') || !path.empty()) {
             std::fprintf(stderr, "%s", kUsage);
             return 2;
@@ -141,7 +139,7 @@ int Run(const std::vector<std::string>& args) {
     if (path.empty()) path = "aimingSets.dat";
     const checker::Report report = checker::CheckFile(path);
     const std::string text = json ? checker::FormatJson(report, path) : checker::FormatText(report, path);
-    std::fwrite(text.data(), 1, text.size(), stdout);
+    if (!WriteOut(text)) return 2;
     return checker::ExitStatus(report);
 }
 

@@ -73,7 +73,10 @@ class AimingPlugin {
 public:
     AimingPlugin() noexcept {
         OpenLog(LogFilePath());
-        Log("AimingPlugin %s", AIMING_PLUGIN_VERSION);
+        SYSTEMTIME now;
+        GetLocalTime(&now);
+        Log("AimingPlugin %s, started %04u-%02u-%02u %02u:%02u:%02u", AIMING_PLUGIN_VERSION, now.wYear, now.wMonth,
+            now.wDay, now.wHour, now.wMinute, now.wSecond);
         LogGame();
         claim_ = ClaimProcess();
         if (!claim_) {

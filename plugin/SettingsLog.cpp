@@ -2,6 +2,11 @@
 
 #include <windows.h>
 
+#include <charconv>
+#include <cstdio>
+#include <cstring>
+#include <system_error>
+
 #include "host/HostInterface.h"
 #include "plugin/AimSettings.h"
 #include "plugin/PluginLog.h"
@@ -11,13 +16,70 @@ namespace {
 
 using settings::LineKind;
 
+// Why the file could not be opened, and what to do, in a player's words.
 const char* OpenErrorMeaning(unsigned long error) {
-    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return ", no such file";
-    if (error == ERROR_SHARING_VIOLATION) return ", another program holds it";
-    return "";
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
+        return "there is no such file: put aimingSets.dat next to the plugin (the release zip has a sample, and "
+               "aimingsets-check --template aimingSets.dat writes one)";
+    if (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION)
+        return "another program holds it locked: it is read again as soon as that program lets go";
+    if (error == ERROR_ACCESS_DENIED)
+        return "Windows refuses to open it (access denied; is it a folder?): check the file and who may read it";
+    return "Windows cannot open it";
 }
 
-void LogOutcome(const SettingsLoad& load) {
+// A value as the file would say it, shortest first, whatever the game's
+// locale says of decimal points.
+void AppendNumber(char*& out, char* end, float value) {
+    if (end - out < 2) return;
+    *out++ = ' ';
+    const std::to_chars_result result = std::to_chars(out, end, value);
+    if (result.ec == std::errc()) out = result.ptr;
+}
+
+// What line `number` gave, "1.5 0 2", or "-" for nothing; in `text`.
+void DescribeValues(int number, const settings::LineValues& given, char* text, std::size_t size) {
+    char* out = text;
+    char* end = text + size - 1;
+    if (given.count == 0) {
+        std::snprintf(text, size, " -");
+        return;
+    }
+    if (settings::kLayout[number - 1].kind == LineKind::ReloadSwitch) {
+        std::snprintf(text, size, " %ld", static_cast<long>(given.integer));
+        return;
+    }
+    for (int i = 0; i < given.count; ++i) AppendNumber(out, end, given.values[i]);
+    *out = '\0';
+}
+
+bool SameValues(const settings::LineValues& a, const settings::LineValues& b) {
+    return a.count == b.count && a.integer == b.integer &&
+           std::memcmp(a.values, b.values, static_cast<std::size_t>(a.count) * sizeof(float)) == 0;
+}
+
+// The values the lines gave: every value line for the first load, only the
+// lines whose values differ from `before` for a later one.
+void LogValues(const settings::SettingsFile& file, const settings::LineValues* before) {
+    bool heading = false;
+    for (int number = 1; number <= settings::kLineCount; ++number) {
+        if (settings::kLayout[number - 1].kind == LineKind::FreeText) continue;
+        const settings::LineValues& now = file.lines[number - 1];
+        if (before && SameValues(now, before[number - 1])) continue;
+        if (!heading) Log(before ? "  changed:" : "  values in effect, by line (-: none given, kept as it was):");
+        heading = true;
+        char values[160], was[160];
+        DescribeValues(number, now, values, sizeof values);
+        if (before) {
+            DescribeValues(number, before[number - 1], was, sizeof was);
+            Log("    line %2d:%s (was%s)", number, values, was);
+        } else {
+            Log("    line %2d:%s", number, values);
+        }
+    }
+}
+
+void LogOutcome(const SettingsLoad& load, const settings::LineValues* before) {
     if (load.path[0] == L'\0') {
         Log("  nothing read, nothing applied");
         return;
@@ -27,12 +89,13 @@ void LogOutcome(const SettingsLoad& load) {
         return;
     }
     if (!load.file) {
-        Log("  cannot be opened (Windows error %lu%s): nothing applied", load.openError,
+        Log("  cannot be opened (Windows error %lu): %s; nothing applied", load.openError,
             OpenErrorMeaning(load.openError));
         return;
     }
     const settings::SettingsFile& file = *load.file;
     const HostSettings& host = *load.host;
+    Log("  %d line(s), %s", file.linesRead, settings::EncodingName(file.encoding));
     for (int i = 0; i < file.problems.Kept(); ++i) {
         const settings::Problem& problem = file.problems.kept[i];
         if (problem.line)
@@ -65,14 +128,22 @@ void LogOutcome(const SettingsLoad& load) {
         file.Given(LineKind::CodeConstant).count ? "the code constant" : "no code constant",
         host.AimBlockSkipped() ? 0 : file.aimRowsPublished, settings::kAimRowCount, offsetRows,
         settings::kWeaponOffsetRows);
+    LogValues(file, before);
 }
 
 }  // namespace
 
-void LogSettingsLoad(const SettingsLoad& load, bool changed) {
+void LogSettingsLoad(const SettingsLoad& load, const settings::LineValues* before) {
     BeginLogEntry();
+    char heading[64] = "settings file:";
+    if (before) {
+        SYSTEMTIME now;
+        GetLocalTime(&now);
+        std::snprintf(heading, sizeof heading, "settings file changed (%02u:%02u:%02u):", now.wHour, now.wMinute,
+                      now.wSecond);
+    }
     if (PluginFolderFound()) {
-        Log("%s %s", changed ? "settings file changed:" : "settings file:", Utf8(load.path));
+        Log("%s %s", heading, Utf8(load.path));
     } else {
         // (Utf8 has one buffer: the folder goes first, into one of its own.)
         static wchar_t folder[kPathCapacity];
@@ -80,9 +151,9 @@ void LogSettingsLoad(const SettingsLoad& load, bool changed) {
         if (!GetCurrentDirectoryW(kPathCapacity, folder) ||
             !WideCharToMultiByte(CP_UTF8, 0, folder, -1, folderText, sizeof folderText, nullptr, nullptr))
             folderText[0] = '\0';
-        Log("%s %s in the current folder, %s (the plugin's own folder could not be found)",
-            changed ? "settings file changed:" : "settings file:", Utf8(load.path), folderText);
+        Log("%s %s in the current folder, %s (the plugin's own folder could not be found)", heading, Utf8(load.path),
+            folderText);
     }
-    LogOutcome(load);
+    LogOutcome(load, before);
     EndLogEntry();
 }

@@ -13,7 +13,9 @@ struct SettingsLoad {
     const HostSettings* host = nullptr;            // what applying it did
 };
 
-// Writes the load to the log as one entry: the file, then every problem,
-// every destination left alone, and a line of what was applied. `changed`:
-// an earlier load has been logged, and this one came out otherwise.
-void LogSettingsLoad(const SettingsLoad& load, bool changed);
+// Writes the load to the log as one entry: the file (with the time, for a
+// load while the game runs) and its encoding, then every problem, every
+// destination left alone, a line of what was applied, and the values each
+// line gave: all of them for the first load logged, and for a later one
+// (`before` the lines the last load logged gave) those that changed.
+void LogSettingsLoad(const SettingsLoad& load, const settings::LineValues* before);

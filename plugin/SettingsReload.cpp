@@ -10,6 +10,8 @@
 
 namespace {
 
+const settings::LineValues kNoLines[settings::kLineCount] = {};
+
 // FNV-1a over what a load came to: equal for two loads that read the same
 // values with the same problems from a file opened the same way.
 class Fingerprint {
@@ -111,7 +113,8 @@ void SettingsReload::LoadAimSettings() {
                        file_.linesRead < settings::kLineCount && fingerprint != lastLoad_;
     lastLoad_ = fingerprint;
     if (anyLogged_ && fingerprint == lastLogged_) return;
-    LogSettingsLoad(load, anyLogged_);
+    LogSettingsLoad(load, anyLogged_ ? loggedLines_ : nullptr);
+    std::memcpy(loggedLines_, load.file ? file_.lines : kNoLines, sizeof loggedLines_);
     lastLogged_ = fingerprint;
     anyLogged_ = true;
 }

@@ -37,5 +37,6 @@ private:
     std::uint64_t lastLoad_ = 0;        // the fingerprint of the load before
     std::uint64_t lastLogged_ = 0;      // ... and of the last one logged
     bool anyLogged_ = false;
-    char bytes_[settings::kMaxFileBytes] = {};  // the file as read
+    settings::LineValues loggedLines_[settings::kLineCount] = {};  // what the lines gave in the load last logged
+    char bytes_[settings::kMaxFileBytes] = {};                     // the file as read
 };

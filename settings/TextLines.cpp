@@ -185,4 +185,22 @@ bool TextLines::RestHoldsText() {
     return false;
 }
 
+const char* EncodingName(Encoding encoding) {
+    switch (encoding) {
+        case Encoding::Utf8WithMark:
+            return "UTF-8 with a byte-order mark";
+        case Encoding::Utf16LittleEndian:
+            return "UTF-16, little endian (Windows \"Unicode\"), read as the text it holds";
+        case Encoding::Utf16BigEndian:
+            return "UTF-16, big endian, read as the text it holds";
+        case Encoding::Utf16LittleEndianWithoutMark:
+            return "UTF-16, little endian, without a byte-order mark, read as the text it holds";
+        case Encoding::Utf16BigEndianWithoutMark:
+            return "UTF-16, big endian, without a byte-order mark, read as the text it holds";
+        case Encoding::Plain:
+            break;
+    }
+    return "plain text (ASCII or UTF-8)";
+}
+
 }  // namespace settings

@@ -30,6 +30,10 @@ enum class Encoding : std::uint8_t {
     Utf16BigEndianWithoutMark,
 };
 
+// The encoding in a player's words ("UTF-16, little endian (Windows
+// \"Unicode\"), read as the text it holds").
+const char* EncodingName(Encoding encoding);
+
 // One line of the file as the reader keeps it.
 struct Line {
     char text[kLineBufferSize];  // NUL-terminated; may hold NUL bytes of its own

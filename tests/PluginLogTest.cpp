@@ -20,17 +20,24 @@ TEST_F(PluginLogFile, TheLogTellsWhatWasDoneAndWhatIsWrongWithTheFile) {
     Unload();
     const std::string log = directory.ReadLog();
     const std::string expectedInOrder[] = {
-        "AimingPlugin " AIMING_PLUGIN_VERSION "\r\n",
+        "AimingPlugin " AIMING_PLUGIN_VERSION ", started 20",
         "game: build 1001, image at 0x00400000\r\n",
         "aim call 0x527A95 (at 0x00527A95): held E8 66 9A FF FF, calls the game's aim function; redirected to the "
         "plugin\r\n",
         "settings file: " + directory.SettingsPath() + "\r\n",
+        "  31 line(s), plain text (ASCII or UTF-8)\r\n",
         "  line 5: value 1, \"x5.5\", is not a number: the code constant is left as it was\r\n",
         "  line 12: only 3 of 7 values read: values 4 to 7 of aim row 1 stay as the game holds them (its own, or an "
         "earlier save's)\r\n",
         "  line 16: offset row 0 serves no weapon: its values have no effect\r\n",
         "  applied: live reload off, 6 of 6 host values, no code constant, 4 of 4 aim block rows, 16 of 16 weapon "
         "offset rows\r\n",
+        "  values in effect, by line (-: none given, kept as it was):\r\n",
+        "    line  1: 0\r\n",
+        "    line  3: 3.5\r\n",
+        "    line  5: -\r\n",
+        "    line 12: 1 2 3\r\n",
+        "    line 31: 31 31.25 31.5\r\n",
         "frame call 0x53E981 (at 0x0053E981): redirected to the plugin",
         "unload: frame call 0x53E981 put back\r\n",
         "unload: aim call 0x527A95 put back\r\n",
@@ -53,7 +60,8 @@ TEST_F(PluginLogFile, LiveReloadLogsAChangeOnceAndIsSilentWhileNothingChanges) {
     directory.WriteSettings(settings_cases::ReferenceWith({{1, "reload 1"}, {17, "w1 oops"}}));
     standin::RunHostFrame();
     const std::string log = directory.ReadLog();
-    EXPECT_NE(log.find("settings file changed: ", afterLoad), std::string::npos) << log;
+    EXPECT_NE(log.find("settings file changed (", afterLoad), std::string::npos) << log;
+    EXPECT_NE(log.find("  changed:\r\n    line 17: - (was 17 17.25 17.5)\r\n", afterLoad), std::string::npos) << log;
     EXPECT_NE(log.find("  line 17: value 1, \"oops\", is not a number: weapon type 22 keeps the game's own aim point "
                        "(or the offset an earlier save gave it)",
                        afterLoad),

@@ -213,30 +213,12 @@ int ExitStatus(const Report& report) {
     return report.problems.empty() ? 0 : 1;
 }
 
-const char* EncodingName(settings::Encoding encoding) {
-    switch (encoding) {
-        case settings::Encoding::Utf8WithMark:
-            return "UTF-8 with a byte-order mark";
-        case settings::Encoding::Utf16LittleEndian:
-            return "UTF-16, little endian (Windows \"Unicode\"), read as the text it holds";
-        case settings::Encoding::Utf16BigEndian:
-            return "UTF-16, big endian, read as the text it holds";
-        case settings::Encoding::Utf16LittleEndianWithoutMark:
-            return "UTF-16, little endian, without a byte-order mark, read as the text it holds";
-        case settings::Encoding::Utf16BigEndianWithoutMark:
-            return "UTF-16, big endian, without a byte-order mark, read as the text it holds";
-        case settings::Encoding::Plain:
-            break;
-    }
-    return "plain text (ASCII or UTF-8)";
-}
-
 std::string FormatText(const Report& report, const std::string& path) {
     std::string out;
     if (!report.readable)
         return path + ": cannot be read: " + report.unreadable + "\n  (looked at " + report.fullPath + ")\n";
     out += path + ": " + std::to_string(report.file.linesRead) + " line(s) read\n";
-    out += "  encoding: " + std::string(EncodingName(report.file.encoding)) + "\n";
+    out += "  encoding: " + std::string(settings::EncodingName(report.file.encoding)) + "\n";
     for (const LineReport& line : report.lines) {
         char head[96];
         std::snprintf(head, sizeof head, "  line %2d  %-52s", line.number, line.sets.c_str());
@@ -308,7 +290,7 @@ std::string FormatJson(const Report& report, const std::string& path) {
     out += ",\n  \"status\": " + std::to_string(ExitStatus(report));
     out += ",\n  \"linesRead\": " + std::to_string(report.file.linesRead);
     out += ",\n  \"linesAfter31\": " + std::string(report.file.linesAfterLast ? "true" : "false");
-    out += ",\n  \"encoding\": " + JsonString(EncodingName(report.file.encoding));
+    out += ",\n  \"encoding\": " + JsonString(settings::EncodingName(report.file.encoding));
     out += ",\n  \"aimRowsPublished\": " + std::to_string(report.file.aimRowsPublished);
     out += ",\n  \"lines\": [";
     for (std::size_t i = 0; i < report.lines.size(); ++i) {

@@ -45,9 +45,6 @@ std::string Utf8(const wchar_t* text);
 // false and the reason; a pipe is never opened, so nothing waits on it.
 Report CheckFile(const std::string& path);
 
-// The encoding as the report names it.
-const char* EncodingName(settings::Encoding encoding);
-
 std::string FormatText(const Report& report, const std::string& path);
 std::string FormatJson(const Report& report, const std::string& path);
 

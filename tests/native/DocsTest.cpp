@@ -46,8 +46,10 @@ std::vector<Row> MarkdownRows(const std::string& text) {
 // docs/README.txt: "  lines 11-14 the four rows ..." under its heading.
 std::vector<Row> TextRows(const std::string& text) {
     std::vector<Row> rows;
+    // The section runs to the next one, two blank lines on.
     const std::size_t section = text.find("The settings file, line by line");
-    const std::string body = text.substr(section == std::string::npos ? text.size() : section);
+    const std::size_t next = section == std::string::npos ? section : text.find("\n\n\n", section);
+    const std::string body = section == std::string::npos ? "" : text.substr(section, next - section);
     const std::regex row(R"(\n  lines? (\d+)(?:-(\d+))? +([^\n]*))");
     for (std::sregex_iterator it(body.begin(), body.end(), row), end; it != end; ++it) {
         const int first = std::stoi((*it)[1]);

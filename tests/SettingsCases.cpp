@@ -270,6 +270,15 @@ std::vector<Case> WellFormedCases() {
              GiveOffset(s, 3, &first, 1);  // the comment ends the line
              return s;
          }},
+        {"reload_with_a_c_suffix",
+         [] {
+             return ReferenceWith({{1, "reload 1f"}});
+         },
+         [] {
+             Snapshot s = Reference();
+             s.reload = 1;
+             return s;
+         }},
         {"headings_with_numbers",  // no shift is seen in them
          [] {
              return ReferenceWith({{2, "2 3 4"}, {10, "h 1 2 3 4 5 6 7"}, {15, "15 16 17"}});

@@ -214,6 +214,10 @@ TEST(Checker, NamesTheEncodingItFoundAndReadsTheSameValues) {
         {"\xEF\xBB\xBF" + text, settings::Encoding::Utf8WithMark, "encoding: UTF-8 with a byte-order mark"},
         {littleEndian, settings::Encoding::Utf16LittleEndian, "encoding: UTF-16, little endian"},
         {bigEndian, settings::Encoding::Utf16BigEndian, "encoding: UTF-16, big endian"},
+        {littleEndian.substr(2), settings::Encoding::Utf16LittleEndianWithoutMark,
+         "encoding: UTF-16, little endian, without a byte-order mark"},
+        {bigEndian.substr(2), settings::Encoding::Utf16BigEndianWithoutMark,
+         "encoding: UTF-16, big endian, without a byte-order mark"},
     };
     const checker::Report plain = CheckText(text);
     for (const Case& c : cases) {

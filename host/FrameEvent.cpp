@@ -27,22 +27,25 @@ void FrameEvent::AddCallback(Phase phase, const Callback& callback) {
     CallbackList& list = phase == Phase::Before ? before_ : after_;
     if (const PlainCallback* function = callback.target<PlainCallback>())
         if (HoldsSamePointer(list, *function)) return;
-    if (hookState_ == HookState::Undecided) {
-        if (!host::HasFrameCall(GetHostBuild())) {
-            hookState_ = HookState::NoFrameCall;
-        } else if (codepatch::peek_u8(FrameCallSite::address()) != codepatch::op_call_rel32) {
-            // A jump would become a call (the stack one word off on return),
-            // and a 6-byte indirect call would leave its last byte to run as
-            // an instruction of its own.
-            hookState_ = HookState::SiteNotACall;
-        } else {
-            FrameHooker hooker;
-            hooker.install([this](Continuation next) { return Raise(next); });
-            hook_ = &codepatch::retain_hook(hooker);
-            hookState_ = HookState::Installed;
-        }
-    }
+    // The callback first and the call site last: a frame on another thread
+    // that comes the moment the site is written finds the lists complete.
     list.push_back(callback);
+    if (hookState_ != HookState::Undecided) return;
+    if (!host::HasFrameCall(GetHostBuild())) {
+        hookState_ = HookState::NoFrameCall;
+    } else if (codepatch::peek_u8(FrameCallSite::address()) != codepatch::op_call_rel32) {
+        // A jump would become a call (the stack one word off on return),
+        // and a 6-byte indirect call would leave its last byte to run as
+        // an instruction of its own.
+        hookState_ = HookState::SiteNotACall;
+    } else {
+        // The hook is kept where it will stay before it is installed, so
+        // that nothing of it moves once the site calls it.
+        FrameHooker& hook = codepatch::retain_hook(FrameHooker());
+        hook.install([this](Continuation next) { return Raise(next); });
+        hook_ = &hook;
+        hookState_ = HookState::Installed;
+    }
 }
 
 std::uint32_t FrameEvent::Raise(const Continuation& continuation) {

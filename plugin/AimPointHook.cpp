@@ -35,12 +35,11 @@ std::uint32_t HOST_THISCALL AimPointHook(void* object, const float* point, std::
     const std::uint32_t weaponType = Field<std::uint32_t>(
         character, host::kRecordWeaponSlots + host::kWeaponSlotSize * slot + host::kSlotWeaponType);
     const int row = weapons::OffsetRow(weaponType);
-    // A weapon whose row no file has given keeps the host's own point.
-    if (row == weapons::kNone || (row != weapons::kZeroVector && !aimSettings.weaponOffsetGiven[row]))
-        return aimPoint(object, point, arg2, arg3, arg4);
-
+    if (row == weapons::kNone) return aimPoint(object, point, arg2, arg3, arg4);
+    // The row as one load left it; a weapon whose row no file has given
+    // keeps the host's own point.
     float offset[3] = {0.0f, 0.0f, 0.0f};
-    if (row != weapons::kZeroVector) std::memcpy(offset, aimSettings.weaponOffsets[row], sizeof offset);
+    if (row != weapons::kZeroVector && !ReadWeaponOffset(row, offset)) return aimPoint(object, point, arg2, arg3, arg4);
     // A multiplication, not a store: -x gives -0.0, an infinity or NaN gives NaN.
     if (aimSettings.zeroOffsetX) offset[0] *= 0.0f;
 

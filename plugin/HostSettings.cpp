@@ -73,12 +73,13 @@ void HostSettings::Apply(const settings::SettingsFile& file) {
         }
     }
 
+    // Whole rows to the aim hook, whichever thread it runs on.
+    BeginWeaponOffsetsWrite();
     for (int r = 0; r < settings::kWeaponOffsetRows; ++r) {
         const settings::LineValues& given = file.Given(LineKind::WeaponOffset, r);
-        if (!given.count) continue;
-        std::memcpy(aimSettings.weaponOffsets[r], given.values, static_cast<std::size_t>(given.count) * sizeof(float));
-        aimSettings.weaponOffsetGiven[r] = true;
+        if (given.count) WriteWeaponOffset(r, given.values, given.count);
     }
+    EndWeaponOffsetsWrite();
 }
 
 void HostSettings::Reapply() const {

@@ -50,11 +50,14 @@ public:
     void attach(HookBase* owner, hook_type hook, target_type entry_point) {
         put_entry(owner, std::move(hook));
         if (redirected) return;
-        const auto entry_address = static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(entry_point));
-        previous_target = reinterpret_cast<target_type>(
-            static_cast<std::uintptr_t>(patch_.redirect(HookBase::site_type::address(), entry_address)));
+        // Everything a call through the site needs is in place before the
+        // site is written: a thread that makes the call the moment it is
+        // written finds the hook and the function to go on to.
+        const patch_address site = HookBase::site_type::address();
+        previous_target = reinterpret_cast<target_type>(static_cast<std::uintptr_t>(branch_target(site)));
         redirected = true;
         displaced = false;
+        patch_.redirect(site, static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(entry_point)));
     }
 
     // Replaces owner's hook in place, or appends a new entry at the end.

@@ -43,13 +43,53 @@ void Append(const char* text, std::size_t size) {
 
 namespace {
 
+// The last part of `path` (after its last \\ or /).
+const wchar_t* LastPart(const wchar_t* path) {
+    const wchar_t* last = path;
+    for (const wchar_t* p = path; *p; ++p)
+        if (*p == L'\\' || *p == L'/') last = p + 1;
+    return last;
+}
+
+// Whether the file open as `file` has another name in the end than the one
+// `path` gives it: the open followed a link to another file (as Wine's opens
+// do for a link of the Unix file system, whatever the flags say). Names in
+// 8.3 form are compared in their long form; a file whose final name cannot
+// be had counts as its own.
+bool LinkedElsewhere(HANDLE file, const wchar_t* path) {
+    static wchar_t final[kPathCapacity];
+    static wchar_t named[kPathCapacity];
+    const DWORD finalLength = GetFinalPathNameByHandleW(file, final, kPathCapacity, FILE_NAME_NORMALIZED);
+    if (finalLength == 0 || finalLength >= kPathCapacity) return false;
+    const DWORD namedLength = GetLongPathNameW(path, named, kPathCapacity);
+    const wchar_t* asNamed = namedLength && namedLength < kPathCapacity ? named : path;
+    return lstrcmpiW(LastPart(final), LastPart(asNamed)) != 0;
+}
+
 // Readers may look while the game runs, and the file may be deleted
 // meanwhile; no other writer may open it, so a second game process that
 // loads the plugin from the same folder can neither empty this log nor
 // write into it.
+//
+// Only a file of its own: a name that is a symbolic link, a junction or one
+// of several hard links to a file leads to a file that is not the log, and
+// that file is neither emptied nor written. The name is opened as it stands
+// (the link itself, not what it points to) and looked at before anything is
+// emptied.
 HANDLE CreateLog(const wchar_t* path) {
-    return CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_ALWAYS,
-                       FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return file;
+    BY_HANDLE_FILE_INFORMATION info;
+    const bool ownFile = GetFileInformationByHandle(file, &info) &&
+                         !(info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) && info.nNumberOfLinks == 1 &&
+                         GetFileType(file) == FILE_TYPE_DISK && !LinkedElsewhere(file, path);
+    if (!ownFile || SetFilePointer(file, 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER || !SetEndOfFile(file)) {
+        CloseHandle(file);
+        SetLastError(ERROR_CANT_ACCESS_FILE);
+        return INVALID_HANDLE_VALUE;
+    }
+    return file;
 }
 
 }  // namespace

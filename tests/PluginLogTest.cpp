@@ -127,4 +127,28 @@ TEST_F(PluginLogFile, ALogThatAnotherProcessWritesIsLeftAlone) {
     DeleteFileA(own.c_str());
 }
 
+// A log name that is a link to another file (made by the build, see
+// tests/CMakeLists.txt): that file is neither emptied nor written, the log
+// stays closed, and the plugin does everything else.
+TEST_F(PluginLogFile, ALogNameThatLinksToAnotherFileLeavesThatFileAlone) {
+    for (const char* kind : {"symlink", "hardlink"}) {
+        SCOPED_TRACE(kind);
+        Prepare(1001, std::nullopt);
+        const std::string folder = std::string(AIMING_SPECIAL_FILES) + "\\" + kind + "\\";
+        const std::string target = "a file that is not the plugin's log\n";
+        ASSERT_TRUE(standin::WriteWholeFile(standin::Wide(folder + "target.txt"), target));
+        ASSERT_TRUE(CopyFileA(directory.PluginPath().c_str(), (folder + "AimingPlugin.dll").c_str(), FALSE));
+        standin::WriteWholeFile(standin::Wide(folder + "aimingSets.dat"),
+                                settings_cases::Join(settings_cases::ReferenceLines()));
+        {
+            standin::PluginModule linked(folder + "AimingPlugin.dll");
+            ASSERT_TRUE(linked.Loaded());
+            ExpectSameAsHost(Observe(), settings_cases::Reference());
+        }
+        EXPECT_EQ(standin::ReadWholeFile(standin::Wide(folder + "target.txt")), target);
+        DeleteFileA((folder + "AimingPlugin.dll").c_str());
+        DeleteFileA((folder + "aimingSets.dat").c_str());
+    }
+}
+
 }  // namespace

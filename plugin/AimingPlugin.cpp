@@ -3,7 +3,10 @@
 // taken back while they are destroyed at its unload.
 #include <windows.h>
 
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
+#include <cwchar>
 
 #include "host/FrameEvent.h"
 #include "host/HostBuild.h"
@@ -19,6 +22,9 @@ namespace __gnu_cxx {
 void __freeres();
 }
 
+// The linker's name for this module's own image: its base address.
+extern "C" IMAGE_DOS_HEADER __ImageBase;
+
 namespace {
 
 // Constructed before every other static object of the plugin, so destroyed
@@ -30,16 +36,50 @@ struct RuntimeRelease {
 } runtimeRelease;
 
 // One copy of the plugin per process: a second copy (renamed, or
-// "AimingPlugin - Copy.dll") finds the first one's name taken.
-HANDLE ClaimProcess() {
-    char name[64];
-    std::snprintf(name, sizeof name, "Local\\AimingPlugin.%lu", GetCurrentProcessId());
-    HANDLE claim = CreateMutexA(nullptr, FALSE, name);
-    if (claim && GetLastError() == ERROR_ALREADY_EXISTS) {
-        CloseHandle(claim);
-        return nullptr;
+// "AimingPlugin - Copy.dll") finds the first one's claim. The claim is a
+// small named memory block that says whose it is, so that a name taken by
+// something else (any program can take it) is told apart from a copy of
+// this plugin, and does not switch the plugin off.
+struct Claim {
+    static constexpr char kMagic[24] = "AimingPlugin claim v1";
+    char magic[sizeof kMagic];
+    std::uint32_t module;  // the claiming copy's module base
+};
+
+std::uint32_t OwnModule() {
+    return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(&__ImageBase));
+}
+
+enum class ClaimOutcome { Ours, AnotherCopy, NameTaken };
+
+ClaimOutcome ClaimProcess(HANDLE& claim) {
+    wchar_t name[64];
+    std::swprintf(name, 64, L"Local\\AimingPlugin.%lu", GetCurrentProcessId());
+    claim = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof(Claim), name);
+    if (!claim) return ClaimOutcome::NameTaken;  // another kind of object holds the name
+    const bool existed = GetLastError() == ERROR_ALREADY_EXISTS;
+    auto* view = static_cast<Claim*>(MapViewOfFile(claim, FILE_MAP_READ | FILE_MAP_WRITE, 0, 0, sizeof(Claim)));
+    ClaimOutcome outcome = ClaimOutcome::Ours;
+    if (!view) {
+        outcome = ClaimOutcome::NameTaken;
+    } else if (!existed) {
+        std::memcpy(view->magic, Claim::kMagic, sizeof Claim::kMagic);
+        view->module = OwnModule();
+    } else {
+        // A copy of this plugin, still loaded, or a name someone else took.
+        wchar_t path[8];
+        const bool copy =
+            std::memcmp(view->magic, Claim::kMagic, sizeof Claim::kMagic) == 0 && view->module &&
+            view->module != OwnModule() &&
+            GetModuleFileNameW(reinterpret_cast<HMODULE>(static_cast<std::uintptr_t>(view->module)), path, 8) != 0;
+        outcome = copy ? ClaimOutcome::AnotherCopy : ClaimOutcome::NameTaken;
     }
-    return claim;
+    if (view) UnmapViewOfFile(view);
+    if (outcome != ClaimOutcome::Ours) {
+        CloseHandle(claim);
+        claim = nullptr;
+    }
+    return outcome;
 }
 
 void LogGame() {
@@ -78,11 +118,17 @@ public:
         Log("AimingPlugin %s, started %04u-%02u-%02u %02u:%02u:%02u", AIMING_PLUGIN_VERSION, now.wYear, now.wMonth,
             now.wDay, now.wHour, now.wMinute, now.wSecond);
         LogGame();
-        claim_ = ClaimProcess();
-        if (!claim_) {
-            Log("another copy of this plugin is already loaded in this game: this copy changes nothing (remove one of "
-                "the two DLLs)");
-            return;
+        switch (ClaimProcess(claim_)) {
+            case ClaimOutcome::AnotherCopy:
+                Log("another copy of this plugin is already loaded in this game: this copy changes nothing (remove "
+                    "one of the two DLLs)");
+                return;
+            case ClaimOutcome::NameTaken:
+                Log("the name this plugin claims to keep a second copy out is taken by something that is not this "
+                    "plugin: going on without that guard");
+                break;
+            case ClaimOutcome::Ours:
+                break;
         }
         // A game whose build the probes recognise gets its settings and its
         // frame call even where another plugin holds the aim call; in any

@@ -73,31 +73,4 @@ TEST_F(Concurrency, AnAimCallOnAnotherThreadNeverSeesHalfOfOneSaveAndHalfOfTheNe
     EXPECT_GT(standin::OffsetCalls().size(), 0u);
 }
 
-// A plugin manager loads the plugin on one thread while the game runs frames
-// on another: the frame hook is complete before the call site is written, so
-// every frame returns the game's own result, before, during and after.
-TEST_F(Concurrency, FramesOnAnotherThreadWhileThePluginLoadsReturnTheGamesResult) {
-    Prepare(1001, settings_cases::Join(settings_cases::ReferenceLines()));
-    standin::LogHostEvents(false);
-    standin::SetHostFrameResult(1234);
-    for (int cycle = 0; cycle < 20; ++cycle) {
-        SCOPED_TRACE(cycle);
-        std::atomic<bool> started{false}, done{false};
-        long frames = 0, wrong = 0;
-        std::thread framer([&] {
-            while (!done.load()) {
-                if (standin::RunHostFrame().result != 1234) ++wrong;
-                ++frames;
-                started = true;
-            }
-        });
-        while (!started.load()) std::this_thread::yield();
-        Load();
-        done = true;
-        framer.join();
-        Unload();
-        EXPECT_EQ(wrong, 0) << "of " << frames << " frames";
-    }
-}
-
 }  // namespace

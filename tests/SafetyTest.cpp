@@ -197,6 +197,25 @@ protected:
 };
 
 // A second copy of the DLL in the same game, freed before or after the first.
+// The name the plugin claims to keep a second copy out can be taken by any
+// program beforehand: that switches nothing off, and the log tells it from
+// a second copy.
+TEST_F(Safety, AClaimNameTakenBySomethingElseSwitchesNothingOff) {
+    Prepare(1001, settings_cases::Join(settings_cases::ReferenceLines()));
+    const std::wstring name = L"Local\\AimingPlugin." + std::to_wstring(GetCurrentProcessId());
+    HANDLE squatter = CreateMutexW(nullptr, FALSE, name.c_str());
+    ASSERT_NE(squatter, nullptr);
+    Load();
+    EXPECT_TRUE(SiteCallsIntoPlugin());
+    EXPECT_TRUE(AimSubstitutes());
+    const std::string log = directory.ReadLog();
+    EXPECT_NE(log.find("is taken by something that is not this plugin: going on without that guard"), std::string::npos)
+        << log;
+    EXPECT_EQ(log.find("another copy of this plugin"), std::string::npos) << log;
+    Unload();
+    CloseHandle(squatter);
+}
+
 TEST_F(Safety, ASecondCopyInstallsNothingAndEitherUnloadOrderIsSafe) {
     for (bool firstOutFirst : {true, false}) {
         SCOPED_TRACE(firstOutFirst);

@@ -4,10 +4,7 @@
 
 AimSettings aimSettings = {};
 
-// A sequence lock: the version is odd while a write is under way. The fields
-// are read and written with atomic accesses of their own size, so that a
-// read that overlaps a write is a retry, never a torn float.
-bool ReadWeaponOffset(int row, float (&offset)[3]) {
+bool ReadWeaponOffsetAfterAWrite(int row, float (&offset)[3]) {
     for (unsigned attempt = 1;; ++attempt) {
         const std::uint32_t before = __atomic_load_n(&aimSettings.weaponOffsetsVersion, __ATOMIC_ACQUIRE);
         if ((before & 1) == 0) {

@@ -25,10 +25,34 @@ extern AimSettings aimSettings;
 // half of the next, whichever thread reads while the frame thread loads.
 // Waits for no lock and allocates nothing: a read that a write overlapped is
 // simply made again. False when no file has given the row.
-bool ReadWeaponOffset(int row, float (&offset)[3]);
+inline bool ReadWeaponOffset(int row, float (&offset)[3]);
 
 // A load's writes of weaponOffsets and weaponOffsetGiven go between these
 // (one writer at a time: the thread that loads the settings).
 void BeginWeaponOffsetsWrite();
 void WriteWeaponOffset(int row, const float* values, int count);
 void EndWeaponOffsetsWrite();
+
+// ReadWeaponOffset's retries, while a write is under way: out of the aim
+// call's way.
+bool ReadWeaponOffsetAfterAWrite(int row, float (&offset)[3]);
+
+// A sequence lock: the version is odd while a write is under way. The fields
+// are read and written with atomic accesses of their own size, so that a
+// read that overlaps a write is a retry, never a torn float. The first try
+// is inline: it is on the aim call's path, and a write is rare.
+inline bool ReadWeaponOffset(int row, float (&offset)[3]) {
+    const std::uint32_t before = __atomic_load_n(&aimSettings.weaponOffsetsVersion, __ATOMIC_ACQUIRE);
+    const bool given = __atomic_load_n(&aimSettings.weaponOffsetGiven[row], __ATOMIC_RELAXED);
+    float x, y, z;  // one by one: three loads, no loop
+    __atomic_load(&aimSettings.weaponOffsets[row][0], &x, __ATOMIC_RELAXED);
+    __atomic_load(&aimSettings.weaponOffsets[row][1], &y, __ATOMIC_RELAXED);
+    __atomic_load(&aimSettings.weaponOffsets[row][2], &z, __ATOMIC_RELAXED);
+    __atomic_thread_fence(__ATOMIC_ACQUIRE);
+    if ((before & 1) != 0 || __atomic_load_n(&aimSettings.weaponOffsetsVersion, __ATOMIC_RELAXED) != before)
+        return ReadWeaponOffsetAfterAWrite(row, offset);
+    offset[0] = x;
+    offset[1] = y;
+    offset[2] = z;
+    return given;
+}

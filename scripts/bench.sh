@@ -15,7 +15,7 @@ figures=benchmarks/figures-${AIMING_WINE_RUNS%% *}.txt
 commit=$(git rev-parse --short HEAD 2>/dev/null || echo unknown)
 git diff --quiet HEAD 2>/dev/null || commit="$commit with local changes"
 {
-  echo "scripts/bench.sh $*, $(date -u '+%Y-%m-%d %H:%M UTC'), commit $commit"
+  echo "scripts/bench.sh${*:+ $*}, $(date -u '+%Y-%m-%d %H:%M UTC'), commit $commit"
   echo "machine: $(nproc) cores, $(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -n 1), $(wine --version)"
 } > build/bench-figures.txt
 status=0

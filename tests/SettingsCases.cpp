@@ -71,19 +71,6 @@ const char* KeptName(const std::string& name) {
     return names.emplace_back(name).c_str();
 }
 
-// The reference file with line `line` deleted, or with a blank line put
-// before it.
-std::string ReferenceWithout(int line) {
-    std::vector<std::string> lines = ReferenceLines();
-    lines.erase(lines.begin() + (line - 1));
-    return Join(lines);
-}
-std::string ReferenceWithBlankBefore(int line) {
-    std::vector<std::string> lines = ReferenceLines();
-    lines.insert(lines.begin() + (line - 1), "");
-    return Join(lines);
-}
-
 // A file with one line too few or too many is read one line off from some
 // place on. Where the lines' shapes show it (a heading's place holding a row
 // of numbers, a value line's place holding none), nothing from the first
@@ -123,6 +110,18 @@ std::vector<Case> ShiftedCases() {
 }
 
 }  // namespace
+
+std::string ReferenceWithout(int line) {
+    std::vector<std::string> lines = ReferenceLines();
+    lines.erase(lines.begin() + (line - 1));
+    return Join(lines);
+}
+
+std::string ReferenceWithBlankBefore(int line) {
+    std::vector<std::string> lines = ReferenceLines();
+    lines.insert(lines.begin() + (line - 1), "");
+    return Join(lines);
+}
 
 std::vector<Case> WellFormedCases() {
     return {

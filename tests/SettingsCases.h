@@ -112,6 +112,11 @@ inline std::string ReferenceWith(const std::vector<std::pair<int, std::string>>&
     return Join(lines, end);
 }
 
+// The reference file with line `line` deleted, or with a blank line put
+// before it (1-based line numbers).
+std::string ReferenceWithout(int line);
+std::string ReferenceWithBlankBefore(int line);
+
 inline Snapshot Reference() {
     Snapshot s = Initial();
     for (int line = 1; line <= 31; ++line) ApplyReferenceLine(s, line);

@@ -88,11 +88,7 @@ INSTANTIATE_TEST_SUITE_P(
                     {{0, "29 line(s) instead of 31"}, {0, "weapon types 20, 37 keep the game's own aim point"}}},
         // A line missing or one too many, named where the shapes of the lines tell.
         ProblemCase{"deleted_line_7",
-                    [] {
-                        std::vector<std::string> lines = settings_cases::ReferenceLines();
-                        lines.erase(lines.begin() + 6);
-                        return settings_cases::Join(lines);
-                    }(),
+                    settings_cases::ReferenceWithout(7),
                     1,
                     {{3,
                       "one of lines 3 to 9 seems missing: the text on line 9 belongs to line 10, and every line from 3 "
@@ -100,19 +96,11 @@ INSTANTIATE_TEST_SUITE_P(
                      {0, "30 line(s) instead of 31: line 31 is missing"},
                      {0, "weapon type 37 keeps the game's own aim point"}}},
         ProblemCase{"blank_line_after_9",
-                    [] {
-                        std::vector<std::string> lines = settings_cases::ReferenceLines();
-                        lines.insert(lines.begin() + 9, "");
-                        return settings_cases::Join(lines);
-                    }(),
+                    settings_cases::ReferenceWithBlankBefore(10),
                     1,
                     {{10, "one of lines 10 to 11 seems to be one too many"}, {0, "lines after line 31"}}},
         ProblemCase{"deleted_heading_15",
-                    [] {
-                        std::vector<std::string> lines = settings_cases::ReferenceLines();
-                        lines.erase(lines.begin() + 14);
-                        return settings_cases::Join(lines);
-                    }(),
+                    settings_cases::ReferenceWithout(15),
                     1,
                     {{15, "line 15 seems missing: the text on line 15 belongs to line 16"},
                      {0, "30 line(s) instead of 31"},

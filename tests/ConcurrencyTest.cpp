@@ -73,4 +73,47 @@ TEST_F(Concurrency, AnAimCallOnAnotherThreadNeverSeesHalfOfOneSaveAndHalfOfTheNe
     EXPECT_GT(standin::OffsetCalls().size(), 0u);
 }
 
+// A plugin manager loads the plugin on one thread while the game runs frames
+// on another: the frame hook is complete before the call site is written, so
+// every frame returns the game's own result, before, during and after. The
+// frame thread is a plain Windows thread that touches nothing of the test
+// framework.
+struct FrameThread {
+    volatile LONG started = 0;
+    volatile LONG stop = 0;
+    long frames = 0;
+    long wrong = 0;
+
+    static DWORD WINAPI Run(void* self) {
+        auto* t = static_cast<FrameThread*>(self);
+        while (!InterlockedCompareExchange(&t->stop, 0, 0)) {
+            if (standin::RunHostFrame().result != 1234) ++t->wrong;
+            ++t->frames;
+            InterlockedExchange(&t->started, 1);
+        }
+        return 0;
+    }
+};
+
+TEST_F(Concurrency, FramesOnAnotherThreadWhileThePluginLoadsReturnTheGamesResult) {
+    Prepare(1001, settings_cases::Join(settings_cases::ReferenceLines()));
+    standin::LogHostEvents(false);
+    standin::SetHostFrameResult(1234);
+    long frames = 0, wrong = 0;
+    for (int cycle = 0; cycle < 20; ++cycle) {
+        FrameThread framer;
+        HANDLE thread = CreateThread(nullptr, 0, &FrameThread::Run, &framer, 0, nullptr);
+        ASSERT_NE(thread, nullptr);
+        while (!InterlockedCompareExchange(&framer.started, 0, 0)) SwitchToThread();
+        Load();
+        InterlockedExchange(&framer.stop, 1);
+        WaitForSingleObject(thread, INFINITE);
+        CloseHandle(thread);
+        Unload();
+        frames += framer.frames;
+        wrong += framer.wrong;
+    }
+    EXPECT_EQ(wrong, 0) << "of " << frames << " frames";
+}
+
 }  // namespace

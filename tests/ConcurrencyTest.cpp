@@ -1,8 +1,6 @@
 // The plugin while the game's threads run: an aim call on one thread while
-// live reload writes on another.
-#include <atomic>
-#include <thread>
-
+// live reload writes on another, frames while a load goes on. The threads
+// are plain Windows threads that touch nothing of the test framework.
 #include "PluginSupport.h"
 #include "plugin/AimSettings.h"
 
@@ -25,17 +23,21 @@ TEST(WeaponOffsets, AReadDuringAWriteReturnsTheWholeRowOnceTheWriteIsOver) {
 
     BeginWeaponOffsetsWrite();
     WriteWeaponOffset(1, after, 1);  // half-way through the row
-    HANDLE readDone = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    float seen[3] = {};
-    std::thread reader([&] {
-        ReadWeaponOffset(1, seen);
-        SetEvent(readDone);
-    });
-    const DWORD earlyRead = WaitForSingleObject(readDone, 200);
+    struct Read {
+        float seen[3] = {};
+        static DWORD WINAPI Run(void* self) {
+            ReadWeaponOffset(1, static_cast<Read*>(self)->seen);
+            return 0;
+        }
+    } read;
+    HANDLE reader = CreateThread(nullptr, 0, &Read::Run, &read, 0, nullptr);
+    ASSERT_NE(reader, nullptr);
+    const DWORD earlyRead = WaitForSingleObject(reader, 200);
     WriteWeaponOffset(1, after, 3);
     EndWeaponOffsetsWrite();
-    reader.join();
-    CloseHandle(readDone);
+    WaitForSingleObject(reader, INFINITE);
+    CloseHandle(reader);
+    const float(&seen)[3] = read.seen;
     EXPECT_EQ(earlyRead, static_cast<DWORD>(WAIT_TIMEOUT)) << "the read came back while the row was half written";
     for (int i = 0; i < 3; ++i) EXPECT_EQ(Bits(seen[i]), Bits(after[i])) << i;
 }
@@ -52,20 +54,29 @@ TEST_F(Concurrency, AnAimCallOnAnotherThreadNeverSeesHalfOfOneSaveAndHalfOfTheNe
     Load();
     standin::LogHostEvents(false);
     standin::Character().SetWeapon(22);
-    std::atomic<bool> done{false};
-    std::thread aimer([&done, this] {
-        static const float point[3] = {1.0f, 2.0f, 3.0f};
-        standin::AimCallArgs args;
-        args.object = &hostObject;
-        args.point = point;
-        for (int calls = 0; calls < 400000 && !done.load(); ++calls) standin::RunHostAimCall(args);
-    });
+    struct Aimer {
+        void* object;
+        volatile LONG stop = 0;
+        static DWORD WINAPI Run(void* self) {
+            auto* a = static_cast<Aimer*>(self);
+            static const float point[3] = {1.0f, 2.0f, 3.0f};
+            standin::AimCallArgs args;
+            args.object = a->object;
+            args.point = point;
+            for (int calls = 0; calls < 400000 && !InterlockedCompareExchange(&a->stop, 0, 0); ++calls)
+                standin::RunHostAimCall(args);
+            return 0;
+        }
+    } aimer{&hostObject};
+    HANDLE thread = CreateThread(nullptr, 0, &Aimer::Run, &aimer, 0, nullptr);
+    ASSERT_NE(thread, nullptr);
     for (int save = 0; save < 400; ++save) {
         directory.WriteSettings(saves[save % 2]);
         for (int frame = 0; frame < 3; ++frame) standin::RunHostFrame();
     }
-    done = true;
-    aimer.join();
+    InterlockedExchange(&aimer.stop, 1);
+    WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
     int mixed = 0;
     for (const standin::OffsetCall& call : standin::OffsetCalls())
         if (call.offsetBits != rows[0] && call.offsetBits != rows[1]) ++mixed;
@@ -76,8 +87,7 @@ TEST_F(Concurrency, AnAimCallOnAnotherThreadNeverSeesHalfOfOneSaveAndHalfOfTheNe
 // A plugin manager loads the plugin on one thread while the game runs frames
 // on another: the frame hook is complete before the call site is written, so
 // every frame returns the game's own result, before, during and after. The
-// frame thread is a plain Windows thread that touches nothing of the test
-// framework.
+// frame thread touches nothing of the test framework.
 struct FrameThread {
     volatile LONG started = 0;
     volatile LONG stop = 0;

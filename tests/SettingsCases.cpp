@@ -254,7 +254,7 @@ std::vector<Case> WellFormedCases() {
         // after a number, a comma that ends the word, a line 1 of "0;".
         {"glued_comments_and_trailing_commas",
          [] {
-             return ReferenceWith({{1, "reload 0;"},
+             return ReferenceWith({{1, "reload 1;"},
                                    {3, "a 3.5;wide"},
                                    {4, "b 4.5#x"},
                                    {6, "c 6.5//x"},
@@ -264,6 +264,7 @@ std::vector<Case> WellFormedCases() {
          },
          [] {
              Snapshot s = Reference();
+             s.reload = 1;  // "1;" reads 1
              const float first = 19.0f;
              for (auto& f : s.offsets[3]) f = kNotGiven;
              GiveOffset(s, 3, &first, 1);  // the comment ends the line

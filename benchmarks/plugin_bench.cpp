@@ -21,6 +21,8 @@
 #include "host/HostInterface.h"
 #include "standin_host/Standin.h"
 
+const wchar_t codepatch::call_gate_owner[] = L"plugin_bench";
+
 namespace {
 
 int batches = 51;

@@ -29,14 +29,45 @@ std::uint32_t call_patch::redirect(patch_address site, std::uint32_t destination
     site_ = site;
     destination_ = destination;
     redirected_ = true;
+    last_write_ = displacement_in_one_line(site.value) || saved_[0] != op_call_rel32 ? retarget_result::atomic
+                                                                                       : retarget_result::plain;
     return redirect_call(site, destination);
+}
+
+std::uint32_t call_patch::continuation(patch_address, std::uint32_t found) const {
+    return found;
+}
+
+bool call_patch::redirect_from(patch_address site, std::uint32_t expected, std::uint32_t destination) {
+    revert();
+    const std::uint32_t expected_displacement = relative_displacement(site.value, expected);
+    std::uint8_t saved[relative_branch_size] = {op_call_rel32};
+    std::memcpy(saved + 1, &expected_displacement, 4);
+    const retarget_result written = retarget_call(site, expected, destination);
+    if (written == retarget_result::changed) return false;
+    std::memcpy(saved_, saved, sizeof saved_);
+    site_ = site;
+    destination_ = destination;
+    redirected_ = true;
+    last_write_ = written;
+    return true;
 }
 
 call_patch::revert_result call_patch::revert() {
     if (!redirected_) return revert_result::not_redirected;
     redirected_ = false;
+    if (saved_[0] == op_call_rel32) {
+        // The displacement alone goes back, and only if it is still ours.
+        std::uint32_t saved_displacement;
+        std::memcpy(&saved_displacement, saved_ + 1, 4);
+        const std::uint32_t saved_target = site_.value + relative_branch_size + saved_displacement;
+        return retarget_call(site_, destination_, saved_target) == retarget_result::changed
+                   ? revert_result::displaced
+                   : revert_result::restored;
+    }
     if (!is_call_to(site_, destination_)) return revert_result::displaced;
     protected_write(site_, saved_, relative_branch_size, protection::lift);
+    flush_instructions(site_, relative_branch_size);
     return revert_result::restored;
 }
 

@@ -1,5 +1,8 @@
 // One redirected call instruction (E8 rel32) and the 5 bytes it replaced.
 //
+// Where the site holds E8 already, only its displacement is written, in one
+// locked compare-and-exchange (branch.h).
+//
 // It puts those bytes back only while the site still calls where it was
 // redirected to: when something else (another plugin) has rewritten the site
 // since, the site holds that code's bytes, and they stay. The destructor
@@ -33,9 +36,22 @@ public:
     // Returns where the site branched before (branch_target), 0 for no branch.
     std::uint32_t redirect(patch_address site, std::uint32_t destination);
 
+    // Where a call through `site` goes on once this patch has taken it: the
+    // call's own destination `found` (as a check read it just before).
+    std::uint32_t continuation(patch_address site, std::uint32_t found) const;
+
+    // Makes the E8 call at `site` call `destination`, provided it still calls
+    // `expected` as a check found it just before; false, with nothing
+    // written or saved, when another writer has changed it in between.
+    bool redirect_from(patch_address site, std::uint32_t expected, std::uint32_t destination);
+
     // Puts the saved bytes back if the site still calls the destination, and
     // forgets them either way.
     revert_result revert();
+
+    // How the last write went: `plain` where the displacement straddles a
+    // cache line.
+    retarget_result last_write() const { return last_write_; }
 
     bool redirected() const { return redirected_; }
     patch_address site() const { return site_; }
@@ -46,6 +62,7 @@ private:
     std::uint32_t destination_ = 0;
     std::uint8_t saved_[relative_branch_size] = {};
     bool redirected_ = false;
+    retarget_result last_write_ = retarget_result::atomic;
 };
 
 }  // namespace codepatch

@@ -31,6 +31,10 @@ void protected_read(patch_address address, void* destination, std::uint32_t size
     if (size != 0) std::memcpy(destination, address.pointer(), size);
 }
 
+void flush_instructions(patch_address address, std::uint32_t size) {
+    FlushInstructionCache(GetCurrentProcess(), address.pointer(), size);
+}
+
 std::uint8_t peek_u8(patch_address address) {
     protection_bracket bracket(address, 1);
     return *static_cast<const volatile std::uint8_t*>(address.pointer());

@@ -4,8 +4,9 @@
 //   1. VirtualProtect(address, n, PAGE_EXECUTE_READWRITE, &old)
 //   2. the access, whether or not step 1 succeeded
 //   3. only if step 1 succeeded: VirtualProtect(address, n, old, &scratch)
-// No instruction-cache flush follows a write. This file and memory.cpp are the
-// only places of the patching layer that talk to the operating system.
+// Code that is rewritten is followed by flush_instructions. This file,
+// memory.cpp and call_gate.cpp (the gates' own block) are the only places of
+// the patching layer that talk to the operating system.
 #pragma once
 
 #include <cstdint>
@@ -41,6 +42,9 @@ enum class protection { keep, lift };
 void protected_write(patch_address address, const void* source, std::uint32_t size, protection mode);
 // Copies size bytes out of host memory, bracketed as for protected_write.
 void protected_read(patch_address address, void* destination, std::uint32_t size, protection mode);
+
+// Tells the processor that the code in [address, address + size) changed.
+void flush_instructions(patch_address address, std::uint32_t size);
 
 std::uint8_t peek_u8(patch_address address);                // 1-byte bracket
 std::uint32_t peek_u32(patch_address address);              // 4-byte bracket

@@ -44,7 +44,7 @@ void FrameEvent::AddCallback(Phase phase, const Callback& callback) {
         FrameHooker& hook = codepatch::retain_hook(FrameHooker());
         hook.install([this](Continuation next) { return Raise(next); });
         hook_ = &hook;
-        hookState_ = HookState::Installed;
+        hookState_ = hook.shared_manager->redirected ? HookState::Installed : HookState::SiteChanged;
     }
 }
 
@@ -60,6 +60,14 @@ bool FrameEvent::RemoveHook() {
     hookState_ = HookState::Removed;
     hook_->revert();
     return !hook_->shared_manager->displaced;
+}
+
+codepatch::gated_call::route FrameEvent::Route() const {
+    return hook_ ? hook_->shared_manager->patch().taken() : codepatch::gated_call::route::site;
+}
+
+std::uint32_t FrameEvent::CallsInFlight() const {
+    return hook_ ? codepatch::calls_in_flight(hook_->shared_manager->in_flight) : 0;
 }
 
 FrameEvent& GetFrameEvent() {

@@ -12,11 +12,14 @@
 #include <functional>
 #include <list>
 
+#include "codepatch/gated_call.h"
 #include "codepatch/hooking/function_hooker.h"
 #include "host/HostBuild.h"
 
 using FrameCallSite = HostCallSite<host::kFrameCallSite>;
-using FrameHooker = codepatch::function_hooker<codepatch::call_patch, FrameCallSite, std::uint32_t()>;
+// Routed through a call gate: a plugin that hooks the frame call after this
+// module and calls on to what it found keeps working once it is unloaded.
+using FrameHooker = codepatch::function_hooker<codepatch::gated_call, FrameCallSite, std::uint32_t()>;
 
 class FrameEvent {
 public:
@@ -43,11 +46,16 @@ public:
         Undecided,     // no registration yet
         NoFrameCall,   // this build reaches its frame function another way
         SiteNotACall,  // the site held something other than E8 rel32
+        SiteChanged,   // another writer changed the site between the check and the write
         Installed,
         Removed,
     };
     HookState State() const { return hookState_; }
     const CallbackList& Callbacks(Phase phase) const { return phase == Phase::Before ? before_ : after_; }
+    // How the installed hook took the site (gated_call::route).
+    codepatch::gated_call::route Route() const;
+    // Frames inside the hook now, the host function included.
+    std::uint32_t CallsInFlight() const;
 
 private:
     HookState hookState_ = HookState::Undecided;

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "codepatch/in_flight.h"
 #include "plugin/AimSettings.h"
 #include "settings/WeaponTable.h"
 
@@ -22,9 +23,11 @@ Fn HostFunction(host::Address address) {
 }  // namespace
 
 std::uint32_t aimContinuation = host::kAimPointFunction;
+std::uint32_t aimCallsInFlight = 0;
 
 std::uint32_t HOST_THISCALL AimPointHook(void* object, const float* point, std::uint32_t arg2, std::uint32_t arg3,
                                          std::uint32_t arg4) noexcept {
+    const codepatch::in_flight_count counted(aimCallsInFlight);
     const auto aimPoint = HostFunction<host::AimPointFunction>(aimContinuation);
     void* character =
         HostFunction<host::CharacterLookupFunction>(host::kCharacterLookupFunction)(host::kCurrentCharacter);

@@ -11,6 +11,9 @@
 // which then keeps running. Set by the start-up before the redirection.
 extern std::uint32_t aimContinuation;
 
+// Aim calls inside AimPointHook now, the function it goes on to included.
+extern std::uint32_t aimCallsInFlight;
+
 // Entered by the host's call at 0x527A95 in place of host 0x521500, with its
 // convention: this-call, the host object in ECX, four 4-byte stack arguments
 // removed on return. For the listed weapon-type codes of the current

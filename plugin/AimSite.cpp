@@ -1,6 +1,7 @@
 #include "plugin/AimSite.h"
 
 #include <cstdint>
+#include <cstdio>
 
 #include "codepatch/memory.h"
 #include "host/HostBuild.h"
@@ -37,7 +38,11 @@ AimSiteCheck CheckAimSite(codepatch::patch_address site) {
     }
     check.destination = codepatch::branch_target(site);
     const bool insideImage = check.destination - GetHostImageBase() < GetHostImageSize();
-    if (check.destination == RebaseHostAddress(host::kAimPointFunction)) {
+    const codepatch::call_gate* gate = codepatch::find_call_gate(site);
+    if (gate && check.destination == codepatch::gate_address(*gate)) {
+        check.known = true;
+        check.what = "calls this plugin's gate, left from an earlier load";
+    } else if (check.destination == RebaseHostAddress(host::kAimPointFunction)) {
         check.known = true;
         check.what = "calls the game's aim function";
     } else if (!insideImage && codepatch::is_executable(codepatch::patch_address(check.destination), 1)) {
@@ -65,20 +70,52 @@ bool AimSite::Install(bool gameKnown) {
                 host::kAimPointCallSite, site.value, HexBytesAt(site, codepatch::relative_branch_size), check.what);
         return false;
     }
-    Log("aim call 0x%06X (at 0x%08X): held %s, %s; redirected to the plugin", host::kAimPointCallSite, site.value,
-        HexBytesAt(site, codepatch::relative_branch_size), check.what);
-    // Set before the site calls the hook: from then on it may run.
-    aimContinuation = check.destination;
-    patch_.redirect(site, HookAddress());
+    char held[3 * 16 + 1];
+    std::snprintf(held, sizeof held, "%s", HexBytesAt(site, codepatch::relative_branch_size));
+    // Set before the site or its gate calls the hook: from then on it may run.
+    aimContinuation = patch_.continuation(site, check.destination);
+    if (!patch_.redirect_from(site, check.destination, HookAddress())) {
+        Log("aim call 0x%06X (at 0x%08X) changed between the plugin's check and its write (another plugin writing "
+            "it at the same moment?) and now holds %s: left alone, so no per-weapon aim offsets this time",
+            host::kAimPointCallSite, site.value, HexBytesAt(site, codepatch::relative_branch_size));
+        return false;
+    }
+    const char* how = "";
+    switch (patch_.taken()) {
+        case codepatch::gated_call::route::site:
+            how = "redirected to the plugin through its gate";
+            break;
+        case codepatch::gated_call::route::gate:
+            how = "the gate leads to the plugin again";
+            break;
+        case codepatch::gated_call::route::shared:
+            how = "another plugin hooked this call while this plugin was last loaded and calls on through the "
+                  "plugin's gate: the call is left to it, and the gate leads to the plugin again";
+            break;
+        case codepatch::gated_call::route::direct:
+            how = "redirected to the plugin directly (no memory for its gate: a plugin that hooks this call after "
+                  "this one must be unloaded first)";
+            break;
+    }
+    Log("aim call 0x%06X (at 0x%08X): held %s, %s; %s", host::kAimPointCallSite, site.value, held, check.what, how);
+    if (patch_.last_write() == codepatch::retarget_result::plain)
+        Log("aim call: its 4 address bytes straddle a processor cache line, so they were written in two steps; a "
+            "thread making the call at that very moment could have jumped astray");
     return true;
 }
 
 void AimSite::Remove() {
     if (!patch_.redirected()) return;
     const codepatch::patch_address site = patch_.site();
+    const bool shared = patch_.taken() == codepatch::gated_call::route::shared;
     if (patch_.revert() == codepatch::call_patch::revert_result::restored)
         Log("unload: aim call 0x%06X put back", host::kAimPointCallSite);
+    else if (shared)
+        Log("unload: aim call 0x%06X is still another plugin's, which calls on through the plugin's gate: the gate "
+            "now leads where the plugin's hook went on",
+            host::kAimPointCallSite);
     else
-        Log("unload: aim call 0x%06X holds %s, no longer the plugin's call (something else changed it): left alone",
+        Log("unload: aim call 0x%06X holds %s, no longer the plugin's call (something else changed it): left alone; "
+            "the plugin's gate now leads where its hook went on, for whatever still calls through it",
             host::kAimPointCallSite, HexBytesAt(site, codepatch::relative_branch_size));
 }

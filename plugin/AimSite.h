@@ -1,9 +1,10 @@
-// The host's call at 0x527A95, which the plugin takes over for AimPointHook:
-// checked before it is written, and put back at unload only while it still
-// calls the plugin.
+// The host's call at 0x527A95, which the plugin takes over for AimPointHook
+// by way of its call gate: checked before it is written, and put back at
+// unload only while it still calls the gate. The gate itself then leads to
+// what the hook called on, for anything that still calls through it.
 #pragma once
 
-#include "codepatch/call_patch.h"
+#include "codepatch/gated_call.h"
 
 class AimSite {
 public:
@@ -20,5 +21,5 @@ public:
     void Undo() { patch_.revert(); }
 
 private:
-    codepatch::call_patch patch_;
+    codepatch::gated_call patch_;
 };

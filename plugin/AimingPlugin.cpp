@@ -10,6 +10,9 @@
 
 #include "host/FrameEvent.h"
 #include "host/HostBuild.h"
+#include "codepatch/call_gate.h"
+#include "codepatch/in_flight.h"
+#include "plugin/AimPointHook.h"
 #include "plugin/AimSite.h"
 #include "plugin/FrameInput.h"
 #include "plugin/PluginLog.h"
@@ -24,6 +27,22 @@ void __freeres();
 
 // The linker's name for this module's own image: its base address.
 extern "C" IMAGE_DOS_HEADER __ImageBase;
+
+// The name under which each load of the plugin finds its call gates again.
+const wchar_t codepatch::call_gate_owner[] = L"AimingPlugin";
+
+namespace {
+// Set when the process is ending (DLL_PROCESS_DETACH with a non-null
+// reserved argument): no other thread runs then, and nothing is waited for.
+bool processExiting = false;
+}  // namespace
+
+// The runtime's own entry point calls this before it destroys the module's
+// global objects.
+extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
+    if (reason == DLL_PROCESS_DETACH && reserved) processExiting = true;
+    return TRUE;
+}
 
 namespace {
 
@@ -82,6 +101,35 @@ ClaimOutcome ClaimProcess(HANDLE& claim) {
     return outcome;
 }
 
+// Calls still inside the plugin's hooks at unload, once both sites and
+// gates lead elsewhere: the unload waits for them, a little while at most,
+// before the module's code goes. The grace period lets a thread that has
+// just made the call, and not yet reached the hook's count, be counted.
+constexpr DWORD kUnloadGraceMs = 10;
+constexpr DWORD kUnloadWaitMs = 250;
+
+std::uint32_t CallsInFlight() {
+    return codepatch::calls_in_flight(aimCallsInFlight) + GetFrameEvent().CallsInFlight();
+}
+
+void WaitForCallsInFlight() {
+    if (processExiting) return;
+    const DWORD start = GetTickCount();
+    Sleep(kUnloadGraceMs);
+    std::uint32_t left = CallsInFlight();
+    while (left != 0 && GetTickCount() - start < kUnloadWaitMs) {
+        Sleep(1);
+        left = CallsInFlight();
+    }
+    const DWORD waited = GetTickCount() - start;
+    if (left == 0)
+        Log("unload: no call left inside the plugin (waited %lu ms)", waited);
+    else
+        Log("unload: %u call(s) still inside the plugin after %lu ms: going on all the same (the thread making it "
+            "may crash the game)",
+            left, waited);
+}
+
 void LogGame() {
     if (const HostBuild build = GetHostBuild())
         Log("game: build %d, image at 0x%08X", build, GetHostImageBase());
@@ -118,6 +166,15 @@ public:
         Log("AimingPlugin %s, started %04u-%02u-%02u %02u:%02u:%02u", AIMING_PLUGIN_VERSION, now.wYear, now.wMonth,
             now.wDay, now.wHour, now.wMinute, now.wSecond);
         LogGame();
+        if (GetHostImageBase() != host::kPreferredImageBase) {
+            // The game's executable carries no relocations: its own code
+            // reaches its functions and data at fixed addresses, which only
+            // hold where the image is meant to be.
+            Log("game: its image is at 0x%08X, not at 0x%08X where the game's code expects it (a changed or "
+                "repacked executable?): the plugin changes nothing in it",
+                GetHostImageBase(), host::kPreferredImageBase);
+            return;
+        }
         switch (ClaimProcess(claim_)) {
             case ClaimOutcome::AnotherCopy:
                 Log("another copy of this plugin is already loaded in this game: this copy changes nothing (remove "
@@ -154,6 +211,7 @@ public:
         if (installed_) {
             RemoveFrameHook();
             aimSite_.Remove();
+            WaitForCallsInFlight();
         }
         Log("unloaded");
         CloseLog();

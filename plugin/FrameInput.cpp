@@ -49,8 +49,22 @@ void LogFrameHook() {
     const codepatch::patch_address site = FrameCallSite::address();
     switch (GetFrameEvent().State()) {
         case FrameEvent::HookState::Installed:
-            Log("frame call 0x%06X (at 0x%08X): redirected to the plugin; the aim toggle and live reload work",
-                host::kFrameCallSite, site.value);
+            if (GetFrameEvent().Route() == codepatch::gated_call::route::shared)
+                Log("frame call 0x%06X (at 0x%08X): another plugin hooked it while this plugin was last loaded and "
+                    "calls on through the plugin's gate: the call is left to it, and the gate leads to the plugin "
+                    "again; the aim toggle and live reload work",
+                    host::kFrameCallSite, site.value);
+            else
+                Log("frame call 0x%06X (at 0x%08X): redirected to the plugin%s; the aim toggle and live reload work",
+                    host::kFrameCallSite, site.value,
+                    GetFrameEvent().Route() == codepatch::gated_call::route::direct ? " directly (no memory for its gate)"
+                                                                                    : " through its gate");
+            break;
+        case FrameEvent::HookState::SiteChanged:
+            Log("frame call 0x%06X (at 0x%08X) changed between the plugin's check and its write (another plugin "
+                "writing it at the same moment?) and now holds %s: left alone, so no aim toggle and no live reload "
+                "this time",
+                host::kFrameCallSite, site.value, HexBytesAt(site, 6));
             break;
         case FrameEvent::HookState::SiteNotACall:
             Log("frame call 0x%06X (at 0x%08X) holds %s, not a 5-byte call (another plugin may have changed it): "
@@ -66,9 +80,15 @@ void LogFrameHook() {
 
 void RemoveFrameHook() {
     if (GetFrameEvent().State() != FrameEvent::HookState::Installed) return;
+    const bool shared = GetFrameEvent().Route() == codepatch::gated_call::route::shared;
     if (GetFrameEvent().RemoveHook())
         Log("unload: frame call 0x%06X put back", host::kFrameCallSite);
+    else if (shared)
+        Log("unload: frame call 0x%06X is still another plugin's, which calls on through the plugin's gate: the "
+            "gate now leads where the plugin's hook went on",
+            host::kFrameCallSite);
     else
-        Log("unload: frame call 0x%06X no longer calls the plugin (something else changed it): left alone",
+        Log("unload: frame call 0x%06X no longer calls the plugin (something else changed it): left alone; the "
+            "plugin's gate now leads where its hook went on, for whatever still calls through it",
             host::kFrameCallSite);
 }

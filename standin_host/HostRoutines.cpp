@@ -214,6 +214,42 @@ std::uint32_t PlaceDetour(std::uint32_t site, std::uint32_t callee) {
     return at;
 }
 
+std::uint32_t PastGate(std::uint32_t destination) {
+    const auto* code = reinterpret_cast<const std::uint8_t*>(static_cast<std::uintptr_t>(destination));
+    if (destination == 0 || code[0] != 0xFF || code[1] != 0x25) return destination;
+    std::uint32_t slot, target;
+    std::memcpy(&slot, code + 2, 4);
+    std::memcpy(&target, reinterpret_cast<const void*>(static_cast<std::uintptr_t>(slot)), 4);
+    return target;
+}
+
+ChainingHook PlaceChainingHook(std::uint32_t site) {
+    auto* code =
+        static_cast<std::uint8_t*>(VirtualAlloc(nullptr, 4096, MEM_COMMIT | MEM_RESERVE, PAGE_EXECUTE_READWRITE));
+    ChainingHook hook;
+    hook.site = site;
+    hook.address = static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(code));
+    hook.calls = reinterpret_cast<volatile std::uint32_t*>(code + 32);
+    hook.found = codepatch::branch_target(codepatch::patch_address(site));
+    std::memcpy(code + 36, &hook.found, 4);
+    // lock inc dword [calls]; jmp dword [found]
+    const std::uint32_t calls = hook.address + 32, found = hook.address + 36;
+    const std::uint8_t thunk[] = {0xF0, 0xFF, 0x05, 0, 0, 0, 0, 0xFF, 0x25, 0, 0, 0, 0};
+    std::memcpy(code, thunk, sizeof thunk);
+    std::memcpy(code + 3, &calls, 4);
+    std::memcpy(code + 9, &found, 4);
+    const auto call = CallBytes(site, hook.address);
+    WriteHostBytes(site, call.data(), call.size());
+    return hook;
+}
+
+bool RemoveChainingHook(const ChainingHook& hook) {
+    if (CallSiteBytes(hook.site) != CallBytes(hook.site, hook.address)) return false;
+    const auto call = CallBytes(hook.site, hook.found);
+    WriteHostBytes(hook.site, call.data(), call.size());
+    return true;
+}
+
 HostCallOutcome RunHostAimCall(const AimCallArgs& args) {
     const std::uint32_t words[5] = {static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(args.object)),
                                     static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(args.point)), args.arg2,

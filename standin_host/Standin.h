@@ -69,6 +69,25 @@ std::vector<std::uint8_t> IndirectCallBytes(std::uint32_t slot);
 // 5-byte jump. Returns its address.
 std::uint32_t PlaceDetour(std::uint32_t site, std::uint32_t callee);
 
+// Another plugin's hook as such plugins are written: the site's call now
+// goes to a small thunk that counts the call and jumps on to whatever the
+// site called before (`found`, read when it was placed), be that the game's
+// function or a hook of this plugin.
+struct ChainingHook {
+    std::uint32_t site = 0;
+    std::uint32_t address = 0;  // the thunk
+    std::uint32_t found = 0;    // where it goes on
+    volatile std::uint32_t* calls = nullptr;
+};
+ChainingHook PlaceChainingHook(std::uint32_t site);
+// Unhooks as such a plugin does: puts back the call it found, if the site
+// still calls its thunk (false otherwise). The thunk stays.
+bool RemoveChainingHook(const ChainingHook& hook);
+
+// Where a call to `destination` ends up: past a jump through a pointer
+// (FF 25, a call gate) when it holds one, else `destination` itself.
+std::uint32_t PastGate(std::uint32_t destination);
+
 // Every build the stand-in can imitate; 0: one that no probe recognises.
 constexpr std::int32_t kBuilds[] = {1001, 1002, 1011, 1101, 1111, 3200, 3210, 0};
 

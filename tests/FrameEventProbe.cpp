@@ -10,6 +10,8 @@
 
 #include "host/FrameEvent.h"
 
+const wchar_t codepatch::call_gate_owner[] = L"frame_event_probe";
+
 namespace {
 
 using Logger = void (*)(const char*);

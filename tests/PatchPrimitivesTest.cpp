@@ -128,16 +128,15 @@ TEST(RedirectCall, WritesARelativeCallAndReturnsTheFormerTarget) {
     }
 }
 
-TEST(RedirectCall, BracketsOpcodeAndDisplacementSeparately) {
+TEST(RedirectCall, BracketsTheWholeCallOnce) {
     standin::ResetHost(0);
     Put(kScratch, {0xE8, 0, 0, 0, 0});
     VirtualProtectRecorder recorder;
     codepatch::redirect_call(patch_address(kScratch), 0x521500);
-    // Decoding (1 + 4 bytes), then the opcode (1) and the displacement (4):
-    // each bracket lifts and restores exactly its own bytes.
+    // Decoding (1 + 4 bytes), then one bracket for the 5 bytes of the call:
+    // a thread running the site meanwhile never finds it closed.
     const std::vector<std::pair<std::uint32_t, std::uint32_t>> expected = {
-        {kScratch, 1}, {kScratch, 1}, {kScratch + 1, 4}, {kScratch + 1, 4},
-        {kScratch, 1}, {kScratch, 1}, {kScratch + 1, 4}, {kScratch + 1, 4}};
+        {kScratch, 1}, {kScratch, 1}, {kScratch + 1, 4}, {kScratch + 1, 4}, {kScratch, 5}, {kScratch, 5}};
     ASSERT_EQ(recorder.calls().size(), expected.size());
     for (std::size_t i = 0; i < expected.size(); ++i) {
         EXPECT_EQ(recorder.calls()[i].address, expected[i].first) << i;
@@ -286,6 +285,36 @@ TEST(ScopedBasic, CaptureBeyondItsBufferFailsTheContract) {
     codepatch::set_contract_handler(previous);
     EXPECT_EQ(failure, "size <= bufsize");
     EXPECT_FALSE(saved.is_saved);
+}
+
+// ---- Retargeting a call: the displacement alone, compared and swapped -----------
+// A call is retargeted only while it still calls what a check found; where
+// its displacement straddles a cache line it is written plainly, and says so.
+TEST(RetargetCall, SwapsOnlyTheCheckedCallAndTellsHowItWrote) {
+    using result = codepatch::retarget_result;
+    struct Case {
+        const char* name;
+        std::uint32_t site;
+        std::vector<std::uint8_t> before;
+        std::uint32_t expected;
+        result outcome;
+    };
+    const std::uint32_t straddling = (kScratch & ~63u) + 60;  // displacement at +61..+64
+    const Case cases[] = {
+        {"as_checked", kScratch, CallTo(kScratch, 0x521500), 0x521500, result::atomic},
+        {"changed_meanwhile", kScratch, CallTo(kScratch, 0x53F0A0), 0x521500, result::changed},
+        {"no_longer_a_call", kScratch, Bytes({0xE9, 0, 0, 0, 0}), kScratch + 5, result::changed},
+        {"straddles_a_cache_line", straddling, CallTo(straddling, 0x521500), 0x521500, result::plain},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        standin::ResetHost(0);
+        standin::WriteHostBytes(c.site, c.before.data(), c.before.size());
+        EXPECT_EQ(codepatch::retarget_call(patch_address(c.site), c.expected, 0x401000), c.outcome);
+        EXPECT_EQ(standin::ReadHostBytes(c.site, 5), c.outcome == result::changed ? c.before : CallTo(c.site, 0x401000));
+    }
+    EXPECT_TRUE(codepatch::displacement_in_one_line(0x527A95)) << "the aim call";
+    EXPECT_TRUE(codepatch::displacement_in_one_line(0x53E981)) << "the frame call";
 }
 
 // ---- Checked call patches ------------------------------------------------------

@@ -23,7 +23,7 @@ TEST_F(PluginLogFile, TheLogTellsWhatWasDoneAndWhatIsWrongWithTheFile) {
         "AimingPlugin " AIMING_PLUGIN_VERSION ", started 20",
         "game: build 1001, image at 0x00400000\r\n",
         "aim call 0x527A95 (at 0x00527A95): held E8 66 9A FF FF, calls the game's aim function; redirected to the "
-        "plugin\r\n",
+        "plugin through its gate\r\n",
         "settings file: " + directory.SettingsPath() + "\r\n",
         "  31 line(s), plain text (ASCII or UTF-8)\r\n",
         "  line 5: value 1, \"x5.5\", is not a number: the code constant is left as it was\r\n",
@@ -41,6 +41,7 @@ TEST_F(PluginLogFile, TheLogTellsWhatWasDoneAndWhatIsWrongWithTheFile) {
         "frame call 0x53E981 (at 0x0053E981): redirected to the plugin",
         "unload: frame call 0x53E981 put back\r\n",
         "unload: aim call 0x527A95 put back\r\n",
+        "unload: no call left inside the plugin (waited ",
         "unloaded\r\n",
     };
     std::size_t at = 0;

@@ -2,7 +2,8 @@
 //
 // The site is a 5-byte relative call (E8 rel32) to a function with no
 // arguments. The first hook saves the site's bytes and redirects the call to
-// the manager's call_site_entry (through a `Patch`, a call_patch); the entry
+// the manager's call_site_entry (through a `Patch`: a call_patch, or a
+// gated_call that goes by way of a call gate); the entry
 // runs the hooks stacked on the site, each receiving a continuation that leads
 // to the hook added before it and, after the first, to the function the site
 // called before. When the last hook goes, or the manager itself, the saved
@@ -26,6 +27,7 @@
 
 #include "codepatch/branch.h"
 #include "codepatch/call_patch.h"
+#include "codepatch/in_flight.h"
 #include "codepatch/scoped_patch.h"
 
 namespace codepatch {
@@ -46,18 +48,21 @@ public:
     static std::shared_ptr<function_hooker_manager> shared_instance() { return instance(); }
 
     // Adds or replaces owner's entry and, if the site is not redirected yet,
-    // saves its 5 bytes and redirects it to `entry_point`.
-    void attach(HookBase* owner, hook_type hook, target_type entry_point) {
+    // redirects it to `entry_point`. False when the site was to be redirected
+    // and another writer changed it between the check and the write: it is
+    // left as that writer left it.
+    bool attach(HookBase* owner, hook_type hook, target_type entry_point) {
         put_entry(owner, std::move(hook));
-        if (redirected) return;
+        if (redirected) return true;
         // Everything a call through the site needs is in place before the
         // site is written: a thread that makes the call the moment it is
         // written finds the hook and the function to go on to.
         const patch_address site = HookBase::site_type::address();
-        previous_target = reinterpret_cast<target_type>(static_cast<std::uintptr_t>(branch_target(site)));
-        redirected = true;
+        const std::uint32_t found = branch_target(site);
+        previous_target = reinterpret_cast<target_type>(static_cast<std::uintptr_t>(patch_.continuation(site, found)));
         displaced = false;
-        patch_.redirect(site, static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(entry_point)));
+        redirected = patch_.redirect_from(site, found, address_of(entry_point));
+        return redirected;
     }
 
     // Replaces owner's hook in place, or appends a new entry at the end.
@@ -101,6 +106,7 @@ public:
     // No exception leaves it: there are only the host's frames above.
     static Result call_site_entry() noexcept {
         function_hooker_manager* m = instance().get();
+        const in_flight_count counted(m->in_flight);
         return call_below(m, m->entries.end());
     }
 
@@ -111,9 +117,18 @@ public:
     std::list<entry> entries;
     bool redirected = false;
     bool displaced = false;  // the last revert found the site rewritten and left it
+    // Calls inside call_site_entry now, the function it calls on included:
+    // what an unload waits for once the site is put back.
+    std::uint32_t in_flight = 0;
+
+    const Patch& patch() const { return patch_; }
 
 private:
     Patch patch_;  // the site's call, redirected to call_site_entry
+
+    static std::uint32_t address_of(target_type function) {
+        return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(function));
+    }
 
     static const std::shared_ptr<function_hooker_manager>& instance() {
         static const std::shared_ptr<function_hooker_manager> manager(new function_hooker_manager());

@@ -58,7 +58,9 @@ std::uint32_t FrameEvent::Raise(const Continuation& continuation) {
 bool FrameEvent::RemoveHook() {
     if (hookState_ != HookState::Installed) return true;
     hookState_ = HookState::Removed;
-    hook_->revert();
+    // The hook's entry stays until the retained hook goes: a frame on another
+    // thread may be running it right now.
+    hook_->shared_manager->release_site();
     return !hook_->shared_manager->displaced;
 }
 

@@ -8,10 +8,10 @@
 #include <cstring>
 #include <cwchar>
 
-#include "host/FrameEvent.h"
-#include "host/HostBuild.h"
 #include "codepatch/call_gate.h"
 #include "codepatch/in_flight.h"
+#include "host/FrameEvent.h"
+#include "host/HostBuild.h"
 #include "plugin/AimPointHook.h"
 #include "plugin/AimSite.h"
 #include "plugin/FrameInput.h"
@@ -117,10 +117,14 @@ void WaitForCallsInFlight() {
     const DWORD start = GetTickCount();
     Sleep(kUnloadGraceMs);
     std::uint32_t left = CallsInFlight();
+    const bool anyInFlight = left != 0;
     while (left != 0 && GetTickCount() - start < kUnloadWaitMs) {
         Sleep(1);
         left = CallsInFlight();
     }
+    // A call that has just left the count still has the hook's last few
+    // instructions to run.
+    if (anyInFlight && left == 0) Sleep(kUnloadGraceMs);
     const DWORD waited = GetTickCount() - start;
     if (left == 0)
         Log("unload: no call left inside the plugin (waited %lu ms)", waited);

@@ -13,7 +13,11 @@ std::vector<AimFunctionCall> aimCalls;
 std::vector<OffsetCall> offsetCalls;
 std::vector<std::int32_t> characterLookups;
 int frameCalls = 0;
+long aimCallCount = 0;
+long offsetCallCount = 0;
 std::uint32_t frameResult = 0;
+void* frameEntered = nullptr;  // events of a frame call held inside the frame function
+void* frameRelease = nullptr;
 void* lookupResult = nullptr;
 bool logEvents = true;
 
@@ -25,6 +29,7 @@ std::array<std::uint32_t, 3> BitsOf(const float* v) {
 
 std::uint32_t HOST_THISCALL AimFunctionDouble(void* object, const float* point, std::uint32_t arg2, std::uint32_t arg3,
                                               std::uint32_t arg4) {
+    ++aimCallCount;
     if (logEvents)
         aimCalls.push_back({object, point, BitsOf(point), arg2, arg3, arg4});
     else
@@ -34,6 +39,7 @@ std::uint32_t HOST_THISCALL AimFunctionDouble(void* object, const float* point, 
 }
 
 void HOST_THISCALL OffsetToPointDouble(void* character, float* point, const float* offset) {
+    ++offsetCallCount;
     OffsetCall call{character, BitsOf(offset), {}};
     for (int i = 0; i < 3; ++i) call.point[i] = kCharacterPosition[i] + offset[i];
     std::memcpy(point, call.point.data(), sizeof call.point);
@@ -51,6 +57,10 @@ void* HOST_CDECL CharacterLookupDouble(std::int32_t which) {
 
 std::uint32_t FrameFunctionDouble() {
     ++frameCalls;
+    if (void* entered = InterlockedExchangePointer(&frameEntered, nullptr)) {
+        SetEvent(entered);
+        WaitForSingleObject(frameRelease, INFINITE);
+    }
     LogEvent("host frame function");
     return frameResult;
 }
@@ -66,6 +76,8 @@ Doubles ResetDoubles() {
     offsetCalls.clear();
     characterLookups.clear();
     frameCalls = 0;
+    aimCallCount = 0;
+    offsetCallCount = 0;
     frameResult = 0x00F4A3E0;
     Events().clear();
     logEvents = true;
@@ -88,6 +100,16 @@ const std::vector<std::int32_t>& CharacterLookups() {
 }
 int HostFrameFunctionCalls() {
     return frameCalls;
+}
+long HostAimFunctionCallCount() {
+    return aimCallCount;
+}
+long HostOffsetCallCount() {
+    return offsetCallCount;
+}
+void HoldNextHostFrame(void* entered, void* release) {
+    frameRelease = release;
+    InterlockedExchangePointer(&frameEntered, entered);
 }
 void SetHostFrameResult(std::uint32_t value) {
     frameResult = value;

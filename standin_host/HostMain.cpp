@@ -25,6 +25,14 @@ __attribute__((section(".hostimg"), aligned(4096), used)) static unsigned char h
 
 int main(int argc, char** argv) {
     std::setvbuf(stdout, nullptr, _IONBF, 0);
+#ifdef STANDIN_MOVED_IMAGE
+    // Linked away from the host's base, as a moved game image would be: the
+    // host's fixed addresses hold nothing of it, and nothing is set up there.
+    if (reinterpret_cast<std::uintptr_t>(probeArea) == standin::kProbeAreaAddress) {
+        std::fprintf(stderr, "standin-host: this build should not load at the host's base\n");
+        return 3;
+    }
+#else
     const auto begin = reinterpret_cast<std::uintptr_t>(hostImage);
     const auto end = begin + sizeof hostImage;
     if (reinterpret_cast<std::uintptr_t>(probeArea) != standin::kProbeAreaAddress || begin > standin::kHostRangeBegin ||
@@ -39,6 +47,7 @@ int main(int argc, char** argv) {
     DWORD old = 0;
     VirtualProtect(reinterpret_cast<void*>(standin::kHostCodeBegin), standin::kHostCodeEnd - standin::kHostCodeBegin,
                    PAGE_EXECUTE_READ, &old);
+#endif
 
     if (argc < 2) {
         std::fprintf(stderr, "usage: standin-host MODULE.dll [arguments...]\n");

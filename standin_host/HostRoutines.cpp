@@ -181,7 +181,24 @@ void ResetHost(std::int32_t build) {
     FailPluginAllocation(0);
     FreezePluginClock(false);
     FailPluginModuleFileName(false);
+    RewriteSiteBeforePluginWrites(0, {});
+    ForgetPluginGateSharing();
     SetKeys(false, false);
+}
+
+void ForgetPluginGateSharing() {
+    // The plugin's name for its gate block, and the block's own layout:
+    // a 32-byte header, then 32-byte gates whose fifth word marks sharing.
+    const std::wstring name = L"Local\\AimingPlugin.gates." + std::to_wstring(GetCurrentProcessId());
+    HANDLE mapping = OpenFileMappingW(FILE_MAP_READ, FALSE, name.c_str());
+    if (!mapping) return;
+    if (const auto* record = static_cast<const std::uint32_t*>(MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0))) {
+        const std::uint32_t block = record[4];
+        const std::uint32_t count = ReadHostWord(block + 24);
+        for (std::uint32_t i = 0; i < count; ++i) WriteHostWord(block + 32 + 32 * i + 16, 0);
+        UnmapViewOfFile(record);
+    }
+    CloseHandle(mapping);
 }
 
 void SetCallInstruction(std::uint32_t site, const std::vector<std::uint8_t>& instruction) {

@@ -31,6 +31,7 @@ using GetModuleHandleExWFn = BOOL(WINAPI*)(DWORD, LPCWSTR, HMODULE*);
 using MessageBoxAFn = int(WINAPI*)(HWND, LPCSTR, LPCSTR, UINT);
 using GetTickCount64Fn = ULONGLONG(WINAPI*)();
 using GetModuleFileNameWFn = DWORD(WINAPI*)(HMODULE, LPWSTR, DWORD);
+using VirtualProtectFn = BOOL(WINAPI*)(LPVOID, SIZE_T, DWORD, PDWORD);
 
 MallocFn realMalloc = nullptr;
 CallocFn realCalloc = nullptr;
@@ -42,6 +43,9 @@ GetModuleHandleExWFn realGetModuleHandleExW = nullptr;
 MessageBoxAFn realMessageBoxA = nullptr;
 GetTickCount64Fn realGetTickCount64 = nullptr;
 GetModuleFileNameWFn realGetModuleFileNameW = nullptr;
+VirtualProtectFn realVirtualProtect = nullptr;
+std::uint32_t rewriteSite = 0;  // 0: no other writer armed
+std::vector<std::uint8_t> rewriteBytes;
 bool clockFrozen = false;
 ULONGLONG frozenTicks = 0;
 bool failModuleFileName = false;
@@ -98,6 +102,16 @@ DWORD WINAPI PluginModuleFileNameW(HMODULE module, LPWSTR path, DWORD size) {
     SetLastError(ERROR_INSUFFICIENT_BUFFER);
     return 0;
 }
+// The other writer strikes when the plugin opens the call's 5 bytes for
+// its write, after its check: the moment between the two.
+BOOL WINAPI PluginVirtualProtect(LPVOID address, SIZE_T size, DWORD protection, PDWORD old) {
+    const auto at = static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(address));
+    if (rewriteSite && at == rewriteSite && size == 5 && protection == PAGE_EXECUTE_READWRITE) {
+        rewriteSite = 0;
+        WriteHostBytes(at, rewriteBytes.data(), rewriteBytes.size());
+    }
+    return realVirtualProtect(address, size, protection, old);
+}
 int WINAPI RecordingMessageBoxA(HWND, LPCSTR text, LPCSTR caption, UINT type) {
     Counters().messageBoxes.push_back({text ? text : "", caption ? caption : "", type});
     return IDOK;
@@ -127,6 +141,7 @@ void InstrumentPlugin(HMODULE module) {
     Interpose(module, "user32.dll", "MessageBoxA", &RecordingMessageBoxA, realMessageBoxA);
     Interpose(module, "kernel32.dll", "GetTickCount64", &PluginTickCount64, realGetTickCount64);
     Interpose(module, "kernel32.dll", "GetModuleFileNameW", &PluginModuleFileNameW, realGetModuleFileNameW);
+    Interpose(module, "kernel32.dll", "VirtualProtect", &PluginVirtualProtect, realVirtualProtect);
     instrumented = true;
 }
 
@@ -189,6 +204,11 @@ void FreezePluginClock(bool frozen) {
 
 void AdvancePluginClock(unsigned milliseconds) {
     frozenTicks += milliseconds;
+}
+
+void RewriteSiteBeforePluginWrites(std::uint32_t site, const std::vector<std::uint8_t>& bytes) {
+    rewriteBytes = bytes;
+    rewriteSite = site;
 }
 
 void FailPluginModuleFileName(bool fail) {

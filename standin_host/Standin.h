@@ -127,6 +127,13 @@ const std::vector<AimFunctionCall>& AimFunctionCalls();
 const std::vector<OffsetCall>& OffsetCalls();
 const std::vector<std::int32_t>& CharacterLookups();  // arguments received by 0x56E210
 int HostFrameFunctionCalls();
+// Calls that reached 0x521500 and 0x5334F0 since ResetHost, counted whether
+// or not the doubles log.
+long HostAimFunctionCallCount();
+long HostOffsetCallCount();
+// The next call of the frame function sets the event `entered` and waits,
+// inside the host's function, until `release` is set.
+void HoldNextHostFrame(void* entered, void* release);
 
 // What the doubles return: 0x521500 returns kAimFunctionResult + number of
 // calls so far; the frame function returns SetHostFrameResult's value.
@@ -248,7 +255,7 @@ private:
 // What the plugin asked of the system, counted through its own imports:
 // PluginModule replaces the plugin's imports of malloc, calloc, realloc,
 // CreateFileW, ReadFile, GetKeyState, GetModuleHandleExW, GetModuleFileNameW,
-// GetTickCount64 and MessageBoxA with counting (or steerable) pass-throughs
+// GetTickCount64, VirtualProtect and MessageBoxA with counting (or steerable) pass-throughs
 // as soon as the module is mapped, before its start-up runs.
 // GetKeyState calls also go to Events() as "GetKeyState".
 struct MessageBoxShown {
@@ -280,6 +287,17 @@ void AdvancePluginClock(unsigned milliseconds);
 
 // While true, the plugin's GetModuleFileNameW fails and gives an empty path.
 void FailPluginModuleFileName(bool fail);
+
+// Another writer between the plugin's check of `site` and its write: the
+// next time the plugin opens the site's 5 bytes for writing, `bytes` are
+// written there first. Once; cleared by ResetHost.
+void RewriteSiteBeforePluginWrites(std::uint32_t site, const std::vector<std::uint8_t>& bytes);
+
+// The plugin leaves its call gates in the process when it is unloaded, with
+// what it found at the sites then; this forgets the latter, as a fresh
+// process would have it, so that one test's sites do not steer the next's.
+// Called by ResetHost.
+void ForgetPluginGateSharing();
 
 // Whether the instrumentation took hold of the plugin loaded last.
 bool PluginInstrumented();

@@ -126,4 +126,115 @@ TEST_F(Concurrency, FramesOnAnotherThreadWhileThePluginLoadsReturnTheGamesResult
     EXPECT_EQ(wrong, 0) << "of " << frames << " frames";
 }
 
+// A host thread makes both hooked calls in a tight loop while this thread
+// loads and frees the plugin 200 times: every call arrives, hooked or as
+// the game's own, and returns with the stack and registers as they were.
+struct HostCaller {
+    void* object = nullptr;
+    volatile LONG started = 0;
+    volatile LONG stop = 0;
+    long aimCalls = 0, frames = 0, wrongFrames = 0, unbalanced = 0;
+    long lastFault = 0;  // what failed last: 1, 2 the aim call's stack, registers; 4, 8 the frame's
+
+    static DWORD WINAPI Run(void* self) {
+        auto* t = static_cast<HostCaller*>(self);
+        static const float point[3] = {1.0f, 2.0f, 3.0f};
+        standin::AimCallArgs args;
+        args.object = t->object;
+        args.point = point;
+        while (!InterlockedCompareExchange(&t->stop, 0, 0)) {
+            const standin::HostCallOutcome aim = standin::RunHostAimCall(args);
+            ++t->aimCalls;
+            const standin::HostCallOutcome frame = standin::RunHostFrame();
+            ++t->frames;
+            if (frame.result != 1234) ++t->wrongFrames;
+            if (!aim.stackBalanced || !aim.registersPreserved || !frame.stackBalanced || !frame.registersPreserved) {
+                ++t->unbalanced;
+                t->lastFault = (aim.stackBalanced ? 0 : 1) | (aim.registersPreserved ? 0 : 2) |
+                               (frame.stackBalanced ? 0 : 4) | (frame.registersPreserved ? 0 : 8);
+            }
+            InterlockedExchange(&t->started, 1);
+        }
+        return 0;
+    }
+};
+
+TEST_F(Concurrency, LoadsAndUnloadsWhileAHostThreadMakesBothCallsLoseNoCall) {
+    Prepare(1001, settings_cases::Join(settings_cases::ReferenceLines()));
+    standin::LogHostEvents(false);
+    standin::SetHostFrameResult(1234);
+    standin::Character().SetWeapon(22);
+    HostCaller caller;
+    caller.object = &hostObject;
+    HANDLE thread = CreateThread(nullptr, 0, &HostCaller::Run, &caller, 0, nullptr);
+    ASSERT_NE(thread, nullptr);
+    while (!InterlockedCompareExchange(&caller.started, 0, 0)) SwitchToThread();
+    for (int cycle = 0; cycle < 200; ++cycle) {
+        Load();
+        Unload();
+    }
+    InterlockedExchange(&caller.stop, 1);
+    WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
+    EXPECT_EQ(standin::HostAimFunctionCallCount(), caller.aimCalls) << "each aim call reached the game once";
+    EXPECT_EQ(standin::HostFrameFunctionCalls(), caller.frames) << "each frame reached the game once";
+    EXPECT_LE(standin::HostOffsetCallCount(), caller.aimCalls);
+    EXPECT_GT(standin::HostOffsetCallCount(), 0) << "some aim calls came while the plugin was loaded";
+    EXPECT_EQ(caller.wrongFrames, 0) << "of " << caller.frames;
+    EXPECT_EQ(caller.unbalanced, 0) << "of " << caller.aimCalls << " aim calls and frames (last fault "
+                                    << caller.lastFault << ")";
+    EXPECT_EQ(standin::CallSiteBytes(host::kAimPointCallSite), standin::OriginalAimCallBytes());
+    EXPECT_EQ(standin::CallSiteBytes(host::kFrameCallSite), standin::OriginalFrameCallBytes());
+}
+
+// FreeLibrary on one thread while a frame on another sits inside the game's
+// frame function, below the plugin's hook: the unload waits until the frame
+// is out of the plugin, and only then returns.
+TEST_F(Concurrency, AnUnloadWaitsForAFrameThatIsInsideTheGamesFrameFunction) {
+    Prepare(1001, settings_cases::Join(settings_cases::ReferenceLines()));
+    Load();
+    standin::LogHostEvents(false);
+    standin::SetHostFrameResult(1234);
+    HANDLE entered = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    standin::HoldNextHostFrame(entered, release);
+    static volatile LONG order = 0;
+    struct Frame {
+        standin::HostCallOutcome outcome;
+        LONG doneAs = 0;
+        static DWORD WINAPI Run(void* self) {
+            auto* f = static_cast<Frame*>(self);
+            f->outcome = standin::RunHostFrame();
+            f->doneAs = InterlockedIncrement(&order);
+            return 0;
+        }
+    } frame;
+    struct Unloader {
+        standin::PluginModule* plugin;
+        LONG doneAs = 0;
+        static DWORD WINAPI Run(void* self) {
+            auto* u = static_cast<Unloader*>(self);
+            u->plugin->Free();
+            u->doneAs = InterlockedIncrement(&order);
+            return 0;
+        }
+    } unloader{plugin.get()};
+    HANDLE frameThread = CreateThread(nullptr, 0, &Frame::Run, &frame, 0, nullptr);
+    ASSERT_NE(frameThread, nullptr);
+    WaitForSingleObject(entered, INFINITE);
+    HANDLE unloadThread = CreateThread(nullptr, 0, &Unloader::Run, &unloader, 0, nullptr);
+    ASSERT_NE(unloadThread, nullptr);
+    EXPECT_EQ(WaitForSingleObject(unloadThread, 60), static_cast<DWORD>(WAIT_TIMEOUT))
+        << "the unload returned while a frame was inside the plugin's hook";
+    SetEvent(release);
+    WaitForSingleObject(unloadThread, INFINITE);
+    WaitForSingleObject(frameThread, INFINITE);
+    for (HANDLE h : {frameThread, unloadThread, entered, release}) CloseHandle(h);
+    EXPECT_LT(frame.doneAs, unloader.doneAs) << "the frame was out before the unload returned";
+    EXPECT_EQ(frame.outcome.result, 1234u);
+    EXPECT_TRUE(frame.outcome.stackBalanced && frame.outcome.registersPreserved);
+    const std::string log = directory.ReadLog();
+    EXPECT_NE(log.find("unload: no call left inside the plugin (waited "), std::string::npos) << log;
+}
+
 }  // namespace

@@ -14,6 +14,22 @@ DWORD NextFreeTlsIndex() {
     return index;
 }
 
+// Bytes of the address space that are reserved or committed.
+std::size_t AddressSpaceInUse() {
+    std::size_t used = 0;
+    MEMORY_BASIC_INFORMATION info;
+    for (std::uintptr_t at = 0x10000; at < 0x7FFF0000u && VirtualQuery(reinterpret_cast<void*>(at), &info, sizeof info);
+         at = reinterpret_cast<std::uintptr_t>(info.BaseAddress) + info.RegionSize)
+        if (info.State != MEM_FREE) used += info.RegionSize;
+    return used;
+}
+
+DWORD HandleCount() {
+    DWORD count = 0;
+    GetProcessHandleCount(GetCurrentProcess(), &count);
+    return count;
+}
+
 // Bytes held in busy blocks by every heap of the process (the C runtime
 // keeps a heap of its own).
 std::size_t BusyHeapBytes() {
@@ -83,22 +99,40 @@ TEST_F(Lifecycle, EveryUnloadPutsBothCallSitesBackAndEveryLoadRedirectsAgain) {
     }
 }
 
-TEST_F(Lifecycle, ThousandsOfLoadsAndUnloadsLeaveNoSlotAndNoHeapBehind) {
+// With another plugin hooked on both calls after the first load, calling on
+// through this plugin's hooks: the gates that keep its calls working are
+// found again at every load, so nothing grows.
+TEST_F(Lifecycle, ThousandsOfLoadsAndUnloadsLeaveNothingBehindWithAnotherPluginChainedThroughOurs) {
     Prepare(1001, settings_cases::ReferenceWith({{1, "reload 1"}}));
     standin::LogHostEvents(false);  // the doubles' own records would grow
+    Load();
+    const standin::ChainingHook otherAim = standin::PlaceChainingHook(host::kAimPointCallSite);
+    const standin::ChainingHook otherFrame = standin::PlaceChainingHook(host::kFrameCallSite);
+    Unload();
     auto cycle = [&] {
         Load();
         standin::RunHostFrame();
         Unload();
     };
-    for (int i = 0; i < 10; ++i) cycle();
+    for (int i = 1; i < 10; ++i) cycle();
     const DWORD tlsAfter10 = NextFreeTlsIndex();
     const std::size_t heapAfter10 = BusyHeapBytes();
+    const std::size_t addressSpaceAfter10 = AddressSpaceInUse();
+    const DWORD handlesAfter10 = HandleCount();
     for (int i = 10; i < 2000; ++i) cycle();
     EXPECT_EQ(NextFreeTlsIndex(), tlsAfter10) << "a slot lost per cycle runs the process out after about 1,080";
     // A few hundred bytes of slack for the heaps' own bookkeeping; a leak of
     // even 16 bytes a cycle would show as 32 KB.
     EXPECT_LE(BusyHeapBytes(), heapAfter10 + 1024) << "after 10 cycles: " << heapAfter10;
+    EXPECT_EQ(AddressSpaceInUse(), addressSpaceAfter10) << "a block of gates per load would take 64 KB each";
+    EXPECT_EQ(HandleCount(), handlesAfter10);
+    EXPECT_EQ(*otherFrame.calls, 1999u) << "the other plugin's frame hook ran on every frame";
+    EXPECT_EQ(standin::HostFrameFunctionCalls(), 1999) << "and the game's frame function once each";
+    EXPECT_TRUE(standin::RemoveChainingHook(otherAim));
+    EXPECT_TRUE(standin::RemoveChainingHook(otherFrame));
+    cycle();
+    EXPECT_EQ(standin::CallSiteBytes(host::kAimPointCallSite), standin::OriginalAimCallBytes());
+    EXPECT_EQ(standin::CallSiteBytes(host::kFrameCallSite), standin::OriginalFrameCallBytes());
 }
 
 // A start-up that runs out of memory half-way puts back everything it had

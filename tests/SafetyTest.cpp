@@ -264,6 +264,92 @@ TEST_F(Safety, UnloadLeavesASiteThatSomethingElseRewroteSinceAndSaysSo) {
     EXPECT_TRUE(Contains(standin::Events(), "other plugin's frame hook"));
 }
 
+// Another plugin hooks both calls after this one and calls on to what it
+// found there: this plugin's hooks. Unloading this plugin leaves that
+// plugin's calls reaching the game; loading it again puts it back into the
+// chain, never in a loop; once that plugin is gone, the sites come back.
+TEST_F(Safety, AnotherPluginThatCallsOnThroughOurHooksKeepsWorkingAcrossUnloadsAndReloads) {
+    Prepare(1001, settings_cases::ReferenceWith({{1, "reload 1"}}));
+    Load();
+    const standin::ChainingHook otherAim = standin::PlaceChainingHook(kAim);
+    const standin::ChainingHook otherFrame = standin::PlaceChainingHook(kFrame);
+    // One aim call and one frame: each reaches the game's function exactly
+    // once (a loop would never return), through the other plugin's hook.
+    auto hostCalls = [&](bool throughPlugin, bool throughOther) {
+        const long aimCalls = standin::HostAimFunctionCallCount();
+        const int frames = standin::HostFrameFunctionCalls();
+        const std::uint32_t otherAimCalls = *otherAim.calls, otherFrameCalls = *otherFrame.calls;
+        standin::Events().clear();
+        EXPECT_EQ(AimSubstitutes(), throughPlugin);
+        EXPECT_TRUE(standin::RunHostFrame().stackBalanced);
+        EXPECT_EQ(standin::HostAimFunctionCallCount(), aimCalls + 1);
+        EXPECT_EQ(standin::HostFrameFunctionCalls(), frames + 1);
+        EXPECT_EQ(*otherAim.calls, otherAimCalls + (throughOther ? 1 : 0));
+        EXPECT_EQ(*otherFrame.calls, otherFrameCalls + (throughOther ? 1 : 0));
+        EXPECT_EQ(Contains(standin::Events(), "GetKeyState"), throughPlugin);
+    };
+    hostCalls(true, true);
+    for (int cycle = 0; cycle < 3; ++cycle) {
+        SCOPED_TRACE(cycle);
+        Unload();
+        EXPECT_EQ(standin::CallSiteBytes(kAim), standin::CallBytes(kAim, otherAim.address));
+        EXPECT_EQ(standin::CallSiteBytes(kFrame), standin::CallBytes(kFrame, otherFrame.address));
+        hostCalls(false, true);
+        Load();
+        hostCalls(true, true);
+    }
+    const std::string log = directory.ReadLog();
+    EXPECT_NE(log.find("another plugin hooked this call while this plugin was last loaded and calls on through the "
+                       "plugin's gate"),
+              std::string::npos)
+        << log;
+    Unload();
+    // The other plugin goes, putting back what it found: the gates, which
+    // lead to the game.
+    EXPECT_TRUE(standin::RemoveChainingHook(otherAim));
+    EXPECT_TRUE(standin::RemoveChainingHook(otherFrame));
+    hostCalls(false, false);
+    Load();
+    EXPECT_TRUE(SiteCallsIntoPlugin());
+    hostCalls(true, false);
+    Unload();
+    EXPECT_EQ(standin::CallSiteBytes(kAim), standin::OriginalAimCallBytes());
+    EXPECT_EQ(standin::CallSiteBytes(kFrame), standin::OriginalFrameCallBytes());
+}
+
+// Another plugin writes a call site between this plugin's check and its
+// write: the write compares with what the check saw, finds the other
+// plugin's call, and leaves it.
+TEST_F(Safety, ACallSiteRewrittenBetweenTheCheckAndTheWriteIsLeftAsTheOtherPluginWroteIt) {
+    struct Case {
+        std::uint32_t site;
+        const void* otherHook;
+        const char* logSays;
+    };
+    const Case cases[] = {
+        {kAim, reinterpret_cast<const void*>(&OtherPluginAimHook), "aim call 0x527A95 (at 0x00527A95) changed between"},
+        {kFrame, reinterpret_cast<const void*>(&OtherPluginFrameHook),
+         "frame call 0x53E981 (at 0x0053E981) changed between"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.logSays);
+        Prepare(1001, settings_cases::Join(settings_cases::ReferenceLines()));
+        const auto other = standin::CallBytes(c.site, AddressOf(c.otherHook));
+        standin::RewriteSiteBeforePluginWrites(c.site, other);
+        Load();
+        EXPECT_EQ(standin::CallSiteBytes(c.site), other);
+        const std::string log = directory.ReadLog();
+        EXPECT_NE(log.find(c.logSays), std::string::npos) << log;
+        standin::Events().clear();
+        standin::RunHostFrame();
+        AimSubstitutes();
+        const char* otherEvent = c.site == kAim ? "other plugin's aim hook" : "other plugin's frame hook";
+        EXPECT_TRUE(Contains(standin::Events(), otherEvent)) << "the other plugin's call works";
+        Unload();
+        EXPECT_EQ(standin::CallSiteBytes(c.site), other);
+    }
+}
+
 // Host data the game keeps read-only: skipped and logged, never a fault that
 // fails the load with the aim call already pointing into the DLL.
 TEST_F(Safety, HostDataThatCannotBeWrittenIsLeftAloneAndTheRestWorks) {

@@ -88,6 +88,16 @@ public:
             }
     }
 
+    // Puts the site back as revert does, but keeps every entry: a call that
+    // is still inside call_site_entry on another thread keeps running hooks
+    // that are whole. The entries go with their owners, once nothing runs
+    // them any more (at unload, after the wait for calls in flight).
+    void release_site() {
+        if (!redirected) return;
+        redirected = false;
+        displaced = patch_.revert() == Patch::revert_result::displaced;
+    }
+
     // Drops every entry and writes the saved bytes back to the site, but only
     // while the site still calls this manager: when something else has
     // rewritten it since, its bytes are that code's, and they stay

@@ -80,8 +80,7 @@ block_lookup look_up_block() {
         found.origin = gate_block_origin::made_unregistered;
         return found;
     }
-    if (existed && std::memcmp(record->magic, block_magic, sizeof block_magic) == 0 &&
-        is_gate_block(record->address)) {
+    if (existed && std::memcmp(record->magic, block_magic, sizeof block_magic) == 0 && is_gate_block(record->address)) {
         found.block = reinterpret_cast<gate_block*>(static_cast<std::uintptr_t>(record->address));
         found.origin = gate_block_origin::found;
     } else if ((found.block = make_block())) {

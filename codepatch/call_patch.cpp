@@ -30,7 +30,7 @@ std::uint32_t call_patch::redirect(patch_address site, std::uint32_t destination
     destination_ = destination;
     redirected_ = true;
     last_write_ = displacement_in_one_line(site.value) || saved_[0] != op_call_rel32 ? retarget_result::atomic
-                                                                                       : retarget_result::plain;
+                                                                                     : retarget_result::plain;
     return redirect_call(site, destination);
 }
 
@@ -61,9 +61,8 @@ call_patch::revert_result call_patch::revert() {
         std::uint32_t saved_displacement;
         std::memcpy(&saved_displacement, saved_ + 1, 4);
         const std::uint32_t saved_target = site_.value + relative_branch_size + saved_displacement;
-        return retarget_call(site_, destination_, saved_target) == retarget_result::changed
-                   ? revert_result::displaced
-                   : revert_result::restored;
+        return retarget_call(site_, destination_, saved_target) == retarget_result::changed ? revert_result::displaced
+                                                                                            : revert_result::restored;
     }
     if (!is_call_to(site_, destination_)) return revert_result::displaced;
     protected_write(site_, saved_, relative_branch_size, protection::lift);

@@ -89,12 +89,14 @@ bool AimSite::Install(bool gameKnown) {
             how = "the gate leads to the plugin again";
             break;
         case codepatch::gated_call::route::shared:
-            how = "another plugin hooked this call while this plugin was last loaded and calls on through the "
-                  "plugin's gate: the call is left to it, and the gate leads to the plugin again";
+            how =
+                "another plugin hooked this call while this plugin was last loaded and calls on through the "
+                "plugin's gate: the call is left to it, and the gate leads to the plugin again";
             break;
         case codepatch::gated_call::route::direct:
-            how = "redirected to the plugin directly (no memory for its gate: a plugin that hooks this call after "
-                  "this one must be unloaded first)";
+            how =
+                "redirected to the plugin directly (no memory for its gate: a plugin that hooks this call after "
+                "this one must be unloaded first)";
             break;
     }
     Log("aim call 0x%06X (at 0x%08X): held %s, %s; %s", host::kAimPointCallSite, site.value, held, check.what, how);

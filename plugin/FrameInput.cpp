@@ -57,8 +57,9 @@ void LogFrameHook() {
             else
                 Log("frame call 0x%06X (at 0x%08X): redirected to the plugin%s; the aim toggle and live reload work",
                     host::kFrameCallSite, site.value,
-                    GetFrameEvent().Route() == codepatch::gated_call::route::direct ? " directly (no memory for its gate)"
-                                                                                    : " through its gate");
+                    GetFrameEvent().Route() == codepatch::gated_call::route::direct
+                        ? " directly (no memory for its gate)"
+                        : " through its gate");
             break;
         case FrameEvent::HookState::SiteChanged:
             Log("frame call 0x%06X (at 0x%08X) changed between the plugin's check and its write (another plugin "

@@ -311,7 +311,8 @@ TEST(RetargetCall, SwapsOnlyTheCheckedCallAndTellsHowItWrote) {
         standin::ResetHost(0);
         standin::WriteHostBytes(c.site, c.before.data(), c.before.size());
         EXPECT_EQ(codepatch::retarget_call(patch_address(c.site), c.expected, 0x401000), c.outcome);
-        EXPECT_EQ(standin::ReadHostBytes(c.site, 5), c.outcome == result::changed ? c.before : CallTo(c.site, 0x401000));
+        EXPECT_EQ(standin::ReadHostBytes(c.site, 5),
+                  c.outcome == result::changed ? c.before : CallTo(c.site, 0x401000));
     }
     EXPECT_TRUE(codepatch::displacement_in_one_line(0x527A95)) << "the aim call";
     EXPECT_TRUE(codepatch::displacement_in_one_line(0x53E981)) << "the frame call";

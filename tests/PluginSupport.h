@@ -80,8 +80,8 @@ protected:
     // way of the plugin's gate (a jump through a pointer) or straight.
     bool SiteCallsIntoPlugin() {
         const auto bytes = standin::CallSiteBytes(host::kAimPointCallSite);
-        const std::uint32_t target = standin::PastGate(
-            codepatch::branch_target(codepatch::patch_address(host::kAimPointCallSite)));
+        const std::uint32_t target =
+            standin::PastGate(codepatch::branch_target(codepatch::patch_address(host::kAimPointCallSite)));
         const auto base = static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(plugin->Handle()));
         auto* nt =
             reinterpret_cast<IMAGE_NT_HEADERS32*>(reinterpret_cast<std::uint8_t*>(plugin->Handle()) +

@@ -41,8 +41,11 @@ std::uint32_t HOST_THISCALL AimPointHook(void* object, const float* point, std::
     if (row == weapons::kNone) return aimPoint(object, point, arg2, arg3, arg4);
     // The row as one load left it; a weapon whose row no file has given
     // keeps the host's own point.
-    float offset[3] = {0.0f, 0.0f, 0.0f};
-    if (row != weapons::kZeroVector && !ReadWeaponOffset(row, offset)) return aimPoint(object, point, arg2, arg3, arg4);
+    float offset[3];
+    if (row == weapons::kZeroVector)
+        offset[0] = offset[1] = offset[2] = 0.0f;
+    else if (!ReadWeaponOffset(row, offset))
+        return aimPoint(object, point, arg2, arg3, arg4);
     // A multiplication, not a store: -x gives -0.0, an infinity or NaN gives NaN.
     if (aimSettings.zeroOffsetX) offset[0] *= 0.0f;
 

@@ -100,6 +100,9 @@ bool AimSite::Install(bool gameKnown) {
             break;
     }
     Log("aim call 0x%06X (at 0x%08X): held %s, %s; %s", host::kAimPointCallSite, site.value, held, check.what, how);
+    if (codepatch::call_gate_block_origin() == codepatch::gate_block_origin::made_unregistered)
+        Log("aim call: the name under which the next load finds the plugin's gate again is taken by something else, "
+            "so each load of the plugin keeps a page of memory of its own in the game");
     if (patch_.last_write() == codepatch::retarget_result::plain)
         Log("aim call: its 4 address bytes straddle a processor cache line, so they were written in two steps; a "
             "thread making the call at that very moment could have jumped astray");

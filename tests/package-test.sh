@@ -5,8 +5,11 @@
 # Arguments: ZIP VERSION BUILT_DLL
 set -u
 zip=$1 version=$2 dll=$3
-work=$(dirname "$zip")/../build/package-check
-rm -rf "$work" && mkdir -p "$work" || exit 1
+# A folder of this run's own: two runs at once never unpack into each other's.
+mkdir -p "$(dirname "$zip")/../build" || exit 1
+work=$(mktemp -d "$(dirname "$zip")/../build/package-check.XXXXXX") || exit 1
+work=$(cd "$work" && pwd)
+trap 'rm -rf "$work"' EXIT
 zip=$(cd "$(dirname "$zip")" && pwd)/$(basename "$zip")
 dll=$(cd "$(dirname "$dll")" && pwd)/$(basename "$dll")
 cd "$work" || exit 1

@@ -112,20 +112,30 @@ std::uint32_t CallsInFlight() {
     return codepatch::calls_in_flight(aimCallsInFlight) + GetFrameEvent().CallsInFlight();
 }
 
+// Milliseconds since `start` (a performance-counter reading): the tick
+// count moves in steps too coarse for a wait of a few milliseconds.
+DWORD MillisecondsSince(const LARGE_INTEGER& start) {
+    LARGE_INTEGER now, frequency;
+    QueryPerformanceCounter(&now);
+    QueryPerformanceFrequency(&frequency);
+    return static_cast<DWORD>((now.QuadPart - start.QuadPart) * 1000 / frequency.QuadPart);
+}
+
 void WaitForCallsInFlight() {
     if (processExiting) return;
-    const DWORD start = GetTickCount();
+    LARGE_INTEGER start;
+    QueryPerformanceCounter(&start);
     Sleep(kUnloadGraceMs);
     std::uint32_t left = CallsInFlight();
     const bool anyInFlight = left != 0;
-    while (left != 0 && GetTickCount() - start < kUnloadWaitMs) {
+    while (left != 0 && MillisecondsSince(start) < kUnloadWaitMs) {
         Sleep(1);
         left = CallsInFlight();
     }
     // A call that has just left the count still has the hook's last few
     // instructions to run.
     if (anyInFlight && left == 0) Sleep(kUnloadGraceMs);
-    const DWORD waited = GetTickCount() - start;
+    const DWORD waited = MillisecondsSince(start);
     if (left == 0)
         Log("unload: no call left inside the plugin (waited %lu ms)", waited);
     else

@@ -2,6 +2,12 @@
 # Sets up whatever is missing, builds the plugin and runs it in the stand-in
 # host. Arguments go to the demonstration (--help lists them). It says what it
 # is doing while it builds and starts Wine.
+#
+#   bash scripts/demo.sh --dll FILE --folder DIR
+# runs that DLL in the stand-in host with the aimingSets.dat found in DIR, as
+# the game would in its own folder, and ends by printing the log it wrote
+# there: a modder sees what a file does to the game without the game. Any
+# folder works, spaces and letters of any script in its name included.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 say() { echo "demo: $*"; }
@@ -21,6 +27,24 @@ else
   say "starting Wine and making its prefix, build/wineprefix (5 to 15 s, or 15 to 30 s where Wine runs emulated)"
 fi
 source scripts/wine-session.sh
+# Wine reads the arguments in the locale's encoding: UTF-8 keeps every letter.
+export LC_ALL=C.UTF-8
+# The paths as the stand-in host sees them, through Wine's drive Z:.
+args=()
+while (($#)); do
+  case $1 in
+    --dll | --folder)
+      [ $# -ge 2 ] || { say "$1 needs a path"; exit 2; }
+      [ -e "$2" ] || { say "$1 $2: no such file or folder"; exit 2; }
+      args+=("$1" "$(winepath -w "$(realpath "$2")")")
+      shift 2
+      ;;
+    *)
+      args+=("$1")
+      shift
+      ;;
+  esac
+done
 say "Wine runs $AIMING_WINE_RUNS; the plugin in the stand-in host:"
 echo
-wine build/windows/standin_host/standin-host.exe build/windows/standin_host/standin-demo.dll "$@"
+wine build/windows/standin_host/standin-host.exe build/windows/standin_host/standin-demo.dll "${args[@]}"

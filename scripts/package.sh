@@ -1,18 +1,39 @@
 #!/usr/bin/env bash
 # Sets up whatever is missing, builds the plugin and the checker, and makes the
-# release package dist/AimingPlugin-<version>.zip through CPack: the DLL, the
-# sample settings file, the checker, README.txt, CHANGELOG and SHA256SUMS.
-# Then checks what the zip holds.
+# release package dist/AimingPlugin-<version>.zip: one folder,
+# AimingPlugin-<version>/, holding the DLL, the sample settings file, the
+# checker, README.txt, CHANGELOG.txt and SHA256SUMS.txt. Then builds the same
+# commit again in a folder of its own and checks that the DLL, the checker
+# and the zip come out the same, byte for byte; then checks what the zip holds.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
-mkdir -p build
-{ cmake --preset windows && cmake --build --preset windows --target release_files; } > build/package.log 2>&1 ||
-  { cat build/package.log; exit 1; }
-(cd build/windows && cpack --config CPackConfig.cmake) > build/package.log 2>&1 || { cat build/package.log; exit 1; }
+mkdir -p build dist
+run() {  # LOG COMMAND...: quiet unless it fails
+  local log=$1
+  shift
+  "$@" > "$log" 2>&1 || { cat "$log"; exit 1; }
+}
+run build/package.log sh -c 'cmake --preset windows && cmake --build --preset windows --target release_zip'
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/windows/CMakeCache.txt)
 zip=AimingPlugin-$version.zip
-mkdir -p dist
+
+# The same commit, built again in another folder and at another time.
+again=$(mktemp -d "$PWD/build/package-again.XXXXXX")
+trap 'rm -rf "$again"' EXIT
+run build/package-again.log sh -c "cmake -S . -B '$again' --toolchain cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=Release \
+  && cmake --build '$again' --target release_zip -j 2"
+same=0
+for file in plugin-dll/plugin/AimingPlugin.dll tools/settings_checker/aimingsets-check.exe "package/$zip"; do
+  if cmp -s "build/windows/$file" "$again/$file"; then
+    same=$((same + 1))
+  else
+    echo "package: FAIL: $(basename "$file") differs between two builds of the same commit"
+  fi
+done
+[ $same = 3 ] || exit 1
+echo "package: two builds of this commit, in two folders, gave the same DLL, checker and zip, byte for byte"
+
 cp "build/windows/package/$zip" "dist/$zip"
 bash tests/package-test.sh "dist/$zip" "$version" build/windows/plugin-dll/plugin/AimingPlugin.dll
 echo "package: dist/$zip"

@@ -10,7 +10,7 @@ source scripts/emulation/i386.sh
 need=()
 have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
 
-for p in cmake make g++ clang clang-format libclang-rt-14-dev googletest g++-mingw-w64-i686 wine locales git procps; do
+for p in cmake make g++ clang clang-format libclang-rt-14-dev googletest g++-mingw-w64-i686 wine locales git procps zip; do
   have_pkg "$p" || need+=("$p")
 done
 have_pkg wine32:i386 || need+=("wine32:i386")

@@ -2,6 +2,14 @@
 // hundred simulated frames, told as a player would follow it.
 //
 //   standin-host.exe standin-demo.dll [--build N] [--settings FILE] [--frames N]
+//                                     [--dll FILE] [--folder DIR]
+//
+// With --folder, the plugin runs in that folder as in the game's: it reads
+// the aimingSets.dat there and writes its log there, and the demonstration
+// leaves the file as it is (no live edit). --dll runs that DLL in place of
+// the one built; outside the folder, it is copied in for the run.
+#include <windows.h>
+
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -21,8 +29,39 @@ namespace {
 
 struct Options {
     std::int32_t build = 1001;
-    std::string settings;  // empty: the sample next to the plugin in dist/
+    std::wstring settings;  // empty: the sample next to the plugin in dist/
     int frames = 300;
+    std::wstring dll;     // empty: the plugin built
+    std::wstring folder;  // empty: a temporary folder of the demonstration's own
+};
+
+// The demonstration's arguments as the command line gave them, in UTF-16:
+// after the host and this module. Paths with any letters survive.
+std::vector<std::wstring> WideArguments() {
+    int count = 0;
+    LPWSTR* all = CommandLineToArgvW(GetCommandLineW(), &count);
+    std::vector<std::wstring> arguments;
+    for (int i = 2; all && i < count; ++i) arguments.push_back(all[i]);
+    LocalFree(all);
+    return arguments;
+}
+
+std::vector<std::string> SplitLines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
+std::wstring FolderOf(const std::wstring& path) {
+    const std::size_t slash = path.find_last_of(L"\\/");
+    return slash == std::wstring::npos ? L"" : path.substr(0, slash + 1);
+}
+
+// Where the plugin runs: the DLL, the settings file beside it, its log.
+struct PluginFolder {
+    std::wstring dll, settings, log;
+    std::wstring copied;  // a DLL copied in for the run, removed afterwards
 };
 
 std::string Hex(const std::vector<std::uint8_t>& bytes) {
@@ -50,13 +89,6 @@ std::string Vector(const float* v) {
     std::snprintf(b, sizeof b, "(%.2f, %.2f, %.2f)", static_cast<double>(v[0]), static_cast<double>(v[1]),
                   static_cast<double>(v[2]));
     return b;
-}
-
-std::vector<std::string> ReadLines(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::vector<std::string> lines;
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return lines;
 }
 
 std::string Join(const std::vector<std::string>& lines) {
@@ -88,43 +120,96 @@ float FirstOffsetComponent(std::uint32_t code) {
     return f;
 }
 
-bool ParseOptions(int argc, char** argv, Options& options) {
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        const bool hasValue = i + 1 < argc;
-        if (arg == "--build" && hasValue)
-            options.build = std::atoi(argv[++i]);
-        else if (arg == "--settings" && hasValue)
-            options.settings = argv[++i];
-        else if (arg == "--frames" && hasValue)
-            options.frames = std::max(60, std::atoi(argv[++i]));
+bool ParseOptions(Options& options) {
+    const std::vector<std::wstring> args = WideArguments();
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::wstring& arg = args[i];
+        const bool hasValue = i + 1 < args.size();
+        if (arg == L"--build" && hasValue)
+            options.build = std::stoi(args[++i]);
+        else if (arg == L"--settings" && hasValue)
+            options.settings = args[++i];
+        else if (arg == L"--frames" && hasValue)
+            options.frames = std::max(60, std::stoi(args[++i]));
+        else if (arg == L"--dll" && hasValue)
+            options.dll = args[++i];
+        else if (arg == L"--folder" && hasValue)
+            options.folder = args[++i];
         else {
-            std::printf("usage: demo [--build 1001|1002|1011|1101|1111|3200|3210|0] [--settings FILE] [--frames N]\n");
+            std::printf(
+                "usage: demo [--build 1001|1002|1011|1101|1111|3200|3210|0] [--settings FILE] [--frames N]\n"
+                "            [--dll FILE] [--folder DIR]\n");
             return false;
         }
     }
+    if (!options.folder.empty() && options.folder.back() != L'\\' && options.folder.back() != L'/')
+        options.folder += L'\\';
+    if (!options.folder.empty() && !options.settings.empty()) {
+        std::printf("--folder reads the aimingSets.dat in that folder: leave out --settings\n");
+        return false;
+    }
+    return true;
+}
+
+// The DLL `dll` (the built one when empty) in `folder`, copied there under
+// its own name when it is not there already (over a DLL of that name only
+// when `overwrite`).
+bool PlaceDll(const std::wstring& dll, const std::wstring& folder, bool overwrite, PluginFolder& place) {
+    const std::wstring source = dll.empty() ? standin::Wide(standin::BuiltPluginPath()) : dll;
+    const std::size_t slash = source.find_last_of(L"\\/");
+    const std::wstring name = slash == std::wstring::npos ? source : source.substr(slash + 1);
+    place.dll = folder + name;
+    if (_wcsicmp(FolderOf(source).c_str(), folder.c_str()) != 0) {
+        if (!CopyFileW(source.c_str(), place.dll.c_str(), overwrite ? FALSE : TRUE)) {
+            std::printf("cannot copy %s into %s (error %lu; is a DLL of that name there already?)\n",
+                        standin::Utf8(source).c_str(), standin::Utf8(folder).c_str(), GetLastError());
+            return false;
+        }
+        place.copied = place.dll;
+    }
+    place.settings = folder + L"aimingSets.dat";
+    const std::size_t dot = name.find_last_of(L'.');
+    place.log = folder + (dot == std::wstring::npos ? name : name.substr(0, dot)) + L".log";
     return true;
 }
 
 }  // namespace
 
-extern "C" __declspec(dllexport) int standin_module_main(int argc, char** argv) {
+extern "C" __declspec(dllexport) int standin_module_main(int, char**) {
     Options options;
-    if (!ParseOptions(argc, argv, options)) return 2;
+    if (!ParseOptions(options)) return 2;
 
     standin::ResetHost(options.build);
-    std::string settingsSource = options.settings;
-    if (settingsSource.empty()) settingsSource = AIMING_DIST_SETTINGS;
-    std::vector<std::string> lines = ReadLines(settingsSource);
-    if (lines.empty()) {
-        std::printf("cannot read the settings file %s\n", settingsSource.c_str());
-        return 2;
+    const bool ownFolder = !options.folder.empty();
+    std::unique_ptr<standin::PluginSandbox> sandbox;
+    PluginFolder place;
+    std::vector<std::string> lines;
+    if (ownFolder) {
+        if (GetFileAttributesW(options.folder.c_str()) == INVALID_FILE_ATTRIBUTES) {
+            std::printf("no folder %s\n", standin::Utf8(options.folder).c_str());
+            return 2;
+        }
+        if (!PlaceDll(options.dll, options.folder, false, place)) return 2;
+        lines = SplitLines(standin::ReadWholeFile(place.settings));
+    } else {
+        const std::wstring source = options.settings.empty() ? standin::Wide(AIMING_DIST_SETTINGS) : options.settings;
+        lines = SplitLines(standin::ReadWholeFile(source));
+        if (lines.empty()) {
+            std::printf("cannot read the settings file %s\n", standin::Utf8(source).c_str());
+            return 2;
+        }
+        if (options.settings.empty()) lines[0] = "reloadEveryFrame 1";
+        sandbox = std::make_unique<standin::PluginSandbox>();
+        const std::wstring folder = standin::Wide(sandbox->Path());
+        if (!options.dll.empty() && !PlaceDll(options.dll, folder, true, place)) return 2;
+        if (options.dll.empty()) {
+            place.dll = standin::Wide(sandbox->PluginPath());
+            place.settings = standin::Wide(sandbox->SettingsPath());
+            place.log = standin::Wide(sandbox->LogPath());
+        }
+        standin::WriteWholeFile(place.settings, Join(lines));
     }
-    const bool ownSettings = !options.settings.empty();
-    if (!ownSettings && !lines.empty()) lines[0] = "reloadEveryFrame 1";
-
-    standin::PluginSandbox directory;
-    directory.WriteSettings(Join(lines));
+    const bool ownSettings = !options.settings.empty() || ownFolder;
 
     std::printf("== The stand-in host ==\n");
     const int probe = FindMatchingBuildProbe(GetHostImageBase());
@@ -134,26 +219,29 @@ extern "C" __declspec(dllexport) int standin_module_main(int argc, char** argv) 
                     host::kBuildProbes[probe].expected, host::kBuildProbes[probe].address);
     else
         std::printf("  host build           not recognised (no probe word matches)\n");
-    std::printf("  plugin               %s\n", directory.PluginPath().c_str());
-    std::printf("  settings file        %s%s\n", directory.SettingsPath().c_str(),
-                ownSettings ? "" : "\n                       (the sample, with live reload switched on in line 1)");
+    std::printf("  plugin               %s\n", standin::Utf8(place.dll).c_str());
+    std::printf("  settings file        %s%s\n", standin::Utf8(place.settings).c_str(),
+                ownSettings ? (lines.empty() ? "  (none there: the plugin says so in its log)" : "")
+                            : "\n                       (the sample, with live reload switched on in line 1)");
 
     const auto aimBefore = standin::ReadHostBytes(host::kAimPointCallSite, 5);
     const auto frameBefore = standin::ReadHostBytes(host::kFrameCallSite, 5);
     const std::uint32_t codeBefore = standin::ReadHostWord(host::kAimCodeConstant);
 
     std::printf("\n== Loading the plugin (LoadLibrary) ==\n");
-    auto plugin = std::make_unique<standin::PluginModule>(directory.PluginPath());
+    auto plugin = std::make_unique<standin::PluginModule>(place.dll);
     if (!plugin->Loaded()) {
-        std::printf("  the plugin did not load\n");
+        std::printf("  the plugin did not load (error %lu)\n", GetLastError());
+        if (!place.copied.empty()) DeleteFileW(place.copied.c_str());
         return 1;
     }
     const auto pluginBase = static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(plugin->Handle()));
     std::printf("  plugin loaded at     0x%08X; settings file read %d time(s)\n", pluginBase,
                 standin::Counters().settingsOpens);
-    std::printf("  aim call 0x527A95    %s  ->  %s  (now calls 0x%08X, inside the plugin)\n", Hex(aimBefore).c_str(),
-                Hex(standin::ReadHostBytes(host::kAimPointCallSite, 5)).c_str(),
-                codepatch::branch_target(codepatch::patch_address(host::kAimPointCallSite)));
+    const std::uint32_t aimTarget = codepatch::branch_target(codepatch::patch_address(host::kAimPointCallSite));
+    std::printf("  aim call 0x527A95    %s  ->  %s  (now calls 0x%08X, the plugin's gate to 0x%08X)\n",
+                Hex(aimBefore).c_str(), Hex(standin::ReadHostBytes(host::kAimPointCallSite, 5)).c_str(), aimTarget,
+                standin::PastGate(aimTarget));
     const auto frameAfter = standin::ReadHostBytes(host::kFrameCallSite, 5);
     if (frameAfter != frameBefore)
         std::printf("  frame call 0x53E981  %s  ->  %s  (the per-frame hook)\n", Hex(frameBefore).c_str(),
@@ -205,10 +293,10 @@ extern "C" __declspec(dllexport) int standin_module_main(int argc, char** argv) 
         if (frame == releaseButton) button = false, what = "right button released";
         if (frame == spaceAlone) space = true, what = "Space pressed alone";
         if (frame == spaceAlone + 5) space = false;
-        if (frame == edit) {
+        if (frame == edit && !ownFolder) {
             std::vector<std::string> edited = lines;
             if (edited.size() > 16) edited[16] = "weapon22 0.90 0.00 0.60";
-            directory.WriteSettings(Join(edited));
+            standin::WriteWholeFile(place.settings, Join(edited));
             std::printf("  frame %3d  the file is edited: weapon 22's line now reads \"weapon22 0.90 0.00 0.60\"\n",
                         frame);
         }
@@ -234,8 +322,9 @@ extern "C" __declspec(dllexport) int standin_module_main(int argc, char** argv) 
     const bool direct = AimWithWeapon(22) == nullptr;
     std::printf("  the next aim call    %s\n", direct ? "reaches the host's own function" : "STILL ENTERS THE PLUGIN");
 
-    std::printf("\n== The plugin's log, %s ==\n", directory.LogPath().c_str());
-    const std::string log = directory.ReadLog();
+    if (!place.copied.empty()) DeleteFileW(place.copied.c_str());
+    std::printf("\n== The plugin's log, %s ==\n", standin::Utf8(place.log).c_str());
+    const std::string log = standin::ReadWholeFile(place.log);
     std::fwrite(log.data(), 1, log.size(), stdout);
     return aimBack && frameBack && direct && !log.empty() ? 0 : 1;
 }

@@ -1,7 +1,8 @@
 #!/bin/sh
-# The release zip as a player unpacks it: exactly the six files, checksums that
+# The release zip as a player unpacks it: one folder, AimingPlugin-<version>/,
+# with exactly the six files, names Windows knows how to open, checksums that
 # verify, the guide and the changelog with CR LF line ends, the version in the
-# guide, and the very DLL that was built.
+# guide, dated changelog entries, and the very DLL that was built.
 # Arguments: ZIP VERSION BUILT_DLL
 set -u
 zip=$1 version=$2 dll=$3
@@ -15,18 +16,25 @@ dll=$(cd "$(dirname "$dll")" && pwd)/$(basename "$dll")
 cd "$work" || exit 1
 fail=0
 cmake -E tar xf "$zip" || { echo "FAIL: $zip does not unpack"; exit 1; }
+folder=AimingPlugin-$version
+[ "$(ls -A)" = "$folder" ] || { echo "FAIL: the zip unpacks into: $(ls -A | tr '\n' ' ')"; exit 1; }
+cd "$folder" || exit 1
 listed=$(find . -type f | sed 's|^\./||' | LC_ALL=C sort | tr '\n' ' ')
-expected="AimingPlugin.dll CHANGELOG README.txt SHA256SUMS aimingSets.dat aimingsets-check.exe "
-[ "$listed" = "$expected" ] || { echo "FAIL: the zip holds: $listed"; fail=1; }
-sha256sum --quiet -c SHA256SUMS || { echo "FAIL: SHA256SUMS does not verify"; fail=1; }
-[ "$(wc -l < SHA256SUMS)" = 5 ] || { echo "FAIL: SHA256SUMS does not list the five other files"; fail=1; }
-for text in README.txt CHANGELOG; do
+expected="AimingPlugin.dll CHANGELOG.txt README.txt SHA256SUMS.txt aimingSets.dat aimingsets-check.exe "
+[ "$listed" = "$expected" ] || { echo "FAIL: $folder holds: $listed"; fail=1; }
+sha256sum --quiet -c SHA256SUMS.txt || { echo "FAIL: SHA256SUMS.txt does not verify"; fail=1; }
+[ "$(wc -l < SHA256SUMS.txt)" = 5 ] || { echo "FAIL: SHA256SUMS.txt does not list the five other files"; fail=1; }
+for text in README.txt CHANGELOG.txt; do
   lines=$(wc -l < "$text")
   crlf=$(grep -c "$(printf '\r')\$" "$text")
   [ "$lines" = "$crlf" ] || { echo "FAIL: $text: $crlf of $lines lines end in CR LF"; fail=1; }
 done
 grep -q "Aiming Plugin $version" README.txt || { echo "FAIL: README.txt does not name version $version"; fail=1; }
-grep -q "^$version" CHANGELOG || { echo "FAIL: CHANGELOG has no entry for $version"; fail=1; }
+grep -q "Get-FileHash" README.txt || { echo "FAIL: README.txt has no line that checks the sums on Windows"; fail=1; }
+grep -q "^$version ([0-9][0-9][0-9][0-9]-[0-9][0-9]-[0-9][0-9])" CHANGELOG.txt ||
+  { echo "FAIL: CHANGELOG.txt has no dated entry for $version"; fail=1; }
+undated=$(grep -E '^[0-9]+\.[0-9]+\.[0-9]+' CHANGELOG.txt | grep -vE '^[0-9.]+ \([0-9]{4}-[0-9]{2}-[0-9]{2}\)')
+[ -z "$undated" ] || { echo "FAIL: CHANGELOG.txt entries without a date: $undated"; fail=1; }
 cmp -s AimingPlugin.dll "$dll" || { echo "FAIL: the zip's DLL is not the one built"; fail=1; }
-[ $fail = 0 ] && echo "package check: $(basename "$zip") holds what a player needs"
+[ $fail = 0 ] && echo "package check: $(basename "$zip") unpacks into $folder/ and holds what a player needs"
 exit $fail

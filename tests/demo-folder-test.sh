@@ -1,0 +1,29 @@
+#!/bin/sh
+# A modder tries a DLL on a settings file in a folder of their own, named with
+# spaces and Cyrillic letters: the demonstration runs that DLL with the file
+# found there, shows its values reaching the game, prints the log the plugin
+# wrote there, and leaves the folder as it was but for that log.
+# Run from the repository's root, after the Windows build.
+set -u
+dir="build/demo folder Папка мода"
+dll=build/windows/plugin-dll/plugin/AimingPlugin.dll
+rm -rf "$dir" && mkdir -p "$dir" || exit 1
+sed 's/^weapon22 .*/weapon22 0.33 0.00 0.66/' settings/aimingSets.dat > "$dir/aimingSets.dat"
+before=$(sha256sum < "$dir/aimingSets.dat")
+fail=0
+out=$(bash scripts/demo.sh --dll "$dll" --folder "$dir" --frames 60 2>&1) || { echo "FAIL: the demo failed"; fail=1; }
+expect() {
+  printf '%s\n' "$out" | grep -qF -- "$1" || { echo "FAIL: the demo does not say: $1"; fail=1; }
+}
+expect 'settings file: Z:'
+expect 'demo folder Папка мода\aimingSets.dat'
+expect 'weapon 22  offset (0.33, 0.00, 0.66)'
+expect '    line 17: 0.33 0 0.66'
+expect 'unloaded'
+[ "$(ls "$dir" | tr '\n' ' ')" = "AimingPlugin.log aimingSets.dat " ] ||
+  { echo "FAIL: the folder holds: $(ls "$dir" | tr '\n' ' ')"; fail=1; }
+[ "$(sha256sum < "$dir/aimingSets.dat")" = "$before" ] || { echo "FAIL: the settings file was changed"; fail=1; }
+[ $fail = 0 ] || printf '%s\n' "$out"
+rm -rf "$dir"
+[ $fail = 0 ] && echo "demo: ran $(basename "$dll") in a folder named with spaces and Cyrillic letters"
+exit $fail

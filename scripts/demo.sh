@@ -33,7 +33,7 @@ export LC_ALL=C.UTF-8
 args=()
 while (($#)); do
   case $1 in
-    --dll | --folder)
+    --dll | --folder | --settings)
       [ $# -ge 2 ] || { say "$1 needs a path"; exit 2; }
       [ -e "$2" ] || { say "$1 $2: no such file or folder"; exit 2; }
       args+=("$1" "$(winepath -w "$(realpath "$2")")")

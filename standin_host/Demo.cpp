@@ -126,11 +126,11 @@ bool ParseOptions(Options& options) {
         const std::wstring& arg = args[i];
         const bool hasValue = i + 1 < args.size();
         if (arg == L"--build" && hasValue)
-            options.build = std::stoi(args[++i]);
+            options.build = static_cast<std::int32_t>(std::wcstol(args[++i].c_str(), nullptr, 10));
         else if (arg == L"--settings" && hasValue)
             options.settings = args[++i];
         else if (arg == L"--frames" && hasValue)
-            options.frames = std::max(60, std::stoi(args[++i]));
+            options.frames = std::max(60, static_cast<int>(std::wcstol(args[++i].c_str(), nullptr, 10)));
         else if (arg == L"--dll" && hasValue)
             options.dll = args[++i];
         else if (arg == L"--folder" && hasValue)

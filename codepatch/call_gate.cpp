@@ -14,22 +14,9 @@ namespace {
 
 constexpr char block_magic[16] = "codepatch gates";
 constexpr std::uint32_t block_size = 4096;
-
-struct gate_block {
-    char magic[16];
-    std::uint32_t process_id;
-    std::uint32_t self;
-    std::uint32_t count;  // gates made
-    std::uint32_t reserved;
-    call_gate gates[(block_size - 32) / sizeof(call_gate)];
-};
-static_assert(sizeof(gate_block) <= block_size, "one page");
-
-// What the name holds: where the block is.
-struct block_record {
-    char magic[16];
-    std::uint32_t address;
-};
+static_assert(sizeof(call_gate_block) <= block_size, "one page");
+using gate_block = call_gate_block;
+using block_record = call_gate_record;
 
 std::uint32_t address_of(const void* p) {
     return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(p));

@@ -35,6 +35,21 @@ struct call_gate {
 };
 static_assert(sizeof(call_gate) == 32, "a gate is 32 bytes");
 
+// The page that holds a module's gates, and what its name holds: where
+// that page is.
+struct call_gate_block {
+    char magic[16];
+    std::uint32_t process_id;
+    std::uint32_t self;   // the block's own address
+    std::uint32_t count;  // gates made
+    std::uint32_t reserved;
+    call_gate gates[(4096 - 32) / sizeof(call_gate)];
+};
+struct call_gate_record {
+    char magic[16];
+    std::uint32_t address;  // of the call_gate_block
+};
+
 // The name under which this module finds its gates again. Each module that
 // uses gates defines it once; no two modules may share one, since a gate
 // leads to one module's hook.

@@ -38,7 +38,8 @@ AimSiteCheck CheckAimSite(codepatch::patch_address site) {
     }
     check.destination = codepatch::branch_target(site);
     const bool insideImage = check.destination - GetHostImageBase() < GetHostImageSize();
-    const codepatch::call_gate* gate = codepatch::find_call_gate(site);
+    // The plugin's gate lies outside the game's image: only then is it looked up.
+    const codepatch::call_gate* gate = insideImage ? nullptr : codepatch::find_call_gate(site);
     if (gate && check.destination == codepatch::gate_address(*gate)) {
         check.known = true;
         check.what = "calls this plugin's gate, left from an earlier load";

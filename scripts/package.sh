@@ -14,15 +14,19 @@ run() {  # LOG COMMAND...: quiet unless it fails
   shift
   "$@" > "$log" 2>&1 || { cat "$log"; exit 1; }
 }
-run build/package.log sh -c 'cmake --preset windows && cmake --build --preset windows --target release_zip'
+build_first() { cmake --preset windows && cmake --build --preset windows --target release_zip; }
+run build/package.log build_first
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/windows/CMakeCache.txt)
 zip=AimingPlugin-$version.zip
 
 # The same commit, built again in another folder and at another time.
 again=$(mktemp -d "$PWD/build/package-again.XXXXXX")
 trap 'rm -rf "$again"' EXIT
-run build/package-again.log sh -c "cmake -S . -B '$again' --toolchain cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=Release \
-  && cmake --build '$again' --target release_zip -j 2"
+build_again() {
+  cmake -S . -B "$again" --toolchain cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=Release &&
+    cmake --build "$again" --target release_zip -j 2
+}
+run build/package-again.log build_again
 same=0
 for file in plugin-dll/plugin/AimingPlugin.dll tools/settings_checker/aimingsets-check.exe "package/$zip"; do
   if cmp -s "build/windows/$file" "$again/$file"; then

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "codepatch/branch.h"
+#include "codepatch/call_gate.h"
 #include "standin_host/Standin.h"
 #include "standin_host/StandinInternal.h"
 
@@ -187,15 +188,16 @@ void ResetHost(std::int32_t build) {
 }
 
 void ForgetPluginGateSharing() {
-    // The plugin's name for its gate block, and the block's own layout:
-    // a 32-byte header, then 32-byte gates whose fifth word marks sharing.
+    // The plugin's name for its gate block: Local\AimingPlugin.gates.<pid>.
     const std::wstring name = L"Local\\AimingPlugin.gates." + std::to_wstring(GetCurrentProcessId());
     HANDLE mapping = OpenFileMappingW(FILE_MAP_READ, FALSE, name.c_str());
     if (!mapping) return;
-    if (const auto* record = static_cast<const std::uint32_t*>(MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0))) {
-        const std::uint32_t block = record[4];
-        const std::uint32_t count = ReadHostWord(block + 24);
-        for (std::uint32_t i = 0; i < count; ++i) WriteHostWord(block + 32 + 32 * i + 16, 0);
+    if (const auto* record =
+            static_cast<const codepatch::call_gate_record*>(MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0))) {
+        const auto* block =
+            reinterpret_cast<const codepatch::call_gate_block*>(static_cast<std::uintptr_t>(record->address));
+        for (std::uint32_t i = 0; i < block->count; ++i)
+            WriteHostWord(static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(&block->gates[i].shared)), 0);
         UnmapViewOfFile(record);
     }
     CloseHandle(mapping);

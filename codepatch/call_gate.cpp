@@ -1,6 +1,7 @@
 #include "codepatch/call_gate.h"
 
 #include <windows.h>
+#include <tlhelp32.h>
 
 #include <cstddef>
 #include <cstring>
@@ -8,13 +9,19 @@
 
 #include "codepatch/memory.h"
 
+// gate_stub.S
+extern "C" const std::uint8_t codepatch_gate_stub_begin[];
+extern "C" const std::uint8_t codepatch_gate_stub_return[];
+extern "C" const std::uint8_t codepatch_gate_stub_end[];
+
 namespace codepatch {
 
 namespace {
 
-constexpr char block_magic[16] = "codepatch gates";
+constexpr char block_magic[16] = "codepatch gate2";
 constexpr std::uint32_t block_size = 4096;
-static_assert(sizeof(call_gate_block) <= block_size, "one page");
+constexpr std::uint32_t placeholder_base = 0x7A7E0000;  // GATE in gate_stub.S
+constexpr std::uint32_t frame_mark = 0x6A7E5EED;        // MARK in gate_stub.S
 using gate_block = call_gate_block;
 using block_record = call_gate_record;
 
@@ -56,15 +63,14 @@ struct block_lookup {
 
 block_lookup look_up_block() {
     wchar_t name[128];
-    std::swprintf(name, 128, L"Local\\%ls.gates.%lu", call_gate_owner, GetCurrentProcessId());
+    call_gate_record_name(name, call_gate_owner, GetCurrentProcessId());
     HANDLE mapping = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof(block_record), name);
     const bool existed = mapping && GetLastError() == ERROR_ALREADY_EXISTS;
     auto* record = mapping ? static_cast<block_record*>(MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, 0)) : nullptr;
     block_lookup found;
     if (!record) {
         if (mapping) CloseHandle(mapping);
-        found.block = make_block();
-        found.origin = gate_block_origin::made_unregistered;
+        if ((found.block = make_block())) found.origin = gate_block_origin::made_unregistered;
         return found;
     }
     if (existed && std::memcmp(record->magic, block_magic, sizeof block_magic) == 0 && is_gate_block(record->address)) {
@@ -88,22 +94,47 @@ block_lookup& this_load() {
     return lookup;
 }
 
+// The gate's code: the stub with this gate's addresses in place of the
+// placeholders, and `ret 0` (the caller removes the arguments) until
+// set_gate_handlers says otherwise.
+void write_gate_code(call_gate& made, std::uint32_t gate) {
+    const std::size_t size = static_cast<std::size_t>(codepatch_gate_stub_end - codepatch_gate_stub_begin);
+    static_assert(sizeof made.code >= 0xA4, "room for gate_stub.S");
+    std::memcpy(made.code, codepatch_gate_stub_begin, size);
+    std::memset(made.code + size, 0xCC, sizeof made.code - size);
+    for (std::size_t i = 0; i + 4 <= size; ++i) {
+        std::uint32_t word;
+        std::memcpy(&word, made.code + i, 4);
+        if (word - placeholder_base < offsetof(call_gate, code)) {
+            word = gate + (word - placeholder_base);
+            std::memcpy(made.code + i, &word, 4);
+            i += 3;
+        }
+    }
+    const std::size_t ret = static_cast<std::size_t>(codepatch_gate_stub_return - codepatch_gate_stub_begin);
+    made.code[ret + 1] = 0;
+    made.code[ret + 2] = 0;
+}
+
+template <typename T>
+void store_word(T& field, std::uint32_t value) {
+    protection_bracket bracket(patch_address(address_of(&field)), 4);
+    __atomic_store_n(&field, value, __ATOMIC_SEQ_CST);
+}
+
 }  // namespace
 
-call_gate* find_call_gate(patch_address site) {
+call_gate* find_call_gate(patch_address site, std::uint32_t target) {
     gate_block* block = this_load().block;
     if (!block) return nullptr;
     for (std::uint32_t i = 0; i < block->count; ++i)
         if (block->gates[i].site == site.value) return &block->gates[i];
     if (block->count >= sizeof block->gates / sizeof block->gates[0]) return nullptr;
-    call_gate made = {};
-    made.jump[0] = 0xFF;
-    made.jump[1] = 0x25;
     call_gate& gate = block->gates[block->count];
-    const std::uint32_t slot = address_of(&gate.target);
-    std::memcpy(made.jump + 2, &slot, 4);
-    made.fill[0] = made.fill[1] = 0xCC;
+    call_gate made = {};
+    made.target = target;
     made.site = site.value;
+    write_gate_code(made, address_of(&gate));
     protected_write(patch_address(address_of(&gate)), &made, sizeof made, protection::lift);
     const std::uint32_t count = block->count + 1;
     protected_write(patch_address(address_of(&block->count)), &count, 4, protection::lift);
@@ -116,17 +147,124 @@ gate_block_origin call_gate_block_origin() {
 }
 
 std::uint32_t gate_address(const call_gate& gate) {
-    return address_of(&gate);
+    return address_of(gate.code);
 }
 
 void set_gate_target(call_gate& gate, std::uint32_t target) {
-    protection_bracket bracket(patch_address(address_of(&gate.target)), 4);
-    __atomic_store_n(&gate.target, target, __ATOMIC_SEQ_CST);
+    store_word(gate.target, target);
 }
 
-void set_gate_shared(call_gate& gate, bool shared) {
-    const std::uint32_t value = shared ? 1 : 0;
-    protected_write(patch_address(address_of(&gate.shared)), &value, 4, protection::lift);
+void set_gate_handlers(call_gate& gate, gate_handler before, gate_handler after, void* context,
+                       std::uint32_t argument_words, bool callee_removes_arguments) {
+    // The `ret` removes the arguments only where the callee does.
+    const std::size_t ret = static_cast<std::size_t>(codepatch_gate_stub_return - codepatch_gate_stub_begin);
+    const std::uint16_t removed = static_cast<std::uint16_t>(callee_removes_arguments ? argument_words * 4 : 0);
+    protected_write(patch_address(address_of(gate.code + ret + 1)), &removed, 2, protection::lift);
+    flush_instructions(patch_address(address_of(gate.code + ret)), 3);
+    store_word(gate.argument_words, argument_words);
+    store_word(gate.context, address_of(context));
+    store_word(gate.before, address_of(reinterpret_cast<const void*>(before)));
+    store_word(gate.after, address_of(reinterpret_cast<const void*>(after)));
+}
+
+void clear_gate_handlers(call_gate& gate) {
+    store_word(gate.before, 0);
+    store_word(gate.after, 0);
+}
+
+void set_gate_displaced_by(call_gate& gate, std::uint32_t destination) {
+    store_word(gate.displaced_by, destination);
+}
+
+namespace {
+
+// Whether the stack of the stopped thread `thread`, from its stack pointer
+// up, holds the mark of a gate of `block`.
+bool inside_a_handler(HANDLE thread, const gate_block* block) {
+    CONTEXT context = {};
+    context.ContextFlags = CONTEXT_CONTROL;
+    if (!GetThreadContext(thread, &context)) return false;
+    MEMORY_BASIC_INFORMATION info;
+    const auto* top = reinterpret_cast<const std::uint32_t*>(static_cast<std::uintptr_t>(context.Esp & ~3u));
+    if (VirtualQuery(top, &info, sizeof info) == 0 || info.State != MEM_COMMIT) return false;
+    const auto* end = reinterpret_cast<const std::uint32_t*>(static_cast<const char*>(info.BaseAddress) +
+                                                             info.RegionSize);
+    const std::uint32_t first = address_of(&block->gates[0]);
+    const std::uint32_t last = address_of(&block->gates[block->count]);
+    for (const std::uint32_t* word = top; word + 1 < end; ++word)
+        if (word[1] == frame_mark && word[0] >= first && word[0] < last) return true;
+    return false;
+}
+
+double milliseconds_since(const LARGE_INTEGER& start) {
+    LARGE_INTEGER now, frequency;
+    QueryPerformanceCounter(&now);
+    QueryPerformanceFrequency(&frequency);
+    return static_cast<double>(now.QuadPart - start.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
+}
+
+constexpr std::uint32_t max_threads = 1024;
+
+// The ids of the process's other threads, as a snapshot lists them (taken
+// before any thread is stopped: nothing here allocates while one is).
+std::uint32_t other_threads(DWORD* ids) {
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return 0;
+    std::uint32_t count = 0;
+    THREADENTRY32 entry;
+    entry.dwSize = sizeof entry;
+    const DWORD process = GetCurrentProcessId(), self = GetCurrentThreadId();
+    for (BOOL more = Thread32First(snapshot, &entry); more && count < max_threads;
+         more = Thread32Next(snapshot, &entry))
+        if (entry.th32OwnerProcessID == process && entry.th32ThreadID != self) ids[count++] = entry.th32ThreadID;
+    CloseHandle(snapshot);
+    return count;
+}
+
+enum class thread_state { outside, inside, not_inspected };
+
+thread_state inspect(DWORD id, const gate_block* block) {
+    HANDLE thread = OpenThread(THREAD_SUSPEND_RESUME | THREAD_GET_CONTEXT | THREAD_QUERY_INFORMATION, FALSE, id);
+    if (!thread) return thread_state::outside;  // gone meanwhile
+    thread_state state = thread_state::not_inspected;
+    if (SuspendThread(thread) != static_cast<DWORD>(-1)) {
+        state = inside_a_handler(thread, block) ? thread_state::inside : thread_state::outside;
+        ResumeThread(thread);
+    }
+    CloseHandle(thread);
+    return state;
+}
+
+}  // namespace
+
+gate_drain drain_call_gates() {
+    gate_drain drain;
+    const gate_block* block = this_load().block;
+    if (!block || block->count == 0) return drain;
+    LARGE_INTEGER start;
+    QueryPerformanceCounter(&start);
+    static DWORD ids[max_threads];  // one drain at a time: the module's unload
+    std::uint32_t count = other_threads(ids);
+    bool first_round = true;
+    while (count) {
+        std::uint32_t kept = 0;
+        for (std::uint32_t i = 0; i < count; ++i) switch (inspect(ids[i], block)) {
+                case thread_state::inside:
+                    ids[kept++] = ids[i];
+                    break;
+                case thread_state::not_inspected:
+                    if (first_round) ++drain.threads_not_inspected;
+                    break;
+                case thread_state::outside:
+                    break;
+            }
+        if (first_round) drain.threads_waited_for = kept;
+        first_round = false;
+        count = kept;
+        if (count) Sleep(1);
+    }
+    drain.milliseconds = milliseconds_since(start);
+    return drain;
 }
 
 }  // namespace codepatch

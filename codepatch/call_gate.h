@@ -1,42 +1,59 @@
-// Call gates: jumps through a pointer, in executable memory that the process
-// keeps after the module that made them is unloaded.
+// Call gates: small routines in executable memory that the process keeps
+// after the module that made them is unloaded.
 //
-//   call site:  E8 rel32 -> gate      gate:  FF 25 [target]   jmp [target]
+//   call site:  E8 rel32 -> gate      gate:  before handler (optional)
+//                                            call target   (what the site called)
+//                                            after handler (optional)
+//                                            ret           (the callee's way)
 //
-// A module that routes a hooked call site through its gate can be unloaded
-// while something still calls the gate: the site itself, or another
-// plugin that hooked the site later and calls on to what it found there.
-// At unload the module points the gate back at what its hook called on, and
-// every caller keeps reaching live code. The jump leaves the stack as the
-// call made it, so a gate serves a function of any convention.
+// The gate itself calls on to the function the site called before, so that
+// function always returns into the gate, never into a module's code: a call
+// that is inside the game's function while the module unloads comes back to
+// live code. A module's own code runs only inside the handlers, and a thread
+// is inside one exactly while its stack holds the gate's mark (gate_stub.S);
+// once the handlers are cleared, drain_call_gates waits for just those
+// threads, and the module can go.
 //
-// A module's gates share one block of memory per process, found again by
-// name at the module's next load: loading and unloading the module any
-// number of times takes no more memory, address space or handles than the
-// first load (the block and one handle to its name stay for the life of the
-// process).
+// The gate starts like an ordinary function (push ebp; mov ebp, esp), not
+// with a jump: a hooking library that follows jumps from a call site finds
+// the gate, which outlives the module, and never the module's handlers.
+//
+// A module's gates share one page per process, found again by name at the
+// module's next load: loading and unloading the module any number of times
+// takes no more memory, address space or handles than the first load (the
+// page and one handle to its name stay for the life of the process).
 #pragma once
 
 #include <cstdint>
+#include <cwchar>
 
 #include "codepatch/patch_address.h"
 
 namespace codepatch {
 
-struct call_gate {
-    std::uint8_t jump[6];  // FF 25 &target
-    std::uint8_t fill[2];  // CC CC
-    std::uint32_t target;  // where a call through the gate goes now
-    std::uint32_t site;    // the call site the gate serves
-    // Nonzero when, as the gate was last handed back, the site called
-    // something else, which may still call on through the gate.
-    std::uint32_t shared;
-    std::uint32_t reserved[3];
-};
-static_assert(sizeof(call_gate) == 32, "a gate is 32 bytes");
+// Code run around the gate's call: `arguments` points at the call's stack
+// arguments as the caller pushed them (a `before` handler may replace them,
+// the first one say, before the call copies them on), `scratch` at 16 bytes
+// that live until the gate returns. C convention.
+using gate_handler = void(__cdecl*)(void* context, std::uint32_t* arguments, void* scratch);
 
-// The page that holds a module's gates, and what its name holds: where
-// that page is.
+struct call_gate {
+    std::uint32_t target;          // where the gate calls on: what the site called before
+    std::uint32_t before;          // gate_handler, or 0
+    std::uint32_t after;           // gate_handler, or 0
+    std::uint32_t context;         // handed to both handlers
+    std::uint32_t argument_words;  // stack arguments copied on to the target
+    std::uint32_t site;            // the call site the gate serves
+    // What the site called when the gate was last handed back while another
+    // hook held the site (0: none): that hook may call on through the gate.
+    std::uint32_t displaced_by;
+    std::uint32_t reserved;
+    std::uint8_t code[224];  // gate_stub.S, with this gate's addresses
+};
+static_assert(sizeof(call_gate) == 256, "a gate is 256 bytes");
+
+// The page that holds a module's gates, and what its name holds: where that
+// page is.
 struct call_gate_block {
     char magic[16];
     std::uint32_t process_id;
@@ -45,6 +62,7 @@ struct call_gate_block {
     std::uint32_t reserved;
     call_gate gates[(4096 - 32) / sizeof(call_gate)];
 };
+static_assert(sizeof(call_gate_block) <= 4096, "one page");
 struct call_gate_record {
     char magic[16];
     std::uint32_t address;  // of the call_gate_block
@@ -52,25 +70,50 @@ struct call_gate_record {
 
 // The name under which this module finds its gates again. Each module that
 // uses gates defines it once; no two modules may share one, since a gate
-// leads to one module's hook.
+// leads to one module's handlers.
 extern const wchar_t call_gate_owner[];
 
-// The gate of `site` in this module's block, made on first use; nullptr when
-// none can be had (no memory, or the block is full).
-call_gate* find_call_gate(patch_address site);
+// The name of an owner's gate record in a process
+// ("Local\<owner>.gates.<process id>"), into `name`.
+inline void call_gate_record_name(wchar_t (&name)[128], const wchar_t* owner, unsigned long process_id) {
+    std::swprintf(name, 128, L"Local\\%ls.gates.%lu", owner, process_id);
+}
+
+// The gate of `site` in this module's block, made on first use (leading
+// straight on to `target`, no handlers); nullptr when none can be had (no
+// memory, or the block is full).
+call_gate* find_call_gate(patch_address site, std::uint32_t target);
 
 // How the block was had at this load: found again, made and registered
-// under the owner's name, or made for this load only because the name is
-// held by something else (each load then takes a block of its own).
+// under the owner's name, made for this load only because the name is held
+// by something else (each load then takes a block of its own), or none.
 enum class gate_block_origin { none, found, made, made_unregistered };
 gate_block_origin call_gate_block_origin();
 
-// The gate's own address: what a call site calls to go through it.
+// The address a call site calls to go through the gate: its code.
 std::uint32_t gate_address(const call_gate& gate);
 
-// Points the gate at `target` (one aligned store: a thread jumping through
-// the gate meanwhile takes either the old target or the new one).
+// Writes one of the gate's words (one aligned store: a thread reading it
+// meanwhile sees either the old value or the new one). Handlers are cleared
+// with a full barrier, so that a drain that follows sees every thread that
+// read them before.
 void set_gate_target(call_gate& gate, std::uint32_t target);
-void set_gate_shared(call_gate& gate, bool shared);
+void set_gate_handlers(call_gate& gate, gate_handler before, gate_handler after, void* context,
+                       std::uint32_t argument_words, bool callee_removes_arguments);
+void clear_gate_handlers(call_gate& gate);
+void set_gate_displaced_by(call_gate& gate, std::uint32_t destination);
+
+// Waits until no thread of the process is inside a handler of this module's
+// gates: each other thread is stopped for a moment, its stack looked at from
+// its stack pointer up, and let go. Threads found inside are looked at again
+// until they have left; a thread inside the function a gate calls on (the
+// game's) is not inside a handler, and is not waited for. Call it after
+// clearing the handlers. Returns how many threads had to be waited for.
+struct gate_drain {
+    std::uint32_t threads_waited_for = 0;
+    std::uint32_t threads_not_inspected = 0;  // could not be stopped (none on a normal system)
+    double milliseconds = 0;
+};
+gate_drain drain_call_gates();
 
 }  // namespace codepatch

@@ -1,20 +1,23 @@
 // A call site routed through this module's call gate (call_gate.h).
 //
-// Taking the site points the gate at the hook and then, last, the site's
-// call at the gate (its displacement alone, in one locked instruction,
-// compared with what a check found just before). Putting it back points the
-// gate at what the hook called on and, while the site still calls the gate,
-// the site too; a site that another plugin has rewritten since keeps that
-// plugin's bytes, and the gate is marked as shared with it.
+// Taking the site points the gate at what the site called and sets its
+// handlers, then, last, makes the site call the gate (its displacement
+// alone, in one locked instruction, compared with what a check found just
+// before). Handing it back clears the handlers first and then, while the
+// site still calls the gate, points the site back at what the gate calls
+// on; a site that another plugin has rewritten since keeps that plugin's
+// bytes, and the gate, handlers cleared, goes on calling straight through
+// for whatever still calls it.
 //
-// At the module's next load the gate is found again. A site that calls the
-// gate already, or a site whose gate is shared with another plugin's hook
-// (which may call on through the gate), is taken at the gate alone: the
-// hook goes on where the gate pointed, and the chain stays
-// site -> other hook -> gate -> this hook -> game, with no loop.
-//
-// Where no gate can be had, the site is redirected straight at the hook, as
-// a call_patch does it.
+// The site is judged by what it holds when it is taken:
+//   - a call of the game's own function: the site is taken, whatever an
+//     earlier load recorded;
+//   - a call of the gate (a plugin that hooked it after an earlier load put
+//     the gate back when it left): the gate is taken alone;
+//   - a call of the very hook that held the site when the gate was last
+//     handed back (that hook may call on through the gate): the gate alone;
+//   - any other call: the site is taken, and the gate leads on to exactly
+//     what the site called.
 #pragma once
 
 #include <cstdint>
@@ -29,50 +32,54 @@ class gated_call {
 public:
     using revert_result = call_patch::revert_result;
 
-    // How the site was taken.
+    // What the handlers do, and how the site's function takes its arguments.
+    struct handlers {
+        gate_handler before = nullptr;
+        gate_handler after = nullptr;
+        void* context = nullptr;
+        std::uint32_t argument_words = 0;  // stack arguments copied on
+        bool callee_removes_arguments = false;
+    };
+
+    // What the site held, as it was taken.
     enum class route {
-        site,    // the site now calls the gate
-        gate,    // the site called the gate already: only the gate was written
-        shared,  // another plugin's hook holds the site and calls on through the gate
-        direct,  // no gate could be had: the site calls the destination itself
+        site_to_gate,            // a call, now of the gate, which calls on to it
+        gate_from_earlier_load,  // already a call of the gate
+        gate_behind_other_hook,  // the hook that displaced the gate last time, which calls on through it
+    };
+
+    enum class take_result {
+        taken,
+        site_changed,  // another writer changed the site between the check and the write: left alone
+        no_gate,       // no memory for the gate: the site is left alone
     };
 
     gated_call() = default;
     gated_call(const gated_call&) = delete;
     gated_call& operator=(const gated_call&) = delete;
-    ~gated_call() { revert(); }
+    ~gated_call() { release(); }
 
-    // Where a call through `site` goes on once this patch has taken it,
-    // `found` being the site's call destination as a check read it: that
-    // destination, or where the gate points when the site is taken at the
-    // gate alone.
-    std::uint32_t continuation(patch_address site, std::uint32_t found) const;
+    // Routes the E8 call at `site`, which calls `found` as a check read it
+    // just before, through the gate with `with`'s handlers. `game_function`:
+    // the caller knows `found` for the game's own function.
+    take_result take(patch_address site, std::uint32_t found, bool game_function, const handlers& with);
 
-    // Makes calls through `site` reach `destination`, provided the site still
-    // calls `expected` (as checked just before); false, with nothing written,
-    // when another writer has changed it in between.
-    bool redirect_from(patch_address site, std::uint32_t expected, std::uint32_t destination);
+    // Replaces the handlers of a site taken (one store each).
+    void set_handlers(const handlers& with);
 
-    // Hands the gate back to the continuation, and puts the site back while
-    // it still calls the gate (displaced otherwise, or when it was shared).
-    revert_result revert();
+    // Clears the handlers and puts the site back while it still calls the
+    // gate (`displaced` otherwise). What a handler still runs on another
+    // thread is drain_call_gates' to wait for.
+    revert_result release();
 
-    bool redirected() const { return redirected_; }
-    patch_address site() const { return site_; }
-    route taken() const { return route_; }
+    bool taken() const { return gate_ != nullptr; }
+    route how() const { return route_; }
     const call_gate* gate() const { return gate_; }
-    // How the site's displacement was last written (`plain`: it straddles a
-    // cache line).
-    retarget_result last_write() const { return last_write_; }
 
 private:
     call_gate* gate_ = nullptr;
     patch_address site_;
-    std::uint32_t continuation_ = 0;
-    route route_ = route::site;
-    bool redirected_ = false;
-    retarget_result last_write_ = retarget_result::atomic;
-    call_patch direct_;  // route::direct only
+    route route_ = route::site_to_gate;
 };
 
 }  // namespace codepatch

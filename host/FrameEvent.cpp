@@ -1,5 +1,8 @@
 #include "host/FrameEvent.h"
 
+#include "codepatch/caller_state.h"
+#include "codepatch/memory.h"
+
 namespace {
 
 using PlainCallback = void (*)();
@@ -15,6 +18,7 @@ bool HoldsSamePointer(const FrameEvent::CallbackList& list, PlainCallback functi
 // Each callback runs as a copy: one that removes its own entry while it runs
 // would otherwise destroy the very object that is executing.
 void RunEach(const FrameEvent::CallbackList& list) {
+    const codepatch::caller_state_guard callerState;
     for (const FrameEvent::Callback& callback : list) {
         FrameEvent::Callback copy = callback;
         copy();
@@ -23,6 +27,15 @@ void RunEach(const FrameEvent::CallbackList& list) {
 
 }  // namespace
 
+codepatch::gated_call::handlers FrameEvent::Handlers() {
+    codepatch::gated_call::handlers handlers;
+    // An empty list costs a frame nothing: the gate skips a handler it has not got.
+    if (!before_.empty()) handlers.before = &RunBefore;
+    if (!after_.empty()) handlers.after = &RunAfter;
+    handlers.context = this;
+    return handlers;
+}
+
 void FrameEvent::AddCallback(Phase phase, const Callback& callback) {
     CallbackList& list = phase == Phase::Before ? before_ : after_;
     if (const PlainCallback* function = callback.target<PlainCallback>())
@@ -30,46 +43,49 @@ void FrameEvent::AddCallback(Phase phase, const Callback& callback) {
     // The callback first and the call site last: a frame on another thread
     // that comes the moment the site is written finds the lists complete.
     list.push_back(callback);
+    if (hookState_ == HookState::Installed) {
+        site_.set_handlers(Handlers());
+        return;
+    }
     if (hookState_ != HookState::Undecided) return;
+    const codepatch::patch_address site = FrameCallSite::address();
     if (!host::HasFrameCall(GetHostBuild())) {
         hookState_ = HookState::NoFrameCall;
-    } else if (codepatch::peek_u8(FrameCallSite::address()) != codepatch::op_call_rel32) {
+    } else if (codepatch::peek_u8(site) != codepatch::op_call_rel32) {
         // A jump would become a call (the stack one word off on return),
         // and a 6-byte indirect call would leave its last byte to run as
         // an instruction of its own.
         hookState_ = HookState::SiteNotACall;
     } else {
-        // The hook is kept where it will stay before it is installed, so
-        // that nothing of it moves once the site calls it.
-        FrameHooker& hook = codepatch::retain_hook(FrameHooker());
-        hook.install([this](Continuation next) { return Raise(next); });
-        hook_ = &hook;
-        hookState_ = hook.shared_manager->redirected ? HookState::Installed : HookState::SiteChanged;
+        // A call into the game's own image is the game's frame function.
+        const std::uint32_t found = codepatch::branch_target(site);
+        const bool gameFunction = found - GetHostImageBase() < GetHostImageSize();
+        switch (site_.take(site, found, gameFunction, Handlers())) {
+            case codepatch::gated_call::take_result::taken:
+                hookState_ = HookState::Installed;
+                break;
+            case codepatch::gated_call::take_result::site_changed:
+                hookState_ = HookState::SiteChanged;
+                break;
+            case codepatch::gated_call::take_result::no_gate:
+                hookState_ = HookState::NoGate;
+                break;
+        }
     }
 }
 
-std::uint32_t FrameEvent::Raise(const Continuation& continuation) {
-    RunEach(before_);
-    const std::uint32_t result = continuation();
-    RunEach(after_);
-    return result;
+void __cdecl FrameEvent::RunBefore(void* event, std::uint32_t*, void*) {
+    RunEach(static_cast<FrameEvent*>(event)->before_);
 }
 
-bool FrameEvent::RemoveHook() {
-    if (hookState_ != HookState::Installed) return true;
+void __cdecl FrameEvent::RunAfter(void* event, std::uint32_t*, void*) {
+    RunEach(static_cast<FrameEvent*>(event)->after_);
+}
+
+codepatch::gated_call::revert_result FrameEvent::RemoveHook() {
+    if (hookState_ != HookState::Installed) return codepatch::gated_call::revert_result::not_redirected;
     hookState_ = HookState::Removed;
-    // The hook's entry stays until the retained hook goes: a frame on another
-    // thread may be running it right now.
-    hook_->shared_manager->release_site();
-    return !hook_->shared_manager->displaced;
-}
-
-codepatch::gated_call::route FrameEvent::Route() const {
-    return hook_ ? hook_->shared_manager->patch().taken() : codepatch::gated_call::route::site;
-}
-
-std::uint32_t FrameEvent::CallsInFlight() const {
-    return hook_ ? codepatch::calls_in_flight(hook_->shared_manager->in_flight) : 0;
+    return site_.release();
 }
 
 FrameEvent& GetFrameEvent() {

@@ -6,6 +6,11 @@
 // site holds a 5-byte relative call (E8 rel32); a jump or an indirect call
 // that another plugin put there is left alone. Wherever the site is not
 // hooked, callbacks are kept and never run.
+//
+// The site is routed through a call gate (call_gate.h): the gate calls the
+// host function itself and runs the lists as its handlers, each under a
+// caller_state_guard, so that the host function never returns into this
+// module and a frame in the host function at unload is not waited for.
 #pragma once
 
 #include <cstdint>
@@ -13,55 +18,55 @@
 #include <list>
 
 #include "codepatch/gated_call.h"
-#include "codepatch/hooking/function_hooker.h"
 #include "host/HostBuild.h"
 
 using FrameCallSite = HostCallSite<host::kFrameCallSite>;
-// Routed through a call gate: a plugin that hooks the frame call after this
-// module and calls on to what it found keeps working once it is unloaded.
-using FrameHooker = codepatch::function_hooker<codepatch::gated_call, FrameCallSite, std::uint32_t()>;
 
 class FrameEvent {
 public:
     using Callback = std::function<void()>;
     using CallbackList = std::list<Callback>;
-    using Continuation = std::function<std::uint32_t()>;
 
     // Which list a callback goes to: run before the host function, or after it.
     enum class Phase { Before, After };
+
+    FrameEvent() = default;
+    FrameEvent(const FrameEvent&) = delete;
+    FrameEvent& operator=(const FrameEvent&) = delete;
 
     // Appends a copy of `callback` to the `phase` list. A plain function
     // pointer already in that list is not added again.
     void AddCallback(Phase phase, const Callback& callback);
 
-    // Runs `before`, the continuation, `after`; returns the continuation's result.
-    std::uint32_t Raise(const Continuation& continuation);
-
-    // Takes the hook off the call site (at unload, before the statics go).
-    // Returns false when the site no longer called the hook, so its bytes
-    // were left as something else had written them.
-    bool RemoveHook();
+    // Takes the hook off the call site (at unload, before the statics go):
+    // the lists stop running, and the site goes back while it still calls
+    // the gate. The lists themselves stay until the event goes, for a frame
+    // that is running them on another thread (drain_call_gates waits for it).
+    codepatch::gated_call::revert_result RemoveHook();
 
     enum class HookState {
         Undecided,     // no registration yet
         NoFrameCall,   // this build reaches its frame function another way
         SiteNotACall,  // the site held something other than E8 rel32
         SiteChanged,   // another writer changed the site between the check and the write
+        NoGate,        // no memory for the call gate
         Installed,
         Removed,
     };
     HookState State() const { return hookState_; }
     const CallbackList& Callbacks(Phase phase) const { return phase == Phase::Before ? before_ : after_; }
-    // How the installed hook took the site (gated_call::route).
-    codepatch::gated_call::route Route() const;
-    // Frames inside the hook now, the host function included.
-    std::uint32_t CallsInFlight() const;
+    // What the site held when the hook took it.
+    codepatch::gated_call::route Route() const { return site_.how(); }
 
 private:
+    static void __cdecl RunBefore(void* event, std::uint32_t* arguments, void* scratch);
+    static void __cdecl RunAfter(void* event, std::uint32_t* arguments, void* scratch);
+    codepatch::gated_call::handlers Handlers();
+
     HookState hookState_ = HookState::Undecided;
     CallbackList before_;
     CallbackList after_;
-    FrameHooker* hook_ = nullptr;  // the retained hook, while installed
+    codepatch::gated_call site_;
 };
 
 // The process's frame event, created on first use.

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "codepatch/in_flight.h"
+#include "host/HostInterface.h"
 #include "plugin/AimSettings.h"
 #include "settings/WeaponTable.h"
 
@@ -22,34 +22,27 @@ Fn HostFunction(host::Address address) {
 
 }  // namespace
 
-std::uint32_t aimContinuation = host::kAimPointFunction;
-std::uint32_t aimCallsInFlight = 0;
-
-std::uint32_t HOST_THISCALL AimPointHook(void* object, const float* point, std::uint32_t arg2, std::uint32_t arg3,
-                                         std::uint32_t arg4) noexcept {
-    const codepatch::in_flight_count counted(aimCallsInFlight);
-    const auto aimPoint = HostFunction<host::AimPointFunction>(aimContinuation);
+void __cdecl AimPointHook(void*, std::uint32_t* arguments, void* scratch) noexcept {
     void* character =
         HostFunction<host::CharacterLookupFunction>(host::kCharacterLookupFunction)(host::kCurrentCharacter);
-    if (!character || (Field<std::uint32_t>(character, host::kRecordStateWord) & host::kStateAimBlocked))
-        return aimPoint(object, point, arg2, arg3, arg4);
+    if (!character || (Field<std::uint32_t>(character, host::kRecordStateWord) & host::kStateAimBlocked)) return;
 
     const std::uint8_t slot = Field<std::uint8_t>(character, host::kRecordCurrentSlot);
     const std::uint32_t weaponType = Field<std::uint32_t>(
         character, host::kRecordWeaponSlots + host::kWeaponSlotSize * slot + host::kSlotWeaponType);
     const int row = weapons::OffsetRow(weaponType);
-    if (row == weapons::kNone) return aimPoint(object, point, arg2, arg3, arg4);
+    if (row == weapons::kNone) return;
     // The row as one load left it; a weapon whose row no file has given
     // keeps the host's own point.
     float offset[3];
     if (row == weapons::kZeroVector)
         offset[0] = offset[1] = offset[2] = 0.0f;
     else if (!ReadWeaponOffset(row, offset))
-        return aimPoint(object, point, arg2, arg3, arg4);
+        return;
     // A multiplication, not a store: -x gives -0.0, an infinity or NaN gives NaN.
     if (aimSettings.zeroOffsetX) offset[0] *= 0.0f;
 
-    float substitute[3];
+    auto* substitute = static_cast<float*>(scratch);
     HostFunction<host::OffsetToPointFunction>(host::kOffsetToPointFunction)(character, substitute, offset);
-    return aimPoint(object, substitute, arg2, arg3, arg4);
+    arguments[0] = static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(substitute));
 }

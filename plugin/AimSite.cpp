@@ -1,7 +1,6 @@
 #include "plugin/AimSite.h"
 
 #include <cstdint>
-#include <cstdio>
 
 #include "codepatch/memory.h"
 #include "host/HostBuild.h"
@@ -11,117 +10,149 @@
 
 namespace {
 
-std::uint32_t HookAddress() {
-    return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(&AimPointHook));
-}
-
-// What the aim call site holds, and whether the plugin may take it over.
+// What the aim call site holds.
 struct AimSiteCheck {
-    bool known = false;
-    std::uint32_t destination = 0;  // the call's destination, when it is one
+    AimSite::Verdict verdict = AimSite::Verdict::Unknown;
+    std::uint32_t destination = 0;  // the call's destination, when it is one the plugin takes
     const char* what = "";
 };
 
-// The site must hold E8 rel32 to the host's aim function, or to committed
-// executable memory outside the host image (another plugin's hook, which
-// the plugin then chains to). Anything else means a game this plugin does
-// not know, and nothing is written.
+bool InsideImage(std::uint32_t address) {
+    return address - GetHostImageBase() < GetHostImageSize();
+}
+
+// Where the branch at `site` leads: E8/E9 rel32, or FF 15/FF 25 through a
+// pointer slot that can be read; false for anything else.
+bool BranchDestination(codepatch::patch_address site, std::uint8_t op, std::uint32_t& destination) {
+    if (op == codepatch::op_call_rel32 || op == codepatch::op_jmp_rel32) {
+        destination = codepatch::branch_target(site);
+        return true;
+    }
+    if (op != codepatch::op_group_ff || !codepatch::is_committed(site, 6)) return false;
+    const std::uint8_t modrm = codepatch::peek_u8(site + 1);
+    if (modrm != codepatch::modrm_call_indirect && modrm != codepatch::modrm_jmp_indirect) return false;
+    return codepatch::try_peek_u32(codepatch::patch_address(codepatch::peek_u32(site + 2)), destination);
+}
+
+// Positive evidence only: the game's own call of its aim function (or the
+// plugin's gate, left there from an earlier load), or another mod's hook that
+// leads out of the game's image into code. Anything else (other code, a call
+// of another function of the game, a branch into memory that holds no code)
+// is a game the plugin does not know.
 AimSiteCheck CheckAimSite(codepatch::patch_address site) {
     AimSiteCheck check;
     if (!codepatch::is_committed(site, codepatch::relative_branch_size)) {
         check.what = "is not in the game's memory";
         return check;
     }
-    if (codepatch::peek_u8(site) != codepatch::op_call_rel32) {
+    const std::uint8_t op = codepatch::peek_u8(site);
+    std::uint32_t destination = 0;
+    if (!BranchDestination(site, op, destination)) {
         check.what = "is not a call";
         return check;
     }
-    check.destination = codepatch::branch_target(site);
-    const bool insideImage = check.destination - GetHostImageBase() < GetHostImageSize();
-    // The plugin's gate lies outside the game's image: only then is it looked up.
-    const codepatch::call_gate* gate = insideImage ? nullptr : codepatch::find_call_gate(site);
-    if (gate && check.destination == codepatch::gate_address(*gate)) {
-        check.known = true;
+    const bool call = op == codepatch::op_call_rel32;
+    const codepatch::call_gate* gate =
+        call && !InsideImage(destination) ? codepatch::find_call_gate(site, destination) : nullptr;
+    if (gate && destination == codepatch::gate_address(*gate)) {
+        check.verdict = AimSite::Verdict::Hooked;
         check.what = "calls this plugin's gate, left from an earlier load";
-    } else if (check.destination == RebaseHostAddress(host::kAimPointFunction)) {
-        check.known = true;
+    } else if (call && destination == RebaseHostAddress(host::kAimPointFunction)) {
+        check.verdict = AimSite::Verdict::Hooked;
         check.what = "calls the game's aim function";
-    } else if (!insideImage && codepatch::is_executable(codepatch::patch_address(check.destination), 1)) {
-        check.known = true;
-        check.what = "calls another plugin's hook, which the plugin will call in turn";
+    } else if (InsideImage(destination)) {
+        check.what = call ? "calls another function of the game" : "branches into the game's own code, not a call";
+    } else if (!codepatch::is_executable(codepatch::patch_address(destination), 1)) {
+        check.what = "leads to memory that holds no code";
+    } else if (call) {
+        check.verdict = AimSite::Verdict::Hooked;
+        check.what = "calls another mod's hook, which the plugin will call in turn";
     } else {
-        check.what = insideImage ? "calls another function of the game" : "calls memory that holds no code";
+        check.verdict = AimSite::Verdict::SettingsOnly;
+        check.what = "holds another mod's jump to its own code";
     }
+    check.destination = destination;
     return check;
 }
 
 }  // namespace
 
-bool AimSite::Install(bool gameKnown) {
+AimSite::Verdict AimSite::Install() {
     const codepatch::patch_address site(RebaseHostAddress(host::kAimPointCallSite));
     const AimSiteCheck check = CheckAimSite(site);
-    if (!check.known) {
-        if (gameKnown)
-            Log("aim call 0x%06X (at 0x%08X) holds %s and %s (another plugin may have changed it): left alone, so "
-                "no per-weapon aim offsets this time; the settings file and the frame call are used all the same",
-                host::kAimPointCallSite, site.value, HexBytesAt(site, codepatch::relative_branch_size), check.what);
-        else
-            Log("aim call 0x%06X (at 0x%08X) holds %s and %s: this is not a game the plugin knows, so it changes "
-                "nothing in it",
-                host::kAimPointCallSite, site.value, HexBytesAt(site, codepatch::relative_branch_size), check.what);
-        return false;
-    }
     char held[3 * 16 + 1];
-    std::snprintf(held, sizeof held, "%s", HexBytesAt(site, codepatch::relative_branch_size));
-    // Set before the site or its gate calls the hook: from then on it may run.
-    aimContinuation = patch_.continuation(site, check.destination);
-    if (!patch_.redirect_from(site, check.destination, HookAddress())) {
-        Log("aim call 0x%06X (at 0x%08X) changed between the plugin's check and its write (another plugin writing "
-            "it at the same moment?) and now holds %s: left alone, so no per-weapon aim offsets this time",
-            host::kAimPointCallSite, site.value, HexBytesAt(site, codepatch::relative_branch_size));
-        return false;
+    HexBytes(site, codepatch::relative_branch_size, held);
+    switch (check.verdict) {
+        case Verdict::Unknown:
+            Log("aim call 0x%06X (at 0x%08X) holds %s and %s: this is not a game the plugin knows (or another mod "
+                "changed it beyond recognition), so the plugin changes nothing in it: no settings, no aim offsets, "
+                "no toggle",
+                host::kAimPointCallSite, site.value, held, check.what);
+            return check.verdict;
+        case Verdict::SettingsOnly:
+            Log("aim call 0x%06X (at 0x%08X) holds %s and %s: left to that mod, so no per-weapon aim offsets this "
+                "time; the settings file and the frame call are used all the same",
+                host::kAimPointCallSite, site.value, held, check.what);
+            return check.verdict;
+        case Verdict::Hooked:
+            break;
+    }
+    codepatch::gated_call::handlers handlers;
+    handlers.before = &AimPointHook;
+    handlers.argument_words = 4;
+    handlers.callee_removes_arguments = true;  // this-call
+    const bool gameFunction = check.destination == RebaseHostAddress(host::kAimPointFunction);
+    switch (patch_.take(site, check.destination, gameFunction, handlers)) {
+        case codepatch::gated_call::take_result::taken:
+            break;
+        case codepatch::gated_call::take_result::site_changed:
+            HexBytes(site, codepatch::relative_branch_size, held);
+            Log("aim call 0x%06X (at 0x%08X) changed between the plugin's check and its write (another mod writing "
+                "it at the same moment?) and now holds %s: left alone, so no per-weapon aim offsets this time",
+                host::kAimPointCallSite, site.value, held);
+            return Verdict::SettingsOnly;
+        case codepatch::gated_call::take_result::no_gate:
+            Log("aim call 0x%06X (at 0x%08X): no memory for the plugin's call gate, so no per-weapon aim offsets "
+                "this time",
+                host::kAimPointCallSite, site.value);
+            return Verdict::SettingsOnly;
     }
     const char* how = "";
-    switch (patch_.taken()) {
-        case codepatch::gated_call::route::site:
+    switch (patch_.how()) {
+        case codepatch::gated_call::route::site_to_gate:
             how = "redirected to the plugin through its gate";
             break;
-        case codepatch::gated_call::route::gate:
+        case codepatch::gated_call::route::gate_from_earlier_load:
             how = "the gate leads to the plugin again";
             break;
-        case codepatch::gated_call::route::shared:
+        case codepatch::gated_call::route::gate_behind_other_hook:
             how =
-                "another plugin hooked this call while this plugin was last loaded and calls on through the "
-                "plugin's gate: the call is left to it, and the gate leads to the plugin again";
-            break;
-        case codepatch::gated_call::route::direct:
-            how =
-                "redirected to the plugin directly (no memory for its gate: a plugin that hooks this call after "
-                "this one must be unloaded first)";
+                "that mod hooked this call while the plugin was last loaded and calls on through the plugin's "
+                "gate: the call is left to it, and the gate leads to the plugin again";
             break;
     }
     Log("aim call 0x%06X (at 0x%08X): held %s, %s; %s", host::kAimPointCallSite, site.value, held, check.what, how);
     if (codepatch::call_gate_block_origin() == codepatch::gate_block_origin::made_unregistered)
         Log("aim call: the name under which the next load finds the plugin's gate again is taken by something else, "
             "so each load of the plugin keeps a page of memory of its own in the game");
-    if (patch_.last_write() == codepatch::retarget_result::plain)
-        Log("aim call: its 4 address bytes straddle a processor cache line, so they were written in two steps; a "
-            "thread making the call at that very moment could have jumped astray");
-    return true;
+    return Verdict::Hooked;
 }
 
-void AimSite::Remove() {
-    if (!patch_.redirected()) return;
-    const codepatch::patch_address site = patch_.site();
-    const bool shared = patch_.taken() == codepatch::gated_call::route::shared;
-    if (patch_.revert() == codepatch::call_patch::revert_result::restored)
-        Log("unload: aim call 0x%06X put back", host::kAimPointCallSite);
-    else if (shared)
-        Log("unload: aim call 0x%06X is still another plugin's, which calls on through the plugin's gate: the gate "
-            "now leads where the plugin's hook went on",
-            host::kAimPointCallSite);
-    else
-        Log("unload: aim call 0x%06X holds %s, no longer the plugin's call (something else changed it): left alone; "
-            "the plugin's gate now leads where its hook went on, for whatever still calls through it",
-            host::kAimPointCallSite, HexBytesAt(site, codepatch::relative_branch_size));
+codepatch::gated_call::revert_result AimSite::Remove() {
+    return patch_.release();
+}
+
+void AimSite::LogRemoval(codepatch::gated_call::revert_result result) {
+    switch (result) {
+        case codepatch::gated_call::revert_result::not_redirected:
+            break;
+        case codepatch::gated_call::revert_result::restored:
+            Log("unload: aim call 0x%06X put back", host::kAimPointCallSite);
+            break;
+        case codepatch::gated_call::revert_result::displaced:
+            Log("unload: aim call 0x%06X is another mod's now (it changed the call after the plugin): left to it; "
+                "the plugin's gate stays in the game and calls straight on, for whatever still calls through it",
+                host::kAimPointCallSite);
+            break;
+    }
 }

@@ -1,24 +1,29 @@
 // The host's call at 0x527A95, which the plugin takes over for AimPointHook
-// by way of its call gate: checked before it is written, and put back at
-// unload only while it still calls the gate. The gate itself then leads to
-// what the hook called on, for anything that still calls through it.
+// by way of its call gate. What the site holds is the plugin's evidence that
+// this is the game it knows: nothing of the plugin is written into a game
+// whose aim call it does not recognise.
 #pragma once
 
 #include "codepatch/gated_call.h"
 
 class AimSite {
 public:
-    // Checks what the site holds and, when it is a call the plugin knows,
-    // redirects it to AimPointHook, which goes on where the call went. Logs
-    // either way, saying what else the plugin does in a game whose build it
-    // recognised (`gameKnown`); false when the site was left alone.
-    bool Install(bool gameKnown);
+    enum class Verdict {
+        Unknown,       // not the game's aim call, nor a mod's hook of it: change nothing at all
+        SettingsOnly,  // another mod's jump holds it: settings and frame call, no aim hook
+        Hooked,        // AimPointHook runs on every aim call
+    };
 
-    // Puts the site back (logged): its own bytes while it still calls the
-    // plugin, otherwise it keeps what something else wrote there.
-    void Remove();
-    // Puts the site back without a word, as a failed start-up does.
-    void Undo() { patch_.revert(); }
+    // Checks what the site holds and, where it is the game's own call or
+    // another mod's call of a hook outside the game, routes it through the
+    // plugin's gate to AimPointHook. Logs what was found and what it means.
+    Verdict Install();
+
+    // Clears the hook and puts the site back while it still calls the gate;
+    // otherwise it keeps what something else wrote there. Logs nothing: the
+    // unload logs the result once no thread is inside the plugin any more.
+    codepatch::gated_call::revert_result Remove();
+    static void LogRemoval(codepatch::gated_call::revert_result result);
 
 private:
     codepatch::gated_call patch_;

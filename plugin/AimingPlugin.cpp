@@ -9,7 +9,8 @@
 #include <cwchar>
 
 #include "codepatch/call_gate.h"
-#include "codepatch/in_flight.h"
+#include "codepatch/caller_state.h"
+#include "codepatch/memory.h"
 #include "host/FrameEvent.h"
 #include "host/HostBuild.h"
 #include "plugin/AimPointHook.h"
@@ -56,22 +57,50 @@ struct RuntimeRelease {
 
 // One copy of the plugin per process: a second copy (renamed, or
 // "AimingPlugin - Copy.dll") finds the first one's claim. The claim is a
-// small named memory block that says whose it is, so that a name taken by
-// something else (any program can take it) is told apart from a copy of
-// this plugin, and does not switch the plugin off.
+// small named memory block that says which module made it and where in that
+// module its mark is: only a loaded module that holds this plugin's mark at
+// that place is a copy of the plugin. Any program can take the name and
+// write anything into it, but no data it can name makes a module of this
+// process hold the mark, so a forged claim is told apart from a copy and
+// switches nothing off.
+const std::uint8_t kCopyMark[16] = {0x41, 0x69, 0x6D, 0x50, 0x6C, 0x75, 0x67, 0x69,
+                                    0x6E, 0xC3, 0x1A, 0x7E, 0x92, 0x05, 0xD4, 0x6B};
+
 struct Claim {
-    static constexpr char kMagic[24] = "AimingPlugin claim v1";
+    static constexpr char kMagic[24] = "AimingPlugin claim v2";
     char magic[sizeof kMagic];
     std::uint32_t module;  // the claiming copy's module base
+    std::uint32_t mark;    // where its kCopyMark is, from its base
 };
 
 std::uint32_t OwnModule() {
     return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(&__ImageBase));
 }
 
+std::uint32_t MarkOffset() {
+    return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(kCopyMark)) - OwnModule();
+}
+
+// Whether the claim names a loaded module, other than this one, that holds
+// the mark where the claim says, inside its own image.
+bool NamesACopy(const Claim& claim) {
+    if (std::memcmp(claim.magic, Claim::kMagic, sizeof Claim::kMagic) != 0 || claim.module == OwnModule()) return false;
+    HMODULE module = nullptr;
+    const auto* base = reinterpret_cast<const char*>(static_cast<std::uintptr_t>(claim.module));
+    if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                            reinterpret_cast<LPCWSTR>(base), &module) ||
+        reinterpret_cast<const char*>(module) != base)
+        return false;
+    const codepatch::patch_address mark(claim.module + claim.mark);
+    MEMORY_BASIC_INFORMATION info;
+    return claim.mark >= sizeof(IMAGE_DOS_HEADER) && codepatch::is_readable(mark, sizeof kCopyMark) &&
+           VirtualQuery(mark.pointer(), &info, sizeof info) != 0 && info.AllocationBase == base &&
+           std::memcmp(mark.pointer(), kCopyMark, sizeof kCopyMark) == 0;
+}
+
 enum class ClaimOutcome { Ours, AnotherCopy, NameTaken };
 
-ClaimOutcome ClaimProcess(HANDLE& claim) {
+ClaimOutcome ClaimProcess(HANDLE& claim, wchar_t (&holder)[kPathCapacity]) {
     wchar_t name[64];
     std::swprintf(name, 64, L"Local\\AimingPlugin.%lu", GetCurrentProcessId());
     claim = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof(Claim), name);
@@ -84,14 +113,14 @@ ClaimOutcome ClaimProcess(HANDLE& claim) {
     } else if (!existed) {
         std::memcpy(view->magic, Claim::kMagic, sizeof Claim::kMagic);
         view->module = OwnModule();
+        view->mark = MarkOffset();
+    } else if (NamesACopy(*view)) {
+        outcome = ClaimOutcome::AnotherCopy;
+        if (!GetModuleFileNameW(reinterpret_cast<HMODULE>(static_cast<std::uintptr_t>(view->module)), holder,
+                                kPathCapacity))
+            holder[0] = L'\0';
     } else {
-        // A copy of this plugin, still loaded, or a name someone else took.
-        wchar_t path[8];
-        const bool copy =
-            std::memcmp(view->magic, Claim::kMagic, sizeof Claim::kMagic) == 0 && view->module &&
-            view->module != OwnModule() &&
-            GetModuleFileNameW(reinterpret_cast<HMODULE>(static_cast<std::uintptr_t>(view->module)), path, 8) != 0;
-        outcome = copy ? ClaimOutcome::AnotherCopy : ClaimOutcome::NameTaken;
+        outcome = ClaimOutcome::NameTaken;
     }
     if (view) UnmapViewOfFile(view);
     if (outcome != ClaimOutcome::Ours) {
@@ -101,47 +130,19 @@ ClaimOutcome ClaimProcess(HANDLE& claim) {
     return outcome;
 }
 
-// Calls still inside the plugin's hooks at unload, once both sites and
-// gates lead elsewhere: the unload waits for them, a little while at most,
-// before the module's code goes. The grace period lets a thread that has
-// just made the call, and not yet reached the hook's count, be counted.
-constexpr DWORD kUnloadGraceMs = 10;
-constexpr DWORD kUnloadWaitMs = 250;
-
-std::uint32_t CallsInFlight() {
-    return codepatch::calls_in_flight(aimCallsInFlight) + GetFrameEvent().CallsInFlight();
-}
-
-// Milliseconds since `start` (a performance-counter reading): the tick
-// count moves in steps too coarse for a wait of a few milliseconds.
-DWORD MillisecondsSince(const LARGE_INTEGER& start) {
-    LARGE_INTEGER now, frequency;
-    QueryPerformanceCounter(&now);
-    QueryPerformanceFrequency(&frequency);
-    return static_cast<DWORD>((now.QuadPart - start.QuadPart) * 1000 / frequency.QuadPart);
-}
-
-void WaitForCallsInFlight() {
-    if (processExiting) return;
-    LARGE_INTEGER start;
-    QueryPerformanceCounter(&start);
-    Sleep(kUnloadGraceMs);
-    std::uint32_t left = CallsInFlight();
-    const bool anyInFlight = left != 0;
-    while (left != 0 && MillisecondsSince(start) < kUnloadWaitMs) {
-        Sleep(1);
-        left = CallsInFlight();
-    }
-    // A call that has just left the count still has the hook's last few
-    // instructions to run.
-    if (anyInFlight && left == 0) Sleep(kUnloadGraceMs);
-    const DWORD waited = MillisecondsSince(start);
-    if (left == 0)
-        Log("unload: no call left inside the plugin (waited %lu ms)", waited);
+void LogDrain(const codepatch::gate_drain& drain) {
+    // Whole tenths, printed as integers: the C runtime's formatting of a
+    // floating-point number keeps memory of its own that an unload would leave.
+    const auto tenths = static_cast<unsigned>(drain.milliseconds * 10 + 0.5);
+    if (drain.threads_waited_for == 0)
+        Log("unload: no call left inside the plugin (waited %u.%u ms, for no thread)", tenths / 10, tenths % 10);
     else
-        Log("unload: %u call(s) still inside the plugin after %lu ms: going on all the same (the thread making it "
-            "may crash the game)",
-            left, waited);
+        Log("unload: no call left inside the plugin (waited %u.%u ms, for %u thread(s) that were inside it)",
+            tenths / 10, tenths % 10, drain.threads_waited_for);
+    if (drain.threads_not_inspected)
+        Log("unload: %u thread(s) of the game could not be looked at (a debugger holding them?); if one was inside "
+            "the plugin at this moment, the game may crash",
+            drain.threads_not_inspected);
 }
 
 void LogGame() {
@@ -160,8 +161,9 @@ public:
     StartupRollback& operator=(const StartupRollback&) = delete;
     ~StartupRollback() {
         if (done_) return;
-        GetFrameEvent().RemoveHook();
-        aimSite_.Undo();
+        RemoveFrameHook();
+        aimSite_.Remove();
+        codepatch::drain_call_gates();
         Log("the start-up failed half-way (out of memory?): everything is put back");
     }
     void Done() { done_ = true; }
@@ -174,6 +176,9 @@ private:
 class AimingPlugin {
 public:
     AimingPlugin() noexcept {
+        // The start-up reads numbers and calls the system on the game's
+        // loading thread: it leaves that thread's state as it found it.
+        const codepatch::caller_state_guard callerState;
         OpenLog(LogFilePath());
         SYSTEMTIME now;
         GetLocalTime(&now);
@@ -189,23 +194,24 @@ public:
                 GetHostImageBase(), host::kPreferredImageBase);
             return;
         }
-        switch (ClaimProcess(claim_)) {
+        static wchar_t holder[kPathCapacity];
+        switch (ClaimProcess(claim_, holder)) {
             case ClaimOutcome::AnotherCopy:
-                Log("another copy of this plugin is already loaded in this game: this copy changes nothing (remove "
-                    "one of the two DLLs)");
+                Log("another copy of this plugin is already loaded in this game (%s): this copy changes nothing "
+                    "(remove one of the two DLLs)",
+                    holder[0] ? Utf8(holder) : "its file name could not be had");
                 return;
             case ClaimOutcome::NameTaken:
-                Log("the name this plugin claims to keep a second copy out is taken by something that is not this "
-                    "plugin: going on without that guard");
+                Log("the name this plugin claims to keep a second copy out is held by something that is not a copy "
+                    "of this plugin (another program took it): going on without that guard");
                 break;
             case ClaimOutcome::Ours:
                 break;
         }
-        // A game whose build the probes recognise gets its settings and its
-        // frame call even where another plugin holds the aim call; in any
-        // other game, an aim call that is not the expected one means a game
-        // the plugin does not know, and nothing is changed.
-        if (!aimSite_.Install(GetHostBuild() != 0) && GetHostBuild() == 0) return;
+        // The aim call is the evidence that this is the game the plugin
+        // knows: where it holds neither the game's call nor another mod's
+        // hook of it, nothing at all is written.
+        if (aimSite_.Install() == AimSite::Verdict::Unknown) return;
         try {
             StartupRollback rollback(aimSite_);
             reload_.LoadAimSettings();
@@ -219,13 +225,20 @@ public:
     }
 
     // Unloading while the host goes on: each call site goes back to what it
-    // held, but only while it still calls this module; a site that something
-    // else has rewritten since keeps that code's bytes.
+    // held, but only while it still calls this module's gate; a site that
+    // something else has rewritten since keeps that code's bytes. Then the
+    // unload waits for the threads inside the plugin's own code (never for
+    // one inside the game's function: that returns into the gate), and only
+    // then logs what it did, when no other thread can be logging.
     ~AimingPlugin() {
         if (installed_) {
-            RemoveFrameHook();
-            aimSite_.Remove();
-            WaitForCallsInFlight();
+            const auto frame = RemoveFrameHook();
+            const auto aim = aimSite_.Remove();
+            // At the process's exit no other thread runs, and none is looked at.
+            const codepatch::gate_drain drain = processExiting ? codepatch::gate_drain{} : codepatch::drain_call_gates();
+            LogFrameHookRemoval(frame);
+            AimSite::LogRemoval(aim);
+            if (!processExiting) LogDrain(drain);
         }
         Log("unloaded");
         CloseLog();

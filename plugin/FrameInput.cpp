@@ -47,30 +47,35 @@ void RegisterFrameInput(SettingsReload& reload) {
 
 void LogFrameHook() {
     const codepatch::patch_address site = FrameCallSite::address();
+    char held[3 * 16 + 1];
+    HexBytes(site, 6, held);
     switch (GetFrameEvent().State()) {
         case FrameEvent::HookState::Installed:
-            if (GetFrameEvent().Route() == codepatch::gated_call::route::shared)
-                Log("frame call 0x%06X (at 0x%08X): another plugin hooked it while this plugin was last loaded and "
+            if (GetFrameEvent().Route() == codepatch::gated_call::route::gate_behind_other_hook)
+                Log("frame call 0x%06X (at 0x%08X): another mod hooked it while this plugin was last loaded and "
                     "calls on through the plugin's gate: the call is left to it, and the gate leads to the plugin "
                     "again; the aim toggle and live reload work",
                     host::kFrameCallSite, site.value);
             else
-                Log("frame call 0x%06X (at 0x%08X): redirected to the plugin%s; the aim toggle and live reload work",
-                    host::kFrameCallSite, site.value,
-                    GetFrameEvent().Route() == codepatch::gated_call::route::direct
-                        ? " directly (no memory for its gate)"
-                        : " through its gate");
+                Log("frame call 0x%06X (at 0x%08X): redirected to the plugin through its gate; the aim toggle and "
+                    "live reload work",
+                    host::kFrameCallSite, site.value);
             break;
         case FrameEvent::HookState::SiteChanged:
-            Log("frame call 0x%06X (at 0x%08X) changed between the plugin's check and its write (another plugin "
+            Log("frame call 0x%06X (at 0x%08X) changed between the plugin's check and its write (another mod "
                 "writing it at the same moment?) and now holds %s: left alone, so no aim toggle and no live reload "
                 "this time",
-                host::kFrameCallSite, site.value, HexBytesAt(site, 6));
+                host::kFrameCallSite, site.value, held);
             break;
         case FrameEvent::HookState::SiteNotACall:
-            Log("frame call 0x%06X (at 0x%08X) holds %s, not a 5-byte call (another plugin may have changed it): "
+            Log("frame call 0x%06X (at 0x%08X) holds %s, not a 5-byte call (another mod may have changed it): "
                 "left alone, so no aim toggle and no live reload this time",
-                host::kFrameCallSite, site.value, HexBytesAt(site, 6));
+                host::kFrameCallSite, site.value, held);
+            break;
+        case FrameEvent::HookState::NoGate:
+            Log("frame call 0x%06X (at 0x%08X): no memory for the plugin's call gate, so no aim toggle and no live "
+                "reload this time",
+                host::kFrameCallSite, site.value);
             break;
         default:
             Log("frame call: this game build has none the plugin hooks; no aim toggle, and the settings file is read "
@@ -79,17 +84,21 @@ void LogFrameHook() {
     }
 }
 
-void RemoveFrameHook() {
-    if (GetFrameEvent().State() != FrameEvent::HookState::Installed) return;
-    const bool shared = GetFrameEvent().Route() == codepatch::gated_call::route::shared;
-    if (GetFrameEvent().RemoveHook())
-        Log("unload: frame call 0x%06X put back", host::kFrameCallSite);
-    else if (shared)
-        Log("unload: frame call 0x%06X is still another plugin's, which calls on through the plugin's gate: the "
-            "gate now leads where the plugin's hook went on",
-            host::kFrameCallSite);
-    else
-        Log("unload: frame call 0x%06X no longer calls the plugin (something else changed it): left alone; the "
-            "plugin's gate now leads where its hook went on, for whatever still calls through it",
-            host::kFrameCallSite);
+codepatch::gated_call::revert_result RemoveFrameHook() {
+    return GetFrameEvent().RemoveHook();
+}
+
+void LogFrameHookRemoval(codepatch::gated_call::revert_result result) {
+    switch (result) {
+        case codepatch::gated_call::revert_result::not_redirected:
+            break;
+        case codepatch::gated_call::revert_result::restored:
+            Log("unload: frame call 0x%06X put back", host::kFrameCallSite);
+            break;
+        case codepatch::gated_call::revert_result::displaced:
+            Log("unload: frame call 0x%06X is another mod's now (it changed the call after the plugin): left to it; "
+                "the plugin's gate stays in the game and calls straight on, for whatever still calls through it",
+                host::kFrameCallSite);
+            break;
+    }
 }

@@ -1,6 +1,8 @@
 // The per-frame callback: the aim toggle and live reload.
 #pragma once
 
+#include "codepatch/gated_call.h"
+
 class SettingsReload;
 
 // Registers the plugin's frame callback in the frame event's `after` list.
@@ -12,6 +14,7 @@ void RegisterFrameInput(SettingsReload& reload);
 // Tells the log whether the frame call was hooked, and if not, why.
 void LogFrameHook();
 
-// Takes the frame hook off the host's call (at unload), and logs whether the
-// call was put back or something else had changed it.
-void RemoveFrameHook();
+// Takes the frame hook off the host's call (at unload); the result is logged
+// once no frame is inside the plugin any more.
+codepatch::gated_call::revert_result RemoveFrameHook();
+void LogFrameHookRemoval(codepatch::gated_call::revert_result result);

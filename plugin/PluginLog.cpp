@@ -12,6 +12,25 @@
 
 namespace {
 
+// One writer at a time; the thread that holds an entry open may log inside it.
+SRWLOCK logLock = SRWLOCK_INIT;
+DWORD entryOwner = 0;
+
+class LogWriter {
+public:
+    LogWriter() : mine_(entryOwner != GetCurrentThreadId()) {
+        if (mine_) AcquireSRWLockExclusive(&logLock);
+    }
+    ~LogWriter() {
+        if (mine_) ReleaseSRWLockExclusive(&logLock);
+    }
+    LogWriter(const LogWriter&) = delete;
+    LogWriter& operator=(const LogWriter&) = delete;
+
+private:
+    bool mine_;
+};
+
 HANDLE logFile = INVALID_HANDLE_VALUE;
 std::size_t written = 0;  // bytes in the file, and held for it
 bool full = false;
@@ -43,27 +62,48 @@ void Append(const char* text, std::size_t size) {
 
 namespace {
 
-// The last part of `path` (after its last \\ or /).
-const wchar_t* LastPart(const wchar_t* path) {
-    const wchar_t* last = path;
-    for (const wchar_t* p = path; *p; ++p)
-        if (*p == L'\\' || *p == L'/') last = p + 1;
-    return last;
+// `path`'s folder: everything before its last \\ or / (empty when none).
+std::size_t FolderLength(const wchar_t* path) {
+    std::size_t folder = 0;
+    for (std::size_t i = 0; path[i]; ++i)
+        if (path[i] == L'\\' || path[i] == L'/') folder = i;
+    return folder;
 }
 
-// Whether the file open as `file` has another name in the end than the one
-// `path` gives it: the open followed a link to another file (as Wine's opens
-// do for a link of the Unix file system, whatever the flags say). Names in
-// 8.3 form are compared in their long form; a file whose final name cannot
-// be had counts as its own.
-bool LinkedElsewhere(HANDLE file, const wchar_t* path) {
+// Whether the file open as `file` is the one that `path` names in its folder,
+// and not one that a link led to (Wine's opens follow a link of the Unix file
+// system whatever the flags say). The folder's own final path, with the
+// file's name after it, must be the file's final path, whole: a link to a
+// file of the same name in another folder is found as surely as one to a
+// file of another name, and a folder reached through a link or a mapped
+// drive is no false alarm. A file whose final path cannot be had counts as
+// its own.
+bool AtItsOwnName(HANDLE file, const wchar_t* path) {
     static wchar_t final[kPathCapacity];
-    static wchar_t named[kPathCapacity];
+    static wchar_t expected[kPathCapacity];
     const DWORD finalLength = GetFinalPathNameByHandleW(file, final, kPathCapacity, FILE_NAME_NORMALIZED);
-    if (finalLength == 0 || finalLength >= kPathCapacity) return false;
-    const DWORD namedLength = GetLongPathNameW(path, named, kPathCapacity);
-    const wchar_t* asNamed = namedLength && namedLength < kPathCapacity ? named : path;
-    return lstrcmpiW(LastPart(final), LastPart(asNamed)) != 0;
+    if (finalLength == 0 || finalLength >= kPathCapacity) return true;
+    const std::size_t folderLength = FolderLength(path);
+    if (folderLength == 0 || folderLength >= kPathCapacity) return true;
+    std::wmemcpy(expected, path, folderLength);
+    expected[folderLength] = L'\0';
+    HANDLE folder = CreateFileW(expected, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (folder == INVALID_HANDLE_VALUE) return true;
+    const DWORD folderFinal = GetFinalPathNameByHandleW(folder, expected, kPathCapacity, FILE_NAME_NORMALIZED);
+    CloseHandle(folder);
+    const std::size_t nameLength = std::wcslen(path + folderLength);
+    if (folderFinal == 0 || folderFinal + nameLength >= kPathCapacity) return true;
+    std::wmemcpy(expected + folderFinal, path + folderLength, nameLength + 1);
+    expected[folderFinal] = L'\\';
+    return lstrcmpiW(final, expected) == 0;
+}
+
+// Marks a file this process has just created for deletion when its handle
+// closes.
+void DeleteOnClose(HANDLE file) {
+    FILE_DISPOSITION_INFO disposition = {TRUE};
+    SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof disposition);
 }
 
 // Readers may look while the game runs, and the file may be deleted
@@ -75,15 +115,26 @@ bool LinkedElsewhere(HANDLE file, const wchar_t* path) {
 // of several hard links to a file leads to a file that is not the log, and
 // that file is neither emptied nor written. The name is opened as it stands
 // (the link itself, not what it points to) and looked at before anything is
-// emptied.
+// emptied. A name that is not there is created anew, and looked at the same
+// way: where a dangling link led the new file elsewhere, it is deleted again.
 HANDLE CreateLog(const wchar_t* path) {
-    HANDLE file = CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    constexpr DWORD kShare = FILE_SHARE_READ | FILE_SHARE_DELETE;
+    constexpr DWORD kFlags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT;
+    bool created = false;
+    HANDLE file = INVALID_HANDLE_VALUE;
+    for (int attempt = 0; attempt < 2 && file == INVALID_HANDLE_VALUE; ++attempt) {
+        file = CreateFileW(path, GENERIC_WRITE, kShare, nullptr, OPEN_EXISTING, kFlags, nullptr);
+        if (file != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_NOT_FOUND) break;
+        file = CreateFileW(path, GENERIC_WRITE | DELETE, kShare, nullptr, CREATE_NEW, kFlags, nullptr);
+        created = file != INVALID_HANDLE_VALUE;
+        if (!created && GetLastError() != ERROR_FILE_EXISTS) break;
+    }
     if (file == INVALID_HANDLE_VALUE) return file;
     BY_HANDLE_FILE_INFORMATION info;
     const bool ownFile = GetFileInformationByHandle(file, &info) &&
                          !(info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) && info.nNumberOfLinks == 1 &&
-                         GetFileType(file) == FILE_TYPE_DISK && !LinkedElsewhere(file, path);
+                         GetFileType(file) == FILE_TYPE_DISK && AtItsOwnName(file, path);
+    if (!ownFile && created) DeleteOnClose(file);
     if (!ownFile || SetFilePointer(file, 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER || !SetEndOfFile(file)) {
         CloseHandle(file);
         SetLastError(ERROR_CANT_ACCESS_FILE);
@@ -114,6 +165,7 @@ void OpenLog(const wchar_t* path) {
 }
 
 void Log(const char* format, ...) {
+    const LogWriter writer;
     if (logFile == INVALID_HANDLE_VALUE || full) return;
     char line[1024 + 2];
     va_list args;
@@ -133,16 +185,23 @@ void Log(const char* format, ...) {
 }
 
 void BeginLogEntry() {
+    if (entryOwner == GetCurrentThreadId()) return;
+    AcquireSRWLockExclusive(&logLock);
+    entryOwner = GetCurrentThreadId();
     holding = true;
 }
 
 void EndLogEntry() {
+    if (entryOwner != GetCurrentThreadId()) return;
     holding = false;
     if (logFile != INVALID_HANDLE_VALUE) WriteHeld();
+    entryOwner = 0;
+    ReleaseSRWLockExclusive(&logLock);
 }
 
 void CloseLog() {
     EndLogEntry();
+    const LogWriter writer;
     if (logFile != INVALID_HANDLE_VALUE) CloseHandle(logFile);
     logFile = INVALID_HANDLE_VALUE;
 }
@@ -155,8 +214,7 @@ const char* Utf8(const wchar_t* text) {
     return buffer;
 }
 
-const char* HexBytesAt(codepatch::patch_address at, std::uint32_t count) {
-    static char text[3 * 16 + 1];
+void HexBytes(codepatch::patch_address at, std::uint32_t count, char (&text)[3 * 16 + 1]) {
     char* out = text;
     *out = '\0';
     for (std::uint32_t i = 0; i < count && i < 16; ++i) {
@@ -166,5 +224,4 @@ const char* HexBytesAt(codepatch::patch_address at, std::uint32_t count) {
         else
             out += std::snprintf(out, 4, "%s??", separator);
     }
-    return text;
 }

@@ -18,12 +18,14 @@ constexpr std::size_t kLogCapacity = 1024 * 1024;
 // named with its process id beside it, and says why on its first line.
 void OpenLog(const wchar_t* path);
 // Appends one line, formatted printf-style (cut at 1023 characters), with
-// CR LF after it. Allocates nothing.
+// CR LF after it. Allocates nothing. One thread writes at a time: a line, or
+// a whole entry (BeginLogEntry to EndLogEntry), goes to the file in one piece.
 void Log(const char* format, ...) __attribute__((format(printf, 1, 2)));
 void CloseLog();
 
 // Lines logged while an entry is open go to the file together, in one write,
-// when it closes (a log entry of several lines costs one write).
+// when it closes (a log entry of several lines costs one write). The entry
+// holds the log: other threads' lines wait until it closes.
 void BeginLogEntry();
 void EndLogEntry();
 
@@ -32,6 +34,5 @@ void EndLogEntry();
 const char* Utf8(const wchar_t* text);
 
 // The bytes at `at` as a log line shows them ("E8 95 1A FF FF", "??" for a
-// byte that is not there to read; at most 16), in a buffer of its own that
-// the next call reuses.
-const char* HexBytesAt(codepatch::patch_address at, std::uint32_t count);
+// byte that is not there to read; at most 16), into `text`.
+void HexBytes(codepatch::patch_address at, std::uint32_t count, char (&text)[3 * 16 + 1]);

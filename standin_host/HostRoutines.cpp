@@ -1,5 +1,6 @@
 // The stand-in's host image: real x86 routines around the host's call sites,
 // jumps from the host's functions to their doubles, probe words and data.
+#include <cstddef>
 #include <cstring>
 
 #include "codepatch/branch.h"
@@ -188,16 +189,16 @@ void ResetHost(std::int32_t build) {
 }
 
 void ForgetPluginGateSharing() {
-    // The plugin's name for its gate block: Local\AimingPlugin.gates.<pid>.
-    const std::wstring name = L"Local\\AimingPlugin.gates." + std::to_wstring(GetCurrentProcessId());
-    HANDLE mapping = OpenFileMappingW(FILE_MAP_READ, FALSE, name.c_str());
+    wchar_t name[128];
+    codepatch::call_gate_record_name(name, L"AimingPlugin", GetCurrentProcessId());
+    HANDLE mapping = OpenFileMappingW(FILE_MAP_READ, FALSE, name);
     if (!mapping) return;
     if (const auto* record =
             static_cast<const codepatch::call_gate_record*>(MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0))) {
         const auto* block =
             reinterpret_cast<const codepatch::call_gate_block*>(static_cast<std::uintptr_t>(record->address));
         for (std::uint32_t i = 0; i < block->count; ++i)
-            WriteHostWord(static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(&block->gates[i].shared)), 0);
+            WriteHostWord(static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(&block->gates[i].displaced_by)), 0);
         UnmapViewOfFile(record);
     }
     CloseHandle(mapping);
@@ -234,12 +235,18 @@ std::uint32_t PlaceDetour(std::uint32_t site, std::uint32_t callee) {
 }
 
 std::uint32_t PastGate(std::uint32_t destination) {
-    const auto* code = reinterpret_cast<const std::uint8_t*>(static_cast<std::uintptr_t>(destination));
-    if (destination == 0 || code[0] != 0xFF || code[1] != 0x25) return destination;
-    std::uint32_t slot, target;
-    std::memcpy(&slot, code + 2, 4);
-    std::memcpy(&target, reinterpret_cast<const void*>(static_cast<std::uintptr_t>(slot)), 4);
-    return target;
+    constexpr std::uint32_t kCodeOffset = offsetof(codepatch::call_gate, code);
+    MEMORY_BASIC_INFORMATION info;
+    const auto* at = reinterpret_cast<const std::uint8_t*>(static_cast<std::uintptr_t>(destination));
+    if (destination < kCodeOffset || VirtualQuery(at - kCodeOffset, &info, sizeof info) == 0 ||
+        info.State != MEM_COMMIT || static_cast<const std::uint8_t*>(info.BaseAddress) > at - kCodeOffset)
+        return destination;
+    // A gate's code starts as a function does: push ebp; mov ebp, esp; sub esp, 24.
+    static const std::uint8_t kGateStart[] = {0x55, 0x89, 0xE5, 0x83, 0xEC, 0x18};
+    if (std::memcmp(at, kGateStart, sizeof kGateStart) != 0) return destination;
+    codepatch::call_gate gate;
+    std::memcpy(&gate, at - kCodeOffset, sizeof gate);
+    return gate.before ? gate.before : gate.after ? gate.after : gate.target;
 }
 
 ChainingHook PlaceChainingHook(std::uint32_t site) {

@@ -79,8 +79,15 @@ BOOL WINAPI CountingReadFile(HANDLE file, LPVOID buffer, DWORD size, LPDWORD got
     if (ok && got) Counters().bytesRead += *got;
     return ok;
 }
+void* keyQueryEntered = nullptr;
+void* keyQueryRelease = nullptr;
+
 SHORT WINAPI CountingGetKeyState(int key) {
     LogEvent("GetKeyState");
+    if (void* entered = InterlockedExchangePointer(&keyQueryEntered, nullptr)) {
+        SetEvent(entered);
+        WaitForSingleObject(keyQueryRelease, INFINITE);
+    }
     return realGetKeyState(key);
 }
 
@@ -195,6 +202,11 @@ InstrumentationScope::~InstrumentationScope() {
 
 void FailPluginModuleLookup(bool fail) {
     failModuleLookup = fail;
+}
+
+void HoldNextKeyQuery(void* entered, void* release) {
+    keyQueryRelease = release;
+    InterlockedExchangePointer(&keyQueryEntered, entered);
 }
 
 void FreezePluginClock(bool frozen) {

@@ -84,8 +84,9 @@ ChainingHook PlaceChainingHook(std::uint32_t site);
 // still calls its thunk (false otherwise). The thunk stays.
 bool RemoveChainingHook(const ChainingHook& hook);
 
-// Where a call to `destination` ends up: past a jump through a pointer
-// (FF 25, a call gate) when it holds one, else `destination` itself.
+// Where a call to `destination` ends up: past a call gate, its handler
+// (`before` when set, else `after`) or, with none, where it calls on; else
+// `destination` itself.
 std::uint32_t PastGate(std::uint32_t destination);
 
 // Every build the stand-in can imitate; 0: one that no probe recognises.
@@ -270,6 +271,10 @@ struct PluginCounters {
     std::vector<MessageBoxShown> messageBoxes;  // MessageBoxA never shows a box: it is recorded
 };
 PluginCounters& Counters();  // cleared by ResetHost
+
+// The plugin's next GetKeyState (on whichever thread: a frame inside the
+// plugin's own code) sets the event `entered` and waits until `release` is set.
+void HoldNextKeyQuery(void* entered, void* release);
 
 // While true, the plugin's GetModuleHandleExW fails (last error 126), as it
 // does when a module cannot be identified.

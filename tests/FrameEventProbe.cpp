@@ -1,7 +1,6 @@
 // A module that uses the frame event the way the plugin does. hooking_tests
 // loads it into the stand-in host per scenario (every load starts with a
-// fresh frame event and a fresh call-site manager) and frees it to watch the
-// unload.
+// fresh frame event) and frees it to watch the unload.
 #include <windows.h>
 
 #include <cstdio>
@@ -16,7 +15,6 @@ namespace {
 
 using Logger = void (*)(const char*);
 Logger logger = nullptr;
-std::weak_ptr<FrameHooker::manager_type> watchedManager;
 
 void Log(const std::string& text) {
     if (logger) logger(text.c_str());
@@ -30,7 +28,7 @@ void PlainB() {
 }
 
 // A function object that reports when the frame event runs it and, when it
-// is destroyed at unload, what the call site and the manager look like then.
+// is destroyed at unload, what the call site looks like then.
 struct Callback {
     int id;
     std::shared_ptr<int> watch;  // the last copy to go reports the unload
@@ -40,8 +38,7 @@ struct Callback {
         const auto* site = reinterpret_cast<const unsigned char*>(RebaseHostAddress(host::kFrameCallSite));
         char bytes[16];
         std::snprintf(bytes, sizeof bytes, "%02X%02X%02X%02X%02X", site[0], site[1], site[2], site[3], site[4]);
-        Log("callback " + std::to_string(id) + " destroyed; site " + bytes + "; manager " +
-            (watchedManager.expired() ? "gone" : "alive"));
+        Log("callback " + std::to_string(id) + " destroyed; site " + bytes);
     }
 };
 
@@ -73,7 +70,6 @@ extern "C" __declspec(dllexport) void probe_register(int list, int kind, int id)
             event.AddCallback(List(list), Callback{id, std::make_shared<int>(0)});
             break;
     }
-    watchedManager = FrameHooker::manager_type::shared_instance();
 }
 
 extern "C" __declspec(dllexport) void probe_state(int* hookDecided, int* before, int* after) {

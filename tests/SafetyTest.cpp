@@ -55,30 +55,58 @@ std::vector<std::uint8_t> AimJumpDetour() {
     return standin::JumpBytes(kAim, standin::PlaceDetour(kAim, host::kAimPointFunction));
 }
 
-// In a build the probes recognise, an aim call that another plugin has
-// changed is left alone and only the per-weapon offsets are off; in a game
-// the plugin does not know, it means a game of another make, and nothing at
-// all is changed.
+// Memory outside the game that holds data, not code.
+std::uint32_t DataPage() {
+    static void* page = VirtualAlloc(nullptr, 4096, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+    return AddressOf(page);
+}
+std::uint32_t otherPluginAimSlot = 0;  // FF 15 [slot] -> the other plugin's hook
+
+// The aim call is the plugin's evidence that this is the game it knows, on
+// any build: the game's own call, or another mod's hook leading out of the
+// game's image into code. Anything else (other code, a call of another
+// function of the game, a branch into the game's own code or into memory
+// that holds no code) changes nothing at all, recognised build or not. A
+// mod's jump out of the image leaves the aim hook out, and the rest works.
 std::vector<SiteCase> SiteCases() {
+    const auto other = [] { return AddressOf(reinterpret_cast<const void*>(&OtherPluginAimHook)); };
+    const auto hostCall = [] { return standin::OriginalAimCallBytes(); };
+    const auto otherCall = [other] { return standin::CallBytes(kAim, other()); };
+    const auto indirectOut = [other] {
+        otherPluginAimSlot = other();
+        return standin::IndirectCallBytes(AddressOf(&otherPluginAimSlot));
+    };
+    const auto indirectIn = [] { return standin::IndirectCallBytes(AddressOf(&aimFunctionSlot)); };
+    const auto intoData = [] { return standin::CallBytes(kAim, DataPage()); };
+    const auto anotherFunction = [] { return standin::CallBytes(kAim, host::kOffsetToPointFunction); };
+    const char* unknown = "this is not a game the plugin knows";
     return {
-        {"aim_host_call", 1001, kAim, [] { return standin::OriginalAimCallBytes(); }, true, true, true, true, true,
-         nullptr, "calls the game's aim function; redirected"},
-        {"aim_other_plugins_hook", 1001, kAim,
-         [] { return standin::CallBytes(kAim, AddressOf(reinterpret_cast<const void*>(&OtherPluginAimHook))); }, true,
-         true, true, true, true, "other plugin's aim hook", "calls another plugin's hook"},
-        {"aim_foreign_code", 1001, kAim, ForeignCode, false, false, true, false, true, nullptr,
-         "holds 8B 45 08 89 C1 and is not a call (another plugin may have changed it): left alone, so no per-weapon "
-         "aim offsets this time"},
-        {"aim_call_to_another_host_function", 1001, kAim,
-         [] { return standin::CallBytes(kAim, host::kOffsetToPointFunction); }, false, false, true, false, true,
-         nullptr, "calls another function of the game"},
-        {"aim_jump_detour", 1001, kAim, AimJumpDetour, true, false, true, false, true, nullptr, "is not a call"},
-        {"aim_indirect_call", 1001, kAim, [] { return standin::IndirectCallBytes(AddressOf(&aimFunctionSlot)); }, true,
-         false, true, false, true, nullptr, "is not a call"},
-        {"aim_foreign_code_unknown_game", 0, kAim, ForeignCode, false, false, false, false, false, nullptr,
-         "is not a call: this is not a game the plugin knows"},
-        {"aim_jump_detour_unknown_game", 0, kAim, AimJumpDetour, true, false, false, false, false, nullptr,
-         "is not a call: this is not a game the plugin knows"},
+        {"aim_host_call", 1001, kAim, hostCall, true, true, true, true, true, nullptr,
+         "calls the game's aim function; redirected"},
+        {"aim_host_call_unknown_build", 0, kAim, hostCall, true, true, true, true, false, nullptr,
+         "calls the game's aim function; redirected"},
+        {"aim_other_plugins_hook", 1001, kAim, otherCall, true, true, true, true, true, "other plugin's aim hook",
+         "calls another mod's hook"},
+        {"aim_other_plugins_hook_unknown_build", 0, kAim, otherCall, true, true, true, true, false,
+         "other plugin's aim hook", "calls another mod's hook"},
+        {"aim_jump_detour", 1001, kAim, AimJumpDetour, true, false, true, false, true, nullptr,
+         "holds another mod's jump to its own code: left to that mod, so no per-weapon aim offsets"},
+        {"aim_jump_detour_unknown_build", 0, kAim, AimJumpDetour, true, false, true, false, false, nullptr,
+         "holds another mod's jump to its own code"},
+        {"aim_indirect_call_out_of_the_game", 1001, kAim, indirectOut, true, false, true, false, true,
+         "other plugin's aim hook", "holds another mod's jump to its own code"},
+        {"aim_foreign_code", 1001, kAim, ForeignCode, false, false, false, false, false, nullptr,
+         "holds 8B 45 08 89 C1 and is not a call: this is not a game the plugin knows"},
+        {"aim_foreign_code_unknown_build", 0, kAim, ForeignCode, false, false, false, false, false, nullptr, unknown},
+        {"aim_call_to_another_host_function", 1001, kAim, anotherFunction, false, false, false, false, false, nullptr,
+         "calls another function of the game: this is not a game the plugin knows"},
+        {"aim_call_to_another_host_function_unknown_build", 0, kAim, anotherFunction, false, false, false, false,
+         false, nullptr, unknown},
+        {"aim_indirect_call_into_the_game", 1001, kAim, indirectIn, true, false, false, false, false, nullptr,
+         "branches into the game's own code, not a call: this is not a game the plugin knows"},
+        {"aim_call_into_data", 1001, kAim, intoData, false, false, false, false, false, nullptr,
+         "leads to memory that holds no code: this is not a game the plugin knows"},
+        {"aim_call_into_data_unknown_build", 0, kAim, intoData, false, false, false, false, false, nullptr, unknown},
         {"frame_host_call", 1001, kFrame, [] { return standin::OriginalFrameCallBytes(); }, true, true, true, true,
          true, nullptr, "frame call 0x53E981 (at 0x0053E981): redirected"},
         {"frame_other_plugins_hook", 1001, kFrame,
@@ -209,7 +237,9 @@ TEST_F(Safety, AClaimNameTakenBySomethingElseSwitchesNothingOff) {
     EXPECT_TRUE(SiteCallsIntoPlugin());
     EXPECT_TRUE(AimSubstitutes());
     const std::string log = directory.ReadLog();
-    EXPECT_NE(log.find("is taken by something that is not this plugin: going on without that guard"), std::string::npos)
+    EXPECT_NE(log.find("is held by something that is not a copy of this plugin (another program took it): going on "
+                       "without that guard"),
+              std::string::npos)
         << log;
     EXPECT_EQ(log.find("another copy of this plugin"), std::string::npos) << log;
     Unload();
@@ -255,8 +285,8 @@ TEST_F(Safety, UnloadLeavesASiteThatSomethingElseRewroteSinceAndSaysSo) {
     EXPECT_EQ(standin::CallSiteBytes(kAim), otherAim);
     EXPECT_EQ(standin::CallSiteBytes(kFrame), otherFrame);
     const std::string log = directory.ReadLog();
-    EXPECT_NE(log.find("unload: frame call 0x53E981 no longer calls the plugin"), std::string::npos) << log;
-    EXPECT_NE(log.find("unload: aim call 0x527A95 holds E8"), std::string::npos) << log;
+    EXPECT_NE(log.find("unload: frame call 0x53E981 is another mod's now"), std::string::npos) << log;
+    EXPECT_NE(log.find("unload: aim call 0x527A95 is another mod's now"), std::string::npos) << log;
     standin::Events().clear();
     EXPECT_FALSE(AimSubstitutes());
     standin::RunHostFrame();
@@ -299,7 +329,7 @@ TEST_F(Safety, AnotherPluginThatCallsOnThroughOurHooksKeepsWorkingAcrossUnloadsA
         hostCalls(true, true);
     }
     const std::string log = directory.ReadLog();
-    EXPECT_NE(log.find("another plugin hooked this call while this plugin was last loaded and calls on through the "
+    EXPECT_NE(log.find("that mod hooked this call while the plugin was last loaded and calls on through the "
                        "plugin's gate"),
               std::string::npos)
         << log;

@@ -2,8 +2,7 @@
 //
 // The site is a 5-byte relative call (E8 rel32) to a function with no
 // arguments. The first hook saves the site's bytes and redirects the call to
-// the manager's call_site_entry (through a `Patch`: a call_patch, or a
-// gated_call that goes by way of a call gate); the entry
+// the manager's call_site_entry (through a `Patch`, a call_patch); the entry
 // runs the hooks stacked on the site, each receiving a continuation that leads
 // to the hook added before it and, after the first, to the function the site
 // called before. When the last hook goes, or the manager itself, the saved
@@ -27,7 +26,6 @@
 
 #include "codepatch/branch.h"
 #include "codepatch/call_patch.h"
-#include "codepatch/in_flight.h"
 #include "codepatch/scoped_patch.h"
 
 namespace codepatch {
@@ -88,16 +86,6 @@ public:
             }
     }
 
-    // Puts the site back as revert does, but keeps every entry: a call that
-    // is still inside call_site_entry on another thread keeps running hooks
-    // that are whole. The entries go with their owners, once nothing runs
-    // them any more (at unload, after the wait for calls in flight).
-    void release_site() {
-        if (!redirected) return;
-        redirected = false;
-        displaced = patch_.revert() == Patch::revert_result::displaced;
-    }
-
     // Drops every entry and writes the saved bytes back to the site, but only
     // while the site still calls this manager: when something else has
     // rewritten it since, its bytes are that code's, and they stay
@@ -116,7 +104,6 @@ public:
     // No exception leaves it: there are only the host's frames above.
     static Result call_site_entry() noexcept {
         function_hooker_manager* m = instance().get();
-        const in_flight_count counted(m->in_flight);
         return call_below(m, m->entries.end());
     }
 
@@ -127,9 +114,6 @@ public:
     std::list<entry> entries;
     bool redirected = false;
     bool displaced = false;  // the last revert found the site rewritten and left it
-    // Calls inside call_site_entry now, the function it calls on included:
-    // what an unload waits for once the site is put back.
-    std::uint32_t in_flight = 0;
 
     const Patch& patch() const { return patch_; }
 

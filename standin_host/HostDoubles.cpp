@@ -18,6 +18,7 @@ long offsetCallCount = 0;
 std::uint32_t frameResult = 0;
 void* frameEntered = nullptr;  // events of a frame call held inside the frame function
 void* frameRelease = nullptr;
+const wchar_t* frameLibrary = nullptr;  // loaded and freed over and over while the frame is held
 void* lookupResult = nullptr;
 bool logEvents = true;
 
@@ -59,7 +60,15 @@ std::uint32_t FrameFunctionDouble() {
     ++frameCalls;
     if (void* entered = InterlockedExchangePointer(&frameEntered, nullptr)) {
         SetEvent(entered);
-        WaitForSingleObject(frameRelease, INFINITE);
+        if (frameLibrary)
+            while (WaitForSingleObject(frameRelease, 0) == WAIT_TIMEOUT) {
+                // Each load takes the loader lock: an unload on another
+                // thread holds it meanwhile.
+                if (HMODULE library = LoadLibraryW(frameLibrary)) FreeLibrary(library);
+            }
+        else
+            WaitForSingleObject(frameRelease, INFINITE);
+        frameLibrary = nullptr;
     }
     LogEvent("host frame function");
     return frameResult;
@@ -110,6 +119,10 @@ long HostOffsetCallCount() {
 void HoldNextHostFrame(void* entered, void* release) {
     frameRelease = release;
     InterlockedExchangePointer(&frameEntered, entered);
+}
+void HoldNextHostFrameLoadingLibrary(void* entered, void* release, const wchar_t* library) {
+    frameLibrary = library;
+    HoldNextHostFrame(entered, release);
 }
 void SetHostFrameResult(std::uint32_t value) {
     frameResult = value;

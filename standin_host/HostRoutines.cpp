@@ -25,6 +25,10 @@ enum CallRecordField : std::uint32_t {
     kObject = 0, kArg1 = 4, kArg2 = 8, kArg3 = 12, kArg4 = 16, kResult = 20,
     kEspBefore = 24, kEspAfter = 28, kEbxAfter = 32, kEsiAfter = 36, kEdiAfter = 40,
     kEbpAfter = 44,
+    // The thread's state as the call is made, and as it comes back.
+    kLastErrorIn = 48, kX87In = 52, kMxcsrIn = 56, kDirectionIn = 60,
+    kLastErrorAfter = 64, kX87After = 68, kMxcsrAfter = 72, kFlagsAfter = 76,
+    kX87Saved = 80, kMxcsrSaved = 84,
 };
 // clang-format on
 
@@ -61,6 +65,16 @@ std::uint32_t PlaceRoutine(std::uint32_t callSite, const std::vector<std::uint8_
     pre.Byte(0xBE); pre.Word(kEsiSentinel);  // mov esi, imm32
     pre.Byte(0xBF); pre.Word(kEdiSentinel);  // mov edi, imm32
     pre.Byte(0xBD); pre.Word(kEbpSentinel);  // mov ebp, imm32
+    // The game's thread state for the call: its last error, x87 control
+    // word, MXCSR and direction flag (ours saved first).
+    pre.Bytes({0xD9, 0x3D}); pre.Word(record + kX87Saved);         // fnstcw [f.x87Saved]
+    pre.Bytes({0x0F, 0xAE, 0x1D}); pre.Word(record + kMxcsrSaved); // stmxcsr [f.mxcsrSaved]
+    pre.Bytes({0xD9, 0x2D}); pre.Word(record + kX87In);            // fldcw [f.x87In]
+    pre.Bytes({0x0F, 0xAE, 0x15}); pre.Word(record + kMxcsrIn);    // ldmxcsr [f.mxcsrIn]
+    pre.Byte(0xA1); pre.Word(record + kLastErrorIn);               // mov eax, [f.lastErrorIn]
+    pre.Bytes({0x64, 0xA3, 0x34, 0x00, 0x00, 0x00});               // mov fs:[0x34], eax (the TEB's last error)
+    pre.Bytes({0x83, 0x3D}); pre.Word(record + kDirectionIn); pre.Byte(0x00);  // cmp dword [f.directionIn], 0
+    pre.Bytes({0x74, 0x01, 0xFD});                                 // je +1; std
 
     Code call;
     call.Bytes() = instruction;  // the call at the host's call site, E8 rel32 as the host has it
@@ -70,6 +84,15 @@ std::uint32_t PlaceRoutine(std::uint32_t callSite, const std::vector<std::uint8_
     call.Bytes({0x89, 0x3D}); call.Word(record + kEdiAfter);      // mov [..], edi
     call.Bytes({0x89, 0x2D}); call.Word(record + kEbpAfter);      // mov [..], ebp
     call.Bytes({0x89, 0x25}); call.Word(record + kEspAfter);      // mov [..], esp
+    call.Byte(0x9C);                                              // pushfd
+    call.Bytes({0x8F, 0x05}); call.Word(record + kFlagsAfter);    // pop dword [f.flagsAfter]
+    call.Byte(0xFC);                                              // cld
+    call.Bytes({0xD9, 0x3D}); call.Word(record + kX87After);      // fnstcw [f.x87After]
+    call.Bytes({0x0F, 0xAE, 0x1D}); call.Word(record + kMxcsrAfter); // stmxcsr [f.mxcsrAfter]
+    call.Bytes({0x64, 0xA1, 0x34, 0x00, 0x00, 0x00});              // mov eax, fs:[0x34]
+    call.Byte(0xA3); call.Word(record + kLastErrorAfter);         // mov [f.lastErrorAfter], eax
+    call.Bytes({0xD9, 0x2D}); call.Word(record + kX87Saved);      // fldcw [f.x87Saved]
+    call.Bytes({0x0F, 0xAE, 0x15}); call.Word(record + kMxcsrSaved); // ldmxcsr [f.mxcsrSaved]
     call.Bytes({0x8B, 0x25}); call.Word(record + kEspBefore);     // mov esp, [f.espBefore]
     call.Bytes({0x5F, 0x5E, 0x5B, 0x5D, 0xC3});                   // pop edi/esi/ebx/ebp; ret
 
@@ -94,10 +117,27 @@ volatile std::uint32_t* CallRecord(std::uint32_t record) {
     return reinterpret_cast<volatile std::uint32_t*>(static_cast<std::uintptr_t>(record));
 }
 
+ThreadState hostCallState;
+bool hostCallStateSet = false;
+
 HostCallOutcome RunRoutine(std::uint32_t routine, std::uint32_t record) {
-    reinterpret_cast<void (*)()>(static_cast<std::uintptr_t>(routine))();
     volatile std::uint32_t* f = CallRecord(record);
+    ThreadState in = hostCallState;
+    if (!hostCallStateSet) {
+        // The stand-in's own state: the call changes nothing of it.
+        std::uint16_t x87 = 0;
+        std::uint32_t mxcsr = 0;
+        __asm__ volatile("fnstcw %0\n\tstmxcsr %1" : "=m"(x87), "=m"(mxcsr));
+        in = ThreadState{GetLastError(), x87, mxcsr, false};
+    }
+    f[kLastErrorIn / 4] = in.lastError;
+    f[kX87In / 4] = in.x87Control;
+    f[kMxcsrIn / 4] = in.mxcsr;
+    f[kDirectionIn / 4] = in.direction ? 1 : 0;
+    reinterpret_cast<void (*)()>(static_cast<std::uintptr_t>(routine))();
     HostCallOutcome outcome;
+    outcome.stateAfter = ThreadState{f[kLastErrorAfter / 4], static_cast<std::uint16_t>(f[kX87After / 4]),
+                                     f[kMxcsrAfter / 4], (f[kFlagsAfter / 4] & (1u << 10)) != 0};
     outcome.result = f[kResult / 4];
     outcome.stackBalanced = f[kEspAfter / 4] == f[kEspBefore / 4];
     outcome.registersPreserved = f[kEbxAfter / 4] == kEbxSentinel && f[kEsiAfter / 4] == kEsiSentinel &&
@@ -185,6 +225,7 @@ void ResetHost(std::int32_t build) {
     FailPluginModuleFileName(false);
     RewriteSiteBeforePluginWrites(0, {});
     ForgetPluginGateSharing();
+    SetHostCallState(nullptr);
     SetKeys(false, false);
 }
 
@@ -249,6 +290,74 @@ std::uint32_t PastGate(std::uint32_t destination) {
     return gate.before ? gate.before : gate.after ? gate.after : gate.target;
 }
 
+namespace {
+
+// The length of the instruction at `code` when it is one a hook may move
+// into a trampoline as it stands (no relative operand), else 0.
+std::uint32_t MovableLength(const std::uint8_t* code) {
+    switch (code[0]) {
+        case 0x50: case 0x51: case 0x52: case 0x53: case 0x55: case 0x56: case 0x57:  // push r32
+            return 1;
+        case 0x89: case 0x8B:  // mov r/m32, r32 (register form)
+            return (code[1] & 0xC0) == 0xC0 ? 2 : 0;
+        case 0x83:  // sub/add esp, imm8
+            return code[1] == 0xEC || code[1] == 0xC4 ? 3 : 0;
+        case 0x6A:  // push imm8
+            return 2;
+        default:
+            return 0;
+    }
+}
+
+}  // namespace
+
+FollowingHook PlaceJumpFollowingHook(std::uint32_t site) {
+    FollowingHook hook;
+    std::uint32_t at = codepatch::branch_target(codepatch::patch_address(site));
+    for (int hops = 0; hops < 8; ++hops) {
+        const auto* code = reinterpret_cast<const std::uint8_t*>(static_cast<std::uintptr_t>(at));
+        if (code[0] == codepatch::op_jmp_rel32 || (code[0] == 0xFF && code[1] == 0x25))
+            at = codepatch::branch_target(codepatch::patch_address(at));
+        else
+            break;
+    }
+    const auto* code = reinterpret_cast<const std::uint8_t*>(static_cast<std::uintptr_t>(at));
+    std::uint32_t moved = 0;
+    while (moved < 5) {
+        const std::uint32_t length = MovableLength(code + moved);
+        if (length == 0) return hook;
+        moved += length;
+    }
+    auto* thunk =
+        static_cast<std::uint8_t*>(VirtualAlloc(nullptr, 4096, MEM_COMMIT | MEM_RESERVE, PAGE_EXECUTE_READWRITE));
+    auto* calls = reinterpret_cast<std::uint32_t*>(thunk + 2048);
+    const auto address = [](const void* p) { return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(p)); };
+    std::uint8_t* out = thunk;
+    *out++ = 0xF0;  // lock inc dword [calls]
+    *out++ = 0xFF;
+    *out++ = 0x05;
+    const std::uint32_t counter = address(calls);
+    std::memcpy(out, &counter, 4);
+    out += 4;
+    std::memcpy(out, code, moved);  // the trampoline: the moved instructions, then back
+    out += moved;
+    const std::vector<std::uint8_t> back = JumpBytes(address(out), at + moved);
+    std::memcpy(out, back.data(), back.size());
+    const std::vector<std::uint8_t> jump = JumpBytes(at, address(thunk));
+    hook.saved = ReadHostBytes(at, jump.size());
+    WriteHostBytes(at, jump.data(), jump.size());
+    FlushInstructionCache(GetCurrentProcess(), nullptr, 0);
+    hook.hooked = at;
+    hook.calls = calls;
+    return hook;
+}
+
+void RemoveJumpFollowingHook(const FollowingHook& hook) {
+    if (!hook.hooked) return;
+    WriteHostBytes(hook.hooked, hook.saved.data(), hook.saved.size());
+    FlushInstructionCache(GetCurrentProcess(), nullptr, 0);
+}
+
 ChainingHook PlaceChainingHook(std::uint32_t site) {
     auto* code =
         static_cast<std::uint8_t*>(VirtualAlloc(nullptr, 4096, MEM_COMMIT | MEM_RESERVE, PAGE_EXECUTE_READWRITE));
@@ -287,6 +396,11 @@ HostCallOutcome RunHostAimCall(const AimCallArgs& args) {
 
 HostCallOutcome RunHostFrame() {
     return RunRoutine(frameRoutine, kFrameCallRecord);
+}
+
+void SetHostCallState(const ThreadState* state) {
+    hostCallStateSet = state != nullptr;
+    if (state) hostCallState = *state;
 }
 
 }  // namespace standin

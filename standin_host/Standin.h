@@ -80,6 +80,20 @@ struct ChainingHook {
     volatile std::uint32_t* calls = nullptr;
 };
 ChainingHook PlaceChainingHook(std::uint32_t site);
+
+// Another plugin's hook as a library that follows jumps places it: from the
+// call at `site` it follows E9 and FF 25 jumps to the first real code, and
+// hooks that code in place (a 5-byte jump to a thunk that counts the call and
+// runs the overwritten instructions from a trampoline). Returns where it
+// hooked (0 when the code there starts with an instruction it cannot move).
+struct FollowingHook {
+    std::uint32_t hooked = 0;
+    volatile std::uint32_t* calls = nullptr;
+    std::vector<std::uint8_t> saved;  // the 5 bytes it overwrote
+};
+FollowingHook PlaceJumpFollowingHook(std::uint32_t site);
+// Puts the overwritten bytes back.
+void RemoveJumpFollowingHook(const FollowingHook& hook);
 // Unhooks as such a plugin does: puts back the call it found, if the site
 // still calls its thunk (false otherwise). The thunk stays.
 bool RemoveChainingHook(const ChainingHook& hook);
@@ -99,11 +113,28 @@ struct AimCallArgs {
     std::uint32_t arg2 = 0, arg3 = 0, arg4 = 0;  // raw bits of the three floats
 };
 
+// What a call may not change for the thread that makes it.
+struct ThreadState {
+    unsigned long lastError = 0;
+    std::uint16_t x87Control = 0;
+    std::uint32_t mxcsr = 0;
+    bool direction = false;  // the direction flag
+    bool operator==(const ThreadState& o) const {
+        return lastError == o.lastError && x87Control == o.x87Control && mxcsr == o.mxcsr && direction == o.direction;
+    }
+};
+
 struct HostCallOutcome {
     std::uint32_t result = 0;         // EAX after the call
     bool stackBalanced = false;       // ESP after the call equals ESP before the pushes
     bool registersPreserved = false;  // EBX, ESI, EDI, EBP hold what the routine put there
+    ThreadState stateAfter;           // as the call came back
 };
+
+// The thread state the host's routines make their calls with from now on
+// (nullptr: the stand-in's own, as it stands at each call). ResetHost
+// clears it.
+void SetHostCallState(const ThreadState* state);
 
 // The host runs its aim routine: pushes the four arguments, loads ECX with
 // the object and executes the call instruction at 0x527A95.
@@ -135,6 +166,9 @@ long HostOffsetCallCount();
 // The next call of the frame function sets the event `entered` and waits,
 // inside the host's function, until `release` is set.
 void HoldNextHostFrame(void* entered, void* release);
+// The same, but while held the frame function loads and frees `library` over
+// and over (as a game's loading screen does), until `release` is set.
+void HoldNextHostFrameLoadingLibrary(void* entered, void* release, const wchar_t* library);
 
 // What the doubles return: 0x521500 returns kAimFunctionResult + number of
 // calls so far; the frame function returns SetHostFrameResult's value.

@@ -285,4 +285,83 @@ TEST_F(Concurrency, AnUnloadWaitsForAFrameInsideThePlugin) {
     EXPECT_NE(log.find("for 1 thread(s) that were inside it)"), std::string::npos) << log;
 }
 
+// The game's frame function, held in a loading screen, loads and frees a
+// library over and over (each load takes the loader lock, which the unload
+// holds) while the plugin unloads on another thread: the unload does not
+// wait for it, and the frame returns to the game.
+TEST_F(Concurrency, AnUnloadWhileTheGamesFrameFunctionLoadsLibrariesFinishes) {
+    Prepare(1001, settings_cases::Join(settings_cases::ReferenceLines()));
+    Load();
+    standin::LogHostEvents(false);
+    standin::SetHostFrameResult(1234);
+    HANDLE entered = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    standin::HoldNextHostFrameLoadingLibrary(entered, release, L"version.dll");
+    struct Frame {
+        standin::HostCallOutcome outcome;
+        static DWORD WINAPI Run(void* self) {
+            static_cast<Frame*>(self)->outcome = standin::RunHostFrame();
+            return 0;
+        }
+    } frame;
+    HANDLE frameThread = CreateThread(nullptr, 0, &Frame::Run, &frame, 0, nullptr);
+    ASSERT_NE(frameThread, nullptr);
+    WaitForSingleObject(entered, INFINITE);
+    Unload();  // on this thread, with the frame thread taking the loader lock in a loop
+    SetEvent(release);
+    WaitForSingleObject(frameThread, INFINITE);
+    for (HANDLE h : {frameThread, entered, release}) CloseHandle(h);
+    EXPECT_EQ(frame.outcome.result, 1234u);
+    EXPECT_TRUE(frame.outcome.stackBalanced && frame.outcome.registersPreserved);
+    EXPECT_NE(directory.ReadLog().find(", for no thread)"), std::string::npos) << directory.ReadLog();
+}
+
+// Frames that read an edited file, and log what they read, on one thread
+// while the plugin unloads on another: both write the log, one at a time,
+// and the unload's lines come last, after every frame's.
+TEST_F(Concurrency, AFrameThatLogsWhileThePluginUnloadsLeavesAWholeLog) {
+    Prepare(1001, settings_cases::ReferenceWith({{1, "reload 1"}}));
+    directory.AgeSettings();
+    standin::LogHostEvents(false);
+    struct Framer {
+        const standin::PluginSandbox* directory;
+        volatile LONG started = 0, stop = 0;
+        static DWORD WINAPI Run(void* self) {
+            auto* f = static_cast<Framer*>(self);
+            for (int n = 0; !InterlockedCompareExchange(&f->stop, 0, 0); ++n) {
+                f->directory->WriteSettings(
+                    settings_cases::ReferenceWith({{1, "reload 1"}, {3, n % 2 ? "value3 abc" : "value3 abcd"}}));
+                standin::RunHostFrame();
+                InterlockedExchange(&f->started, 1);
+            }
+            return 0;
+        }
+    };
+    for (int cycle = 0; cycle < 10; ++cycle) {
+        SCOPED_TRACE(cycle);
+        Load();
+        Framer framer{&directory};
+        HANDLE thread = CreateThread(nullptr, 0, &Framer::Run, &framer, 0, nullptr);
+        ASSERT_NE(thread, nullptr);
+        while (!InterlockedCompareExchange(&framer.started, 0, 0)) SwitchToThread();
+        Unload();
+        InterlockedExchange(&framer.stop, 1);
+        WaitForSingleObject(thread, INFINITE);
+        CloseHandle(thread);
+        const std::string log = directory.ReadLog();
+        ASSERT_GE(log.size(), 2u);
+        EXPECT_EQ(log.substr(log.size() - 10), "unloaded\r\n") << log;
+        const std::size_t unload = log.find("unload: ");
+        ASSERT_NE(unload, std::string::npos) << log;
+        EXPECT_EQ(log.find("settings file", unload), std::string::npos) << "a frame's lines after the unload's";
+        // Every line whole: text, CR LF, and no stray CR or LF inside.
+        for (std::size_t at = 0; at < log.size();) {
+            const std::size_t end = log.find("\r\n", at);
+            ASSERT_NE(end, std::string::npos) << "a line without its end: " << log.substr(at);
+            EXPECT_EQ(log.substr(at, end - at).find_first_of("\r\n"), std::string::npos);
+            at = end + 2;
+        }
+    }
+}
+
 }  // namespace

@@ -129,15 +129,33 @@ TEST_F(PluginLogFile, ALogThatAnotherProcessWritesIsLeftAlone) {
 }
 
 // A log name that is a link to another file (made by the build, see
-// tests/CMakeLists.txt): that file is neither emptied nor written, the log
-// stays closed, and the plugin does everything else.
+// tests/CMakeLists.txt): a file of another name, another folder's
+// AimingPlugin.log, a hard link, or a link that leads nowhere yet. The file
+// it leads to is neither emptied nor written nor made, the log stays closed,
+// and the plugin does everything else.
 TEST_F(PluginLogFile, ALogNameThatLinksToAnotherFileLeavesThatFileAlone) {
-    for (const char* kind : {"symlink", "hardlink"}) {
-        SCOPED_TRACE(kind);
+    struct LinkCase {
+        const char* kind;
+        const char* target;  // where the link leads, beside the kind's folder
+        bool targetExists;
+    };
+    const LinkCase cases[] = {
+        {"symlink", "symlink\\target.txt", true},
+        {"hardlink", "hardlink\\target.txt", true},
+        {"samename", "samename-target\\AimingPlugin.log", true},
+        {"dangling", "dangling-target\\AimingPlugin.log", false},
+    };
+    for (const LinkCase& c : cases) {
+        SCOPED_TRACE(c.kind);
         Prepare(1001, std::nullopt);
-        const std::string folder = std::string(AIMING_SPECIAL_FILES) + "\\" + kind + "\\";
-        const std::string target = "a file that is not the plugin's log\n";
-        ASSERT_TRUE(standin::WriteWholeFile(standin::Wide(folder + "target.txt"), target));
+        const std::string folder = std::string(AIMING_SPECIAL_FILES) + "\\" + c.kind + "\\";
+        const std::wstring target = standin::Wide(std::string(AIMING_SPECIAL_FILES) + "\\" + c.target);
+        const std::string contents = "a file that is not the plugin's log\n";
+        if (c.targetExists) {
+            ASSERT_TRUE(standin::WriteWholeFile(target, contents));
+        } else {
+            DeleteFileW(target.c_str());
+        }
         ASSERT_TRUE(CopyFileA(directory.PluginPath().c_str(), (folder + "AimingPlugin.dll").c_str(), FALSE));
         standin::WriteWholeFile(standin::Wide(folder + "aimingSets.dat"),
                                 settings_cases::Join(settings_cases::ReferenceLines()));
@@ -146,7 +164,10 @@ TEST_F(PluginLogFile, ALogNameThatLinksToAnotherFileLeavesThatFileAlone) {
             ASSERT_TRUE(linked.Loaded());
             ExpectSameAsHost(Observe(), settings_cases::Reference());
         }
-        EXPECT_EQ(standin::ReadWholeFile(standin::Wide(folder + "target.txt")), target);
+        if (c.targetExists)
+            EXPECT_EQ(standin::ReadWholeFile(target), contents);
+        else
+            EXPECT_EQ(GetFileAttributesW(target.c_str()), INVALID_FILE_ATTRIBUTES) << "no file made at the target";
         DeleteFileA((folder + "AimingPlugin.dll").c_str());
         DeleteFileA((folder + "aimingSets.dat").c_str());
     }

@@ -347,6 +347,89 @@ TEST_F(Safety, AnotherPluginThatCallsOnThroughOurHooksKeepsWorkingAcrossUnloadsA
     EXPECT_EQ(standin::CallSiteBytes(kFrame), standin::OriginalFrameCallBytes());
 }
 
+// A mod that hooked both calls before this plugin, and when it goes writes
+// back the bytes it saved without looking (the game's own calls, while the
+// sites called this plugin's gates). The next load judges the sites by what
+// they hold then, the game's calls, and takes them as usual.
+TEST_F(Safety, AModThatPutsBackItsSavedBytesBlindlyLeavesSitesThatTheNextLoadTakes) {
+    Prepare(1001, settings_cases::ReferenceWith({{1, "reload 1"}}));
+    const standin::ChainingHook otherAim = standin::PlaceChainingHook(kAim);
+    const standin::ChainingHook otherFrame = standin::PlaceChainingHook(kFrame);
+    Load();
+    EXPECT_TRUE(AimSubstitutes());
+    const auto aimOriginal = standin::OriginalAimCallBytes();
+    const auto frameOriginal = standin::OriginalFrameCallBytes();
+    standin::WriteHostBytes(kAim, aimOriginal.data(), aimOriginal.size());
+    standin::WriteHostBytes(kFrame, frameOriginal.data(), frameOriginal.size());
+    Unload();
+    EXPECT_EQ(standin::CallSiteBytes(kAim), aimOriginal);
+    EXPECT_EQ(standin::CallSiteBytes(kFrame), frameOriginal);
+    for (int load = 0; load < 2; ++load) {
+        SCOPED_TRACE(load);
+        Load();
+        EXPECT_TRUE(SiteCallsIntoPlugin());
+        EXPECT_TRUE(AimSubstitutes());
+        standin::Events().clear();
+        standin::RunHostFrame();
+        EXPECT_TRUE(Contains(standin::Events(), "GetKeyState")) << "the frame hook runs";
+        const std::string log = directory.ReadLog();
+        EXPECT_EQ(log.find("calls on through the plugin's gate"), std::string::npos) << log;
+        EXPECT_NE(log.find("frame call 0x53E981 (at 0x0053E981): redirected"), std::string::npos) << log;
+        Unload();
+        EXPECT_EQ(standin::CallSiteBytes(kAim), aimOriginal);
+        EXPECT_EQ(standin::CallSiteBytes(kFrame), frameOriginal);
+    }
+    EXPECT_EQ(*otherAim.calls, 1u) << "the mod's hooks ran only while they held the sites";
+    EXPECT_EQ(*otherFrame.calls, 0u);
+}
+
+// A mod whose hooking library follows jumps from the aim call to the first
+// real code, and hooks that in place: it finds the plugin's gate, which
+// outlives the plugin, not the plugin's own code. After the plugin's unload
+// the mod's hook and the game keep working.
+TEST_F(Safety, AHookingLibraryThatFollowsJumpsHooksTheGateNotThePlugin) {
+    Prepare(1001, settings_cases::Join(settings_cases::ReferenceLines()));
+    Load();
+    const standin::FollowingHook other = standin::PlaceJumpFollowingHook(kAim);
+    ASSERT_NE(other.hooked, 0u) << "the library found code it can hook";
+    MEMORY_BASIC_INFORMATION info;
+    ASSERT_NE(VirtualQuery(reinterpret_cast<void*>(static_cast<std::uintptr_t>(other.hooked)), &info, sizeof info), 0u);
+    EXPECT_NE(info.AllocationBase, static_cast<void*>(plugin->Handle())) << "it hooked the plugin's own code";
+    EXPECT_TRUE(AimSubstitutes());
+    EXPECT_EQ(*other.calls, 1u);
+    Unload();
+    const long aimCalls = standin::HostAimFunctionCallCount();
+    EXPECT_FALSE(AimSubstitutes());
+    EXPECT_EQ(standin::HostAimFunctionCallCount(), aimCalls + 1);
+    standin::RemoveJumpFollowingHook(other);
+}
+
+// A claim of the plugin's name forged by another program, with the claim's
+// own text and the base of a module every process has: the plugin sees that
+// no copy of it is there, works, and says what holds the name.
+TEST_F(Safety, AForgedClaimSwitchesNothingOff) {
+    Prepare(1001, settings_cases::Join(settings_cases::ReferenceLines()));
+    const std::wstring name = L"Local\\AimingPlugin." + std::to_wstring(GetCurrentProcessId());
+    HANDLE forged = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 64, name.c_str());
+    ASSERT_NE(forged, nullptr);
+    auto* view = static_cast<char*>(MapViewOfFile(forged, FILE_MAP_WRITE, 0, 0, 64));
+    ASSERT_NE(view, nullptr);
+    std::memcpy(view, "AimingPlugin claim v2", 22);
+    const std::uint32_t kernel = AddressOf(GetModuleHandleW(L"kernel32.dll"));
+    const std::uint32_t mark = 0x1000;
+    std::memcpy(view + 24, &kernel, 4);
+    std::memcpy(view + 28, &mark, 4);
+    UnmapViewOfFile(view);
+    Load();
+    EXPECT_TRUE(SiteCallsIntoPlugin());
+    EXPECT_TRUE(AimSubstitutes());
+    const std::string log = directory.ReadLog();
+    EXPECT_NE(log.find("is held by something that is not a copy of this plugin"), std::string::npos) << log;
+    EXPECT_EQ(log.find("another copy of this plugin"), std::string::npos) << log;
+    Unload();
+    CloseHandle(forged);
+}
+
 // Another plugin writes a call site between this plugin's check and its
 // write: the write compares with what the check saw, finds the other
 // plugin's call, and leaves it.

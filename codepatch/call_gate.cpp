@@ -11,6 +11,7 @@
 
 // gate_stub.S
 extern "C" const std::uint8_t codepatch_gate_stub_begin[];
+extern "C" const std::uint8_t codepatch_gate_stub_copy[];
 extern "C" const std::uint8_t codepatch_gate_stub_return[];
 extern "C" const std::uint8_t codepatch_gate_stub_end[];
 
@@ -94,26 +95,45 @@ block_lookup& this_load() {
     return lookup;
 }
 
+std::uint32_t shape_word(gate_shape shape) {
+    return shape.argument_words | (shape.callee_removes_arguments ? 0x100u : 0u);
+}
+
 // The gate's code: the stub with this gate's addresses in place of the
-// placeholders, and `ret 0` (the caller removes the arguments) until
-// set_gate_handlers says otherwise.
-void write_gate_code(call_gate& made, std::uint32_t gate) {
-    const std::size_t size = static_cast<std::size_t>(codepatch_gate_stub_end - codepatch_gate_stub_begin);
-    static_assert(sizeof made.code >= 0xA4, "room for gate_stub.S");
-    std::memcpy(made.code, codepatch_gate_stub_begin, size);
-    std::memset(made.code + size, 0xCC, sizeof made.code - size);
-    for (std::size_t i = 0; i + 4 <= size; ++i) {
-        std::uint32_t word;
-        std::memcpy(&word, made.code + i, 4);
-        if (word - placeholder_base < offsetof(call_gate, code)) {
-            word = gate + (word - placeholder_base);
-            std::memcpy(made.code + i, &word, 4);
-            i += 3;
-        }
+// placeholders, one push per argument where the stub is cut, and a `ret`
+// that removes the arguments where the callee does.
+void write_gate_code(call_gate& made, std::uint32_t gate, gate_shape shape) {
+    const std::size_t cut = static_cast<std::size_t>(codepatch_gate_stub_copy - codepatch_gate_stub_begin);
+    const std::size_t rest = static_cast<std::size_t>(codepatch_gate_stub_end - codepatch_gate_stub_copy);
+    const std::size_t copies = 3 * shape.argument_words;
+    static_assert(sizeof made.code >= 0xA8 + 3 * max_gate_argument_words, "room for gate_stub.S (0xA5 bytes)");
+    std::memcpy(made.code, codepatch_gate_stub_begin, cut);
+    for (std::uint32_t k = shape.argument_words; k >= 1; --k) {
+        std::uint8_t* push = made.code + cut + 3 * (shape.argument_words - k);
+        push[0] = 0xFF;  // push dword ptr [ebp + 4 + 4k]
+        push[1] = 0x75;
+        push[2] = static_cast<std::uint8_t>(4 + 4 * k);
     }
-    const std::size_t ret = static_cast<std::size_t>(codepatch_gate_stub_return - codepatch_gate_stub_begin);
-    made.code[ret + 1] = 0;
-    made.code[ret + 2] = 0;
+    std::memcpy(made.code + cut + copies, codepatch_gate_stub_copy, rest);
+    const std::size_t size = cut + copies + rest;
+    std::memset(made.code + size, 0xCC, sizeof made.code - size);
+    const auto patch_placeholders = [&](std::size_t from, std::size_t to) {
+        for (std::size_t i = from; i + 4 <= to; ++i) {
+            std::uint32_t word;
+            std::memcpy(&word, made.code + i, 4);
+            if (word - placeholder_base < offsetof(call_gate, code)) {
+                word = gate + (word - placeholder_base);
+                std::memcpy(made.code + i, &word, 4);
+                i += 3;
+            }
+        }
+    };
+    patch_placeholders(0, cut);
+    patch_placeholders(cut + copies, size);
+    const std::size_t ret = cut + copies +
+                            static_cast<std::size_t>(codepatch_gate_stub_return - codepatch_gate_stub_copy);
+    const std::uint16_t removed = static_cast<std::uint16_t>(shape.callee_removes_arguments ? copies / 3 * 4 : 0);
+    std::memcpy(made.code + ret + 1, &removed, 2);
 }
 
 template <typename T>
@@ -124,17 +144,26 @@ void store_word(T& field, std::uint32_t value) {
 
 }  // namespace
 
-call_gate* find_call_gate(patch_address site, std::uint32_t target) {
-    gate_block* block = this_load().block;
+const call_gate* existing_call_gate(patch_address site) {
+    const gate_block* block = this_load().block;
     if (!block) return nullptr;
     for (std::uint32_t i = 0; i < block->count; ++i)
         if (block->gates[i].site == site.value) return &block->gates[i];
+    return nullptr;
+}
+
+call_gate* find_call_gate(patch_address site, std::uint32_t target, gate_shape shape) {
+    gate_block* block = this_load().block;
+    if (!block || shape.argument_words > max_gate_argument_words) return nullptr;
+    if (const call_gate* found = existing_call_gate(site))
+        return found->shape == shape_word(shape) ? const_cast<call_gate*>(found) : nullptr;
     if (block->count >= sizeof block->gates / sizeof block->gates[0]) return nullptr;
     call_gate& gate = block->gates[block->count];
     call_gate made = {};
     made.target = target;
     made.site = site.value;
-    write_gate_code(made, address_of(&gate));
+    made.shape = shape_word(shape);
+    write_gate_code(made, address_of(&gate), shape);
     protected_write(patch_address(address_of(&gate)), &made, sizeof made, protection::lift);
     const std::uint32_t count = block->count + 1;
     protected_write(patch_address(address_of(&block->count)), &count, 4, protection::lift);
@@ -154,14 +183,7 @@ void set_gate_target(call_gate& gate, std::uint32_t target) {
     store_word(gate.target, target);
 }
 
-void set_gate_handlers(call_gate& gate, gate_handler before, gate_handler after, void* context,
-                       std::uint32_t argument_words, bool callee_removes_arguments) {
-    // The `ret` removes the arguments only where the callee does.
-    const std::size_t ret = static_cast<std::size_t>(codepatch_gate_stub_return - codepatch_gate_stub_begin);
-    const std::uint16_t removed = static_cast<std::uint16_t>(callee_removes_arguments ? argument_words * 4 : 0);
-    protected_write(patch_address(address_of(gate.code + ret + 1)), &removed, 2, protection::lift);
-    flush_instructions(patch_address(address_of(gate.code + ret)), 3);
-    store_word(gate.argument_words, argument_words);
+void set_gate_handlers(call_gate& gate, gate_handler before, gate_handler after, void* context) {
     store_word(gate.context, address_of(context));
     store_word(gate.before, address_of(reinterpret_cast<const void*>(before)));
     store_word(gate.after, address_of(reinterpret_cast<const void*>(after)));

@@ -34,21 +34,33 @@ namespace codepatch {
 // Code run around the gate's call: `arguments` points at the call's stack
 // arguments as the caller pushed them (a `before` handler may replace them,
 // the first one say, before the call copies them on), `scratch` at 16 bytes
-// that live until the gate returns. C convention.
-using gate_handler = void(__cdecl*)(void* context, std::uint32_t* arguments, void* scratch);
+// that live until the gate returns. C convention. A `before` handler returns
+// nonzero when it replaced an argument (the gate then calls the target with
+// the copy and comes back), 0 when the call may go on as the caller made it;
+// an `after` handler's result is not looked at.
+using gate_handler = std::uint32_t(__cdecl*)(void* context, std::uint32_t* arguments, void* scratch);
+
+// How the function called at a site takes its arguments: the number of
+// 4-byte stack arguments the gate copies on, and whether the callee removes
+// them (this-call, stdcall) or the caller does (cdecl).
+struct gate_shape {
+    std::uint32_t argument_words = 0;
+    bool callee_removes_arguments = false;
+};
+constexpr std::uint32_t max_gate_argument_words = 16;
 
 struct call_gate {
-    std::uint32_t target;          // where the gate calls on: what the site called before
-    std::uint32_t before;          // gate_handler, or 0
-    std::uint32_t after;           // gate_handler, or 0
-    std::uint32_t context;         // handed to both handlers
-    std::uint32_t argument_words;  // stack arguments copied on to the target
-    std::uint32_t site;            // the call site the gate serves
+    std::uint32_t target;   // where the gate calls on: what the site called before
+    std::uint32_t before;   // gate_handler, or 0
+    std::uint32_t after;    // gate_handler, or 0
+    std::uint32_t context;  // handed to both handlers
+    std::uint32_t shape;    // argument words, and 0x100 when the callee removes them
+    std::uint32_t site;     // the call site the gate serves
     // What the site called when the gate was last handed back while another
     // hook held the site (0: none): that hook may call on through the gate.
     std::uint32_t displaced_by;
     std::uint32_t reserved;
-    std::uint8_t code[224];  // gate_stub.S, with this gate's addresses
+    std::uint8_t code[224];  // gate_stub.S, with this gate's addresses and argument copies
 };
 static_assert(sizeof(call_gate) == 256, "a gate is 256 bytes");
 
@@ -79,10 +91,13 @@ inline void call_gate_record_name(wchar_t (&name)[128], const wchar_t* owner, un
     std::swprintf(name, 128, L"Local\\%ls.gates.%lu", owner, process_id);
 }
 
-// The gate of `site` in this module's block, made on first use (leading
-// straight on to `target`, no handlers); nullptr when none can be had (no
-// memory, or the block is full).
-call_gate* find_call_gate(patch_address site, std::uint32_t target);
+// The gate of `site` in this module's block, made on first use (for a
+// function of `shape`, leading straight on to `target`, no handlers);
+// nullptr when none can be had (no memory, the block is full, or the gate
+// there serves a function of another shape).
+call_gate* find_call_gate(patch_address site, std::uint32_t target, gate_shape shape);
+// The gate of `site` when this module has one already, else nullptr.
+const call_gate* existing_call_gate(patch_address site);
 
 // How the block was had at this load: found again, made and registered
 // under the owner's name, made for this load only because the name is held
@@ -98,8 +113,7 @@ std::uint32_t gate_address(const call_gate& gate);
 // with a full barrier, so that a drain that follows sees every thread that
 // read them before.
 void set_gate_target(call_gate& gate, std::uint32_t target);
-void set_gate_handlers(call_gate& gate, gate_handler before, gate_handler after, void* context,
-                       std::uint32_t argument_words, bool callee_removes_arguments);
+void set_gate_handlers(call_gate& gate, gate_handler before, gate_handler after, void* context);
 void clear_gate_handlers(call_gate& gate);
 void set_gate_displaced_by(call_gate& gate, std::uint32_t destination);
 

@@ -7,10 +7,14 @@
 // Entered by the call site's call, with the caller's return address on top
 // and the call's stack arguments above it:
 //   1. when a `before` handler is set: marks the frame, calls
-//      before(context, &arguments, &scratch), unmarks the frame;
+//      before(context, &arguments, &scratch), unmarks the frame; when that
+//      returns 0 (the arguments as they were) and no `after` handler is set,
+//      jumps to `target` with the caller's own stack, and is done;
 //   2. calls `target` with a copy of the arguments (the first may have been
 //      replaced) and the caller's ECX and EDX, so that the function returns
-//      here, into memory that outlives any module;
+//      here, into memory that outlives any module; the copy is one
+//      `push dword ptr [ebp+4+4k]` per argument, last first, which the gate's
+//      maker puts where the stub is cut (codepatch_gate_stub_copy);
 //   3. when an `after` handler is set: the same as 1, the result kept;
 //   4. returns the result in EAX:EDX, removing the argument bytes.
 // The mark (the gate's address and MARK, at EBP-24) is up from before the
@@ -22,10 +26,10 @@
     .set BEFORE,    GATE + 4
     .set AFTER,     GATE + 8
     .set CONTEXT,   GATE + 12
-    .set ARGWORDS,  GATE + 16
     .set MARK,      0x6A7E5EED
     .section .rdata,"dr"
     .globl _codepatch_gate_stub_begin
+    .globl _codepatch_gate_stub_copy
     .globl _codepatch_gate_stub_return
     .globl _codepatch_gate_stub_end
 _codepatch_gate_stub_begin:
@@ -34,11 +38,9 @@ _codepatch_gate_stub_begin:
     sub esp, 24                        // [ebp-16] scratch, [ebp-24] mark
     push ecx                           // [ebp-28]
     push edx                           // [ebp-32]
-    cmp dword ptr ds:[BEFORE], 0
-    je 2f
     mov dword ptr [ebp-24], GATE
     mov dword ptr [ebp-20], MARK
-    mov eax, dword ptr ds:[BEFORE]     // read again, under the mark
+    mov eax, dword ptr ds:[BEFORE]     // read under the mark
     test eax, eax
     jz 1f
     lea edx, [ebp-16]
@@ -49,35 +51,41 @@ _codepatch_gate_stub_begin:
     call eax
     add esp, 12
 1:  mov dword ptr [ebp-24], 0
-2:  mov ecx, dword ptr ds:[ARGWORDS]
-3:  test ecx, ecx
-    jz 4f
-    push dword ptr [ebp+4+ecx*4]
-    dec ecx
-    jmp 3b
-4:  mov ecx, dword ptr [ebp-28]
+    // Nothing to come back for (the arguments as the caller pushed them, no
+    // `after` handler): the target returns straight to the caller.
+    test eax, eax
+    jnz 2f
+    cmp dword ptr ds:[AFTER], 0
+    jne 2f
+    mov edx, dword ptr [ebp-32]
+    mov ecx, dword ptr [ebp-28]
+    leave
+    jmp dword ptr ds:[TARGET]
+2:
+_codepatch_gate_stub_copy:
+    mov ecx, dword ptr [ebp-28]
     mov edx, dword ptr [ebp-32]
     call dword ptr ds:[TARGET]
     lea esp, [ebp-32]                  // whatever the callee removed
     cmp dword ptr ds:[AFTER], 0
     je 6f
-    push eax
-    push edx
     mov dword ptr [ebp-24], GATE
     mov dword ptr [ebp-20], MARK
-    mov eax, dword ptr ds:[AFTER]
-    test eax, eax
+    mov ecx, dword ptr ds:[AFTER]      // read again, under the mark
+    test ecx, ecx
     jz 5f
+    push eax
+    push edx
     lea edx, [ebp-16]
     push edx
     lea edx, [ebp+8]
     push edx
     push dword ptr ds:[CONTEXT]
-    call eax
+    call ecx
     add esp, 12
-5:  mov dword ptr [ebp-24], 0
     pop edx
     pop eax
+5:  mov dword ptr [ebp-24], 0
 6:  leave
 _codepatch_gate_stub_return:
     ret 0x7A7E

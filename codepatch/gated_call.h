@@ -32,13 +32,11 @@ class gated_call {
 public:
     using revert_result = call_patch::revert_result;
 
-    // What the handlers do, and how the site's function takes its arguments.
+    // What runs around the call.
     struct handlers {
         gate_handler before = nullptr;
         gate_handler after = nullptr;
         void* context = nullptr;
-        std::uint32_t argument_words = 0;  // stack arguments copied on
-        bool callee_removes_arguments = false;
     };
 
     // What the site held, as it was taken.
@@ -59,10 +57,12 @@ public:
     gated_call& operator=(const gated_call&) = delete;
     ~gated_call() { release(); }
 
-    // Routes the E8 call at `site`, which calls `found` as a check read it
-    // just before, through the gate with `with`'s handlers. `game_function`:
-    // the caller knows `found` for the game's own function.
-    take_result take(patch_address site, std::uint32_t found, bool game_function, const handlers& with);
+    // Routes the E8 call at `site`, which calls `found` (a function of
+    // `shape`) as a check read it just before, through the gate with
+    // `with`'s handlers. `game_function`: the caller knows `found` for the
+    // game's own function.
+    take_result take(patch_address site, std::uint32_t found, bool game_function, gate_shape shape,
+                     const handlers& with);
 
     // Replaces the handlers of a site taken (one store each).
     void set_handlers(const handlers& with);

@@ -60,7 +60,7 @@ void FrameEvent::AddCallback(Phase phase, const Callback& callback) {
         // A call into the game's own image is the game's frame function.
         const std::uint32_t found = codepatch::branch_target(site);
         const bool gameFunction = found - GetHostImageBase() < GetHostImageSize();
-        switch (site_.take(site, found, gameFunction, Handlers())) {
+        switch (site_.take(site, found, gameFunction, codepatch::gate_shape{}, Handlers())) {
             case codepatch::gated_call::take_result::taken:
                 hookState_ = HookState::Installed;
                 break;
@@ -74,12 +74,14 @@ void FrameEvent::AddCallback(Phase phase, const Callback& callback) {
     }
 }
 
-void __cdecl FrameEvent::RunBefore(void* event, std::uint32_t*, void*) {
+std::uint32_t __cdecl FrameEvent::RunBefore(void* event, std::uint32_t*, void*) {
     RunEach(static_cast<FrameEvent*>(event)->before_);
+    return 0;
 }
 
-void __cdecl FrameEvent::RunAfter(void* event, std::uint32_t*, void*) {
+std::uint32_t __cdecl FrameEvent::RunAfter(void* event, std::uint32_t*, void*) {
     RunEach(static_cast<FrameEvent*>(event)->after_);
+    return 0;
 }
 
 codepatch::gated_call::revert_result FrameEvent::RemoveHook() {

@@ -59,8 +59,8 @@ public:
     codepatch::gated_call::route Route() const { return site_.how(); }
 
 private:
-    static void __cdecl RunBefore(void* event, std::uint32_t* arguments, void* scratch);
-    static void __cdecl RunAfter(void* event, std::uint32_t* arguments, void* scratch);
+    static std::uint32_t __cdecl RunBefore(void* event, std::uint32_t* arguments, void* scratch);
+    static std::uint32_t __cdecl RunAfter(void* event, std::uint32_t* arguments, void* scratch);
     codepatch::gated_call::handlers Handlers();
 
     HookState hookState_ = HookState::Undecided;

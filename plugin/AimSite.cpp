@@ -52,8 +52,7 @@ AimSiteCheck CheckAimSite(codepatch::patch_address site) {
         return check;
     }
     const bool call = op == codepatch::op_call_rel32;
-    const codepatch::call_gate* gate =
-        call && !InsideImage(destination) ? codepatch::find_call_gate(site, destination) : nullptr;
+    const codepatch::call_gate* gate = call && !InsideImage(destination) ? codepatch::existing_call_gate(site) : nullptr;
     if (gate && destination == codepatch::gate_address(*gate)) {
         check.verdict = AimSite::Verdict::Hooked;
         check.what = "calls this plugin's gate, left from an earlier load";
@@ -99,10 +98,11 @@ AimSite::Verdict AimSite::Install() {
     }
     codepatch::gated_call::handlers handlers;
     handlers.before = &AimPointHook;
-    handlers.argument_words = 4;
-    handlers.callee_removes_arguments = true;  // this-call
+    codepatch::gate_shape shape;
+    shape.argument_words = 4;
+    shape.callee_removes_arguments = true;  // this-call
     const bool gameFunction = check.destination == RebaseHostAddress(host::kAimPointFunction);
-    switch (patch_.take(site, check.destination, gameFunction, handlers)) {
+    switch (patch_.take(site, check.destination, gameFunction, shape, handlers)) {
         case codepatch::gated_call::take_result::taken:
             break;
         case codepatch::gated_call::take_result::site_changed:

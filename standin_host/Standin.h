@@ -128,12 +128,12 @@ struct HostCallOutcome {
     std::uint32_t result = 0;         // EAX after the call
     bool stackBalanced = false;       // ESP after the call equals ESP before the pushes
     bool registersPreserved = false;  // EBX, ESI, EDI, EBP hold what the routine put there
-    ThreadState stateAfter;           // as the call came back
+    ThreadState stateAfter;           // as the call came back (with SetHostCallState only)
 };
 
-// The thread state the host's routines make their calls with from now on
-// (nullptr: the stand-in's own, as it stands at each call). ResetHost
-// clears it.
+// The thread state the host's routines make their calls with from now on,
+// and look at as each call comes back (nullptr: none; the thread's state is
+// then left as it stands, at no cost). ResetHost clears it.
 void SetHostCallState(const ThreadState* state);
 
 // The host runs its aim routine: pushes the four arguments, loads ECX with

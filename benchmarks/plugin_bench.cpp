@@ -16,9 +16,9 @@
 #include <vector>
 
 #include "codepatch/branch.h"
-#include "codepatch/memory.h"
 #include "codepatch/call_patch.h"
 #include "codepatch/hooking/function_hooker.h"
+#include "codepatch/memory.h"
 #include "host/FrameEvent.h"
 #include "host/HostInterface.h"
 #include "standin_host/Standin.h"

@@ -1,7 +1,7 @@
 #include "codepatch/call_gate.h"
 
-#include <windows.h>
 #include <tlhelp32.h>
+#include <windows.h>
 
 #include <cstddef>
 #include <cstring>
@@ -130,8 +130,8 @@ void write_gate_code(call_gate& made, std::uint32_t gate, gate_shape shape) {
     };
     patch_placeholders(0, cut);
     patch_placeholders(cut + copies, size);
-    const std::size_t ret = cut + copies +
-                            static_cast<std::size_t>(codepatch_gate_stub_return - codepatch_gate_stub_copy);
+    const std::size_t ret =
+        cut + copies + static_cast<std::size_t>(codepatch_gate_stub_return - codepatch_gate_stub_copy);
     const std::uint16_t removed = static_cast<std::uint16_t>(shape.callee_removes_arguments ? copies / 3 * 4 : 0);
     std::memcpy(made.code + ret + 1, &removed, 2);
 }
@@ -209,8 +209,8 @@ bool inside_a_handler(HANDLE thread, const gate_block* block) {
     MEMORY_BASIC_INFORMATION info;
     const auto* top = reinterpret_cast<const std::uint32_t*>(static_cast<std::uintptr_t>(context.Esp & ~3u));
     if (VirtualQuery(top, &info, sizeof info) == 0 || info.State != MEM_COMMIT) return false;
-    const auto* end = reinterpret_cast<const std::uint32_t*>(static_cast<const char*>(info.BaseAddress) +
-                                                             info.RegionSize);
+    const auto* end =
+        reinterpret_cast<const std::uint32_t*>(static_cast<const char*>(info.BaseAddress) + info.RegionSize);
     const std::uint32_t first = address_of(&block->gates[0]);
     const std::uint32_t last = address_of(&block->gates[block->count]);
     for (const std::uint32_t* word = top; word + 1 < end; ++word)

@@ -2,8 +2,8 @@
 
 namespace codepatch {
 
-gated_call::take_result gated_call::take(patch_address site, std::uint32_t found, bool game_function,
-                                         gate_shape shape, const handlers& with) {
+gated_call::take_result gated_call::take(patch_address site, std::uint32_t found, bool game_function, gate_shape shape,
+                                         const handlers& with) {
     release();
     call_gate* gate = find_call_gate(site, found, shape);
     if (!gate) return take_result::no_gate;

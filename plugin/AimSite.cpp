@@ -52,7 +52,8 @@ AimSiteCheck CheckAimSite(codepatch::patch_address site) {
         return check;
     }
     const bool call = op == codepatch::op_call_rel32;
-    const codepatch::call_gate* gate = call && !InsideImage(destination) ? codepatch::existing_call_gate(site) : nullptr;
+    const codepatch::call_gate* gate =
+        call && !InsideImage(destination) ? codepatch::existing_call_gate(site) : nullptr;
     if (gate && destination == codepatch::gate_address(*gate)) {
         check.verdict = AimSite::Verdict::Hooked;
         check.what = "calls this plugin's gate, left from an earlier load";

@@ -235,7 +235,8 @@ public:
             const auto frame = RemoveFrameHook();
             const auto aim = aimSite_.Remove();
             // At the process's exit no other thread runs, and none is looked at.
-            const codepatch::gate_drain drain = processExiting ? codepatch::gate_drain{} : codepatch::drain_call_gates();
+            const codepatch::gate_drain drain =
+                processExiting ? codepatch::gate_drain{} : codepatch::drain_call_gates();
             LogFrameHookRemoval(frame);
             AimSite::LogRemoval(aim);
             if (!processExiting) LogDrain(drain);

@@ -239,7 +239,8 @@ void ForgetPluginGateSharing() {
         const auto* block =
             reinterpret_cast<const codepatch::call_gate_block*>(static_cast<std::uintptr_t>(record->address));
         for (std::uint32_t i = 0; i < block->count; ++i)
-            WriteHostWord(static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(&block->gates[i].displaced_by)), 0);
+            WriteHostWord(static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(&block->gates[i].displaced_by)),
+                          0);
         UnmapViewOfFile(record);
     }
     CloseHandle(mapping);
@@ -296,9 +297,16 @@ namespace {
 // into a trampoline as it stands (no relative operand), else 0.
 std::uint32_t MovableLength(const std::uint8_t* code) {
     switch (code[0]) {
-        case 0x50: case 0x51: case 0x52: case 0x53: case 0x55: case 0x56: case 0x57:  // push r32
+        case 0x50:
+        case 0x51:
+        case 0x52:
+        case 0x53:
+        case 0x55:
+        case 0x56:
+        case 0x57:  // push r32
             return 1;
-        case 0x89: case 0x8B:  // mov r/m32, r32 (register form)
+        case 0x89:
+        case 0x8B:  // mov r/m32, r32 (register form)
             return (code[1] & 0xC0) == 0xC0 ? 2 : 0;
         case 0x83:  // sub/add esp, imm8
             return code[1] == 0xEC || code[1] == 0xC4 ? 3 : 0;

@@ -224,8 +224,9 @@ TEST_F(Concurrency, AnUnloadDoesNotWaitForAFrameInsideTheGamesFrameFunction) {
     EXPECT_EQ(WaitForSingleObject(unloadThread, 10000), static_cast<DWORD>(WAIT_OBJECT_0))
         << "the unload waited for the game's frame function";
     HMODULE still = nullptr;
-    EXPECT_FALSE(GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                                    reinterpret_cast<LPCWSTR>(module), &still))
+    EXPECT_FALSE(
+        GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                           reinterpret_cast<LPCWSTR>(module), &still))
         << "the module is gone while the frame is inside the game";
     SetEvent(release);
     WaitForSingleObject(frameThread, INFINITE);

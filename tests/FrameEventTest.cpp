@@ -120,8 +120,7 @@ TEST(FrameEvent, UnloadPutsTheSiteBackBeforeTheEventGoes) {
     char original[16];
     const auto bytes = OriginalSiteBytes();
     std::snprintf(original, sizeof original, "%02X%02X%02X%02X%02X", bytes[0], bytes[1], bytes[2], bytes[3], bytes[4]);
-    EXPECT_EQ(standin::Events(),
-              (std::vector<std::string>{std::string("callback 5 destroyed; site ") + original}));
+    EXPECT_EQ(standin::Events(), (std::vector<std::string>{std::string("callback 5 destroyed; site ") + original}));
     EXPECT_EQ(SiteBytes(), OriginalSiteBytes());
     standin::Events().clear();
     standin::RunHostFrame();

@@ -1,7 +1,8 @@
 #include "codepatch/call_gate.h"
 
-#include <tlhelp32.h>
 #include <windows.h>
+// After windows.h, which it needs.
+#include <tlhelp32.h>
 
 #include <cstddef>
 #include <cstring>

@@ -27,6 +27,16 @@
     .set AFTER,     GATE + 8
     .set CONTEXT,   GATE + 12
     .set MARK,      0x6A7E5EED
+// Calls the handler in `reg` as handler(context, &arguments, &scratch).
+.macro call_handler reg
+    lea edx, [ebp-16]
+    push edx
+    lea edx, [ebp+8]
+    push edx
+    push dword ptr ds:[CONTEXT]
+    call \reg
+    add esp, 12
+.endm
     .section .rdata,"dr"
     .globl _codepatch_gate_stub_begin
     .globl _codepatch_gate_stub_copy
@@ -43,13 +53,7 @@ _codepatch_gate_stub_begin:
     mov eax, dword ptr ds:[BEFORE]     // read under the mark
     test eax, eax
     jz 1f
-    lea edx, [ebp-16]
-    push edx
-    lea edx, [ebp+8]
-    push edx
-    push dword ptr ds:[CONTEXT]
-    call eax
-    add esp, 12
+    call_handler eax
 1:  mov dword ptr [ebp-24], 0
     // Nothing to come back for (the arguments as the caller pushed them, no
     // `after` handler): the target returns straight to the caller.
@@ -76,13 +80,7 @@ _codepatch_gate_stub_copy:
     jz 5f
     push eax
     push edx
-    lea edx, [ebp-16]
-    push edx
-    lea edx, [ebp+8]
-    push edx
-    push dword ptr ds:[CONTEXT]
-    call ecx
-    add esp, 12
+    call_handler ecx
     pop edx
     pop eax
 5:  mov dword ptr [ebp-24], 0

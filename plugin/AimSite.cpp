@@ -143,17 +143,17 @@ codepatch::gated_call::revert_result AimSite::Remove() {
     return patch_.release();
 }
 
-void AimSite::LogRemoval(codepatch::gated_call::revert_result result) {
+void LogCallSiteRemoval(const char* call, std::uint32_t site, codepatch::gated_call::revert_result result) {
     switch (result) {
         case codepatch::gated_call::revert_result::not_redirected:
             break;
         case codepatch::gated_call::revert_result::restored:
-            Log("unload: aim call 0x%06X put back", host::kAimPointCallSite);
+            Log("unload: %s call 0x%06X put back", call, site);
             break;
         case codepatch::gated_call::revert_result::displaced:
-            Log("unload: aim call 0x%06X is another mod's now (it changed the call after the plugin): left to it; "
+            Log("unload: %s call 0x%06X is another mod's now (it changed the call after the plugin): left to it; "
                 "the plugin's gate stays in the game and calls straight on, for whatever still calls through it",
-                host::kAimPointCallSite);
+                call, site);
             break;
     }
 }

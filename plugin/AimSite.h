@@ -4,6 +4,8 @@
 // whose aim call it does not recognise.
 #pragma once
 
+#include <cstdint>
+
 #include "codepatch/gated_call.h"
 
 class AimSite {
@@ -23,8 +25,11 @@ public:
     // otherwise it keeps what something else wrote there. Logs nothing: the
     // unload logs the result once no thread is inside the plugin any more.
     codepatch::gated_call::revert_result Remove();
-    static void LogRemoval(codepatch::gated_call::revert_result result);
 
 private:
     codepatch::gated_call patch_;
 };
+
+// What an unload did to a hooked call (`call`: "aim" or "frame", at host
+// address `site`), as the log says it once no thread is inside the plugin.
+void LogCallSiteRemoval(const char* call, std::uint32_t site, codepatch::gated_call::revert_result result);

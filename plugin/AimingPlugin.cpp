@@ -237,8 +237,8 @@ public:
             // At the process's exit no other thread runs, and none is looked at.
             const codepatch::gate_drain drain =
                 processExiting ? codepatch::gate_drain{} : codepatch::drain_call_gates();
-            LogFrameHookRemoval(frame);
-            AimSite::LogRemoval(aim);
+            LogCallSiteRemoval("frame", host::kFrameCallSite, frame);
+            LogCallSiteRemoval("aim", host::kAimPointCallSite, aim);
             if (!processExiting) LogDrain(drain);
         }
         Log("unloaded");

@@ -87,18 +87,3 @@ void LogFrameHook() {
 codepatch::gated_call::revert_result RemoveFrameHook() {
     return GetFrameEvent().RemoveHook();
 }
-
-void LogFrameHookRemoval(codepatch::gated_call::revert_result result) {
-    switch (result) {
-        case codepatch::gated_call::revert_result::not_redirected:
-            break;
-        case codepatch::gated_call::revert_result::restored:
-            Log("unload: frame call 0x%06X put back", host::kFrameCallSite);
-            break;
-        case codepatch::gated_call::revert_result::displaced:
-            Log("unload: frame call 0x%06X is another mod's now (it changed the call after the plugin): left to it; "
-                "the plugin's gate stays in the game and calls straight on, for whatever still calls through it",
-                host::kFrameCallSite);
-            break;
-    }
-}

@@ -17,4 +17,3 @@ void LogFrameHook();
 // Takes the frame hook off the host's call (at unload); the result is logged
 // once no frame is inside the plugin any more.
 codepatch::gated_call::revert_result RemoveFrameHook();
-void LogFrameHookRemoval(codepatch::gated_call::revert_result result);

@@ -11,6 +11,30 @@ using plugin_support::PluginTest;
 
 class Concurrency : public PluginTest {};
 
+// One host frame, and the plugin's unload, each on a plain Windows thread of
+// its own; `doneAs` says in which order they finished.
+volatile LONG finishOrder = 0;
+struct OneFrameThread {
+    standin::HostCallOutcome outcome;
+    LONG doneAs = 0;
+    static DWORD WINAPI Run(void* self) {
+        auto* f = static_cast<OneFrameThread*>(self);
+        f->outcome = standin::RunHostFrame();
+        f->doneAs = InterlockedIncrement(&finishOrder);
+        return 0;
+    }
+};
+struct UnloadThread {
+    standin::PluginModule* plugin;
+    LONG doneAs = 0;
+    static DWORD WINAPI Run(void* self) {
+        auto* u = static_cast<UnloadThread*>(self);
+        u->plugin->Free();
+        u->doneAs = InterlockedIncrement(&finishOrder);
+        return 0;
+    }
+};
+
 // The offsets' own protocol, in this module's copy of the plugin's code: a
 // read that starts while a load is writing a row returns that row whole,
 // once the write is over. The writer gives a broken reader a fifth of a
@@ -201,24 +225,12 @@ TEST_F(Concurrency, AnUnloadDoesNotWaitForAFrameInsideTheGamesFrameFunction) {
     HANDLE entered = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     standin::HoldNextHostFrame(entered, release);
-    struct Frame {
-        standin::HostCallOutcome outcome;
-        static DWORD WINAPI Run(void* self) {
-            static_cast<Frame*>(self)->outcome = standin::RunHostFrame();
-            return 0;
-        }
-    } frame;
-    struct Unloader {
-        standin::PluginModule* plugin;
-        static DWORD WINAPI Run(void* self) {
-            static_cast<Unloader*>(self)->plugin->Free();
-            return 0;
-        }
-    } unloader{plugin.get()};
-    HANDLE frameThread = CreateThread(nullptr, 0, &Frame::Run, &frame, 0, nullptr);
+    OneFrameThread frame;
+    UnloadThread unloader{plugin.get()};
+    HANDLE frameThread = CreateThread(nullptr, 0, &OneFrameThread::Run, &frame, 0, nullptr);
     ASSERT_NE(frameThread, nullptr);
     WaitForSingleObject(entered, INFINITE);
-    HANDLE unloadThread = CreateThread(nullptr, 0, &Unloader::Run, &unloader, 0, nullptr);
+    HANDLE unloadThread = CreateThread(nullptr, 0, &UnloadThread::Run, &unloader, 0, nullptr);
     ASSERT_NE(unloadThread, nullptr);
     // The frame is held for up to 10 s; the unload is over long before.
     EXPECT_EQ(WaitForSingleObject(unloadThread, 10000), static_cast<DWORD>(WAIT_OBJECT_0))
@@ -247,31 +259,12 @@ TEST_F(Concurrency, AnUnloadWaitsForAFrameInsideThePlugin) {
     HANDLE entered = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     standin::HoldNextKeyQuery(entered, release);
-    static volatile LONG order = 0;
-    struct Frame {
-        standin::HostCallOutcome outcome;
-        LONG doneAs = 0;
-        static DWORD WINAPI Run(void* self) {
-            auto* f = static_cast<Frame*>(self);
-            f->outcome = standin::RunHostFrame();
-            f->doneAs = InterlockedIncrement(&order);
-            return 0;
-        }
-    } frame;
-    struct Unloader {
-        standin::PluginModule* plugin;
-        LONG doneAs = 0;
-        static DWORD WINAPI Run(void* self) {
-            auto* u = static_cast<Unloader*>(self);
-            u->plugin->Free();
-            u->doneAs = InterlockedIncrement(&order);
-            return 0;
-        }
-    } unloader{plugin.get()};
-    HANDLE frameThread = CreateThread(nullptr, 0, &Frame::Run, &frame, 0, nullptr);
+    OneFrameThread frame;
+    UnloadThread unloader{plugin.get()};
+    HANDLE frameThread = CreateThread(nullptr, 0, &OneFrameThread::Run, &frame, 0, nullptr);
     ASSERT_NE(frameThread, nullptr);
     ASSERT_EQ(WaitForSingleObject(entered, 10000), static_cast<DWORD>(WAIT_OBJECT_0)) << "the frame queried a key";
-    HANDLE unloadThread = CreateThread(nullptr, 0, &Unloader::Run, &unloader, 0, nullptr);
+    HANDLE unloadThread = CreateThread(nullptr, 0, &UnloadThread::Run, &unloader, 0, nullptr);
     ASSERT_NE(unloadThread, nullptr);
     // An event, not a timing: the unload cannot finish while the frame is held.
     EXPECT_EQ(WaitForSingleObject(unloadThread, 100), static_cast<DWORD>(WAIT_TIMEOUT))
@@ -298,14 +291,8 @@ TEST_F(Concurrency, AnUnloadWhileTheGamesFrameFunctionLoadsLibrariesFinishes) {
     HANDLE entered = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     standin::HoldNextHostFrameLoadingLibrary(entered, release, L"version.dll");
-    struct Frame {
-        standin::HostCallOutcome outcome;
-        static DWORD WINAPI Run(void* self) {
-            static_cast<Frame*>(self)->outcome = standin::RunHostFrame();
-            return 0;
-        }
-    } frame;
-    HANDLE frameThread = CreateThread(nullptr, 0, &Frame::Run, &frame, 0, nullptr);
+    OneFrameThread frame;
+    HANDLE frameThread = CreateThread(nullptr, 0, &OneFrameThread::Run, &frame, 0, nullptr);
     ASSERT_NE(frameThread, nullptr);
     WaitForSingleObject(entered, INFINITE);
     Unload();  // on this thread, with the frame thread taking the loader lock in a loop

@@ -2,8 +2,8 @@
 # Sets up whatever is missing, builds, and measures what the plugin costs the
 # host on its hot paths, pinned to one CPU. Arguments: --json FILE, --batches N.
 # The table and the JSON say whether Wine ran natively or emulated. The table
-# is also written, with the date, the commit and the machine, to
-# benchmarks/figures-native.txt or benchmarks/figures-emulated.txt.
+# of a run that finished is also written, with the date, the commit and the
+# machine, to benchmarks/figures-native.txt or benchmarks/figures-emulated.txt.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -22,6 +22,13 @@ status=0
 taskset -c 0 wine build/windows/standin_host/standin-host.exe build/windows/benchmarks/plugin_bench.dll "$@" \
   >> build/bench-figures.txt || status=$?
 cat build/bench-figures.txt
-cp build/bench-figures.txt "$figures"
-echo "bench.sh: the figures are in $figures"
+# Only a run that finished (every target met, or one missed: status 0 or 1,
+# and the table's closing note printed) replaces the figures of record.
+if [ "$status" -le 1 ] && grep -q '^(\*) ' build/bench-figures.txt; then
+  cp build/bench-figures.txt "$figures"
+  echo "bench.sh: the figures are in $figures"
+else
+  echo "bench.sh: the run did not finish (status $status): $figures is left as it was" >&2
+  [ "$status" -gt 1 ] || status=2
+fi
 exit $status

@@ -34,5 +34,13 @@ if [ -z "${AIMING_WINE_SESSION:-}" ]; then
   # with its last program, and each later program pays for a new one, and
   # for Wine's start-up services with it.
   mkdir -p "$WINEPREFIX"
-  { wineserver -p || true; wine wineboot || true; } </dev/null >/dev/null 2>&1
+  # Wine's own words go to a file (never a pipe: its background processes
+  # would hold it open). A prefix that wineboot could not make means a Wine
+  # that cannot run here: the run stops with Wine's own first line, not with
+  # confusing test failures later.
+  { wineserver -p || true; wine wineboot || true; } </dev/null >build/wine-start.log 2>&1
+  if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    echo "wine-session: Wine cannot start its prefix $WINEPREFIX: $(grep -m 1 . build/wine-start.log || echo 'it said nothing')" >&2
+    exit 1
+  fi
 fi

@@ -29,13 +29,11 @@ bool is_call_to(patch_address site, std::uint32_t destination) {
 namespace {
 
 // Swaps the displacement at site + 1 from `expected` to `wanted` inside an
-// open bracket; false when it did not hold `expected`.
-bool swap_displacement(patch_address site, std::uint32_t expected, std::uint32_t wanted, bool atomically) {
+// open bracket, in one locked instruction; false when it did not hold
+// `expected`.
+bool swap_displacement(patch_address site, std::uint32_t expected, std::uint32_t wanted) {
     auto* word = static_cast<std::uint32_t*>((site + 1).pointer());
-    if (atomically) return __sync_bool_compare_and_swap(word, expected, wanted);
-    if (*static_cast<volatile std::uint8_t*>(site.pointer()) != op_call_rel32 || *word != expected) return false;
-    *static_cast<volatile std::uint32_t*>(word) = wanted;
-    return true;
+    return __sync_bool_compare_and_swap(word, expected, wanted);
 }
 
 }  // namespace
@@ -46,10 +44,10 @@ std::uint32_t redirect_call(patch_address site, std::uint32_t destination) {
         protection_bracket bracket(site, relative_branch_size);
         auto* bytes = static_cast<volatile std::uint8_t*>(site.pointer());
         const std::uint32_t displacement = relative_displacement(site.value, destination);
-        if (bytes[0] == op_call_rel32) {
+        if (bytes[0] == op_call_rel32 && displacement_in_one_line(site.value)) {
             std::uint32_t current;
             std::memcpy(&current, const_cast<std::uint8_t*>(bytes) + 1, 4);
-            swap_displacement(site, current, displacement, displacement_in_one_line(site.value));
+            swap_displacement(site, current, displacement);
         } else {
             std::uint8_t call[relative_branch_size] = {op_call_rel32};
             std::memcpy(call + 1, &displacement, 4);
@@ -62,16 +60,16 @@ std::uint32_t redirect_call(patch_address site, std::uint32_t destination) {
 
 retarget_result retarget_call(patch_address site, std::uint32_t expected, std::uint32_t destination) {
     if (peek_u8(site) != op_call_rel32) return retarget_result::changed;
-    const bool atomically = displacement_in_one_line(site.value);
+    if (!displacement_in_one_line(site.value)) return retarget_result::straddles;
     bool swapped;
     {
         protection_bracket bracket(site, relative_branch_size);
         swapped = swap_displacement(site, relative_displacement(site.value, expected),
-                                    relative_displacement(site.value, destination), atomically);
+                                    relative_displacement(site.value, destination));
     }
     if (!swapped) return retarget_result::changed;
     flush_instructions(site, relative_branch_size);
-    return atomically ? retarget_result::atomic : retarget_result::plain;
+    return retarget_result::atomic;
 }
 
 }  // namespace codepatch

@@ -8,8 +8,9 @@
 // Only the relative call is ever written. A site that already holds E8 gets
 // its displacement alone, in one locked compare-and-exchange, so that a
 // thread executing the site meanwhile sees either the old call or the new
-// one, never half of each; the instruction cache is flushed after every
-// write.
+// one, never half of each (retarget_call writes nothing where the
+// displacement straddles a cache line; both of the host's sites keep theirs
+// inside one); the instruction cache is flushed after every write.
 #pragma once
 
 #include <cstdint>
@@ -39,9 +40,9 @@ bool is_call_to(patch_address site, std::uint32_t destination);
 std::uint32_t redirect_call(patch_address site, std::uint32_t destination);
 
 enum class retarget_result {
-    atomic,   // the displacement was swapped in one locked instruction
-    plain,    // its 4 bytes straddle a cache line: checked and written plainly
-    changed,  // the site no longer called `expected`: nothing written
+    atomic,     // the displacement was swapped in one locked instruction
+    changed,    // the site no longer called `expected`: nothing written
+    straddles,  // its 4 bytes straddle a cache line, where no one instruction writes them: nothing written
 };
 
 // Makes the E8 call at `site` call `destination`, provided it still calls

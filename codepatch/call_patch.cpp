@@ -29,8 +29,6 @@ std::uint32_t call_patch::redirect(patch_address site, std::uint32_t destination
     site_ = site;
     destination_ = destination;
     redirected_ = true;
-    last_write_ = displacement_in_one_line(site.value) || saved_[0] != op_call_rel32 ? retarget_result::atomic
-                                                                                     : retarget_result::plain;
     return redirect_call(site, destination);
 }
 
@@ -43,13 +41,11 @@ bool call_patch::redirect_from(patch_address site, std::uint32_t expected, std::
     const std::uint32_t expected_displacement = relative_displacement(site.value, expected);
     std::uint8_t saved[relative_branch_size] = {op_call_rel32};
     std::memcpy(saved + 1, &expected_displacement, 4);
-    const retarget_result written = retarget_call(site, expected, destination);
-    if (written == retarget_result::changed) return false;
+    if (retarget_call(site, expected, destination) != retarget_result::atomic) return false;
     std::memcpy(saved_, saved, sizeof saved_);
     site_ = site;
     destination_ = destination;
     redirected_ = true;
-    last_write_ = written;
     return true;
 }
 
@@ -61,8 +57,8 @@ call_patch::revert_result call_patch::revert() {
         std::uint32_t saved_displacement;
         std::memcpy(&saved_displacement, saved_ + 1, 4);
         const std::uint32_t saved_target = site_.value + relative_branch_size + saved_displacement;
-        return retarget_call(site_, destination_, saved_target) == retarget_result::changed ? revert_result::displaced
-                                                                                            : revert_result::restored;
+        return retarget_call(site_, destination_, saved_target) == retarget_result::atomic ? revert_result::restored
+                                                                                           : revert_result::displaced;
     }
     if (!is_call_to(site_, destination_)) return revert_result::displaced;
     protected_write(site_, saved_, relative_branch_size, protection::lift);

@@ -1,7 +1,8 @@
 // One redirected call instruction (E8 rel32) and the 5 bytes it replaced.
 //
 // Where the site holds E8 already, only its displacement is written, in one
-// locked compare-and-exchange (branch.h).
+// locked compare-and-exchange (branch.h), where the displacement lies inside
+// one cache line, as at both of the host's sites.
 //
 // It puts those bytes back only while the site still calls where it was
 // redirected to: when something else (another plugin) has rewritten the site
@@ -49,10 +50,6 @@ public:
     // forgets them either way.
     revert_result revert();
 
-    // How the last write went: `plain` where the displacement straddles a
-    // cache line.
-    retarget_result last_write() const { return last_write_; }
-
     bool redirected() const { return redirected_; }
     patch_address site() const { return site_; }
     std::uint32_t destination() const { return destination_; }
@@ -62,7 +59,6 @@ private:
     std::uint32_t destination_ = 0;
     std::uint8_t saved_[relative_branch_size] = {};
     bool redirected_ = false;
-    retarget_result last_write_ = retarget_result::atomic;
 };
 
 }  // namespace codepatch

@@ -17,7 +17,7 @@ gated_call::take_result gated_call::take(patch_address site, std::uint32_t found
     } else {
         set_gate_target(*gate, found);
         set_handlers();
-        if (retarget_call(site, found, entry) == retarget_result::changed) {
+        if (retarget_call(site, found, entry) != retarget_result::atomic) {
             clear_gate_handlers(*gate);
             return take_result::site_changed;
         }
@@ -39,7 +39,7 @@ gated_call::revert_result gated_call::release() {
     gate_ = nullptr;
     clear_gate_handlers(gate);
     // Whoever holds the site now: while it calls the gate, it goes back.
-    if (retarget_call(site_, gate_address(gate), gate.target) != retarget_result::changed) {
+    if (retarget_call(site_, gate_address(gate), gate.target) == retarget_result::atomic) {
         set_gate_displaced_by(gate, 0);
         return revert_result::restored;
     }

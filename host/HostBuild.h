@@ -4,8 +4,15 @@
 
 #include <cstdint>
 
+#include "codepatch/branch.h"
 #include "codepatch/patch_address.h"
 #include "host/HostInterface.h"
+
+// Both hooked calls are retargeted by one locked instruction, which needs
+// each call's 4 displacement bytes inside one cache line (the game's image is
+// used only at its preferred base, so these are the addresses at run time).
+static_assert(codepatch::displacement_in_one_line(host::kAimPointCallSite), "the aim call's displacement");
+static_assert(codepatch::displacement_in_one_line(host::kFrameCallSite), "the frame call's displacement");
 
 using HostBuild = std::int32_t;  // 1001, 1002, 1011, 1101, 1111, 3200, 3210; 0: unrecognised
 

@@ -52,7 +52,7 @@ constexpr Address kAimCodeConstant = 0x521632;  // 4 bytes: a float's bit patter
 
 // ---- Host data written by the settings loader (absolute) ------------------
 // The six aim values (32-bit floats), in the order the settings file gives
-// them: host value 1 is line 3, 2 line 4, 3 line 6, 4 line 7, 5 line 8, 6 line 9.
+// them (its host-value lines, settings/SettingsLayout.h).
 constexpr std::uint32_t kAimValueCount = 6;
 constexpr Address kAimValues[kAimValueCount] = {0x8CC4B4, 0x8CC4B8, 0x8CC4B0, 0x8CC4AC, 0x8CC4A8, 0x8CC4A0};
 constexpr Address kAimValuesLowest = 0x8CC4A0;  // where the aim data begins

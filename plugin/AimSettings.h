@@ -5,17 +5,27 @@
 
 #include <cstdint>
 
+#include "host/HostConstants.h"
+#include "settings/SettingsLayout.h"
+
+// The file's layout and the host's, which the loader copies one onto the other.
+static_assert(settings::kHostValueCount == host::kAimValueCount, "one file line per host aim value");
+static_assert(settings::kAimRowCount == host::kAimBlockRows && settings::kAimRowLength == host::kAimBlockColumns,
+              "the file's aim rows are the host's aim block, row for row");
+
 struct AimSettings {
     std::int32_t reloadEveryFrame;  // line 1; non-zero: load again every frame
     std::uint8_t zeroOffsetX;       // written by HandleFrameInput only
-    float aimRows[4][7];            // lines 11-14 over the host's block at 0x8CC4C0, copied there whole
-    float weaponOffsets[16][3];     // lines 16-31, read by AimPointHook
-    bool weaponOffsetGiven[16];     // a file has given the row: until then its weapon keeps the host's point
+    // Lines 11-14 over the host's block at 0x8CC4C0, copied there whole.
+    float aimRows[settings::kAimRowCount][settings::kAimRowLength];
+    float weaponOffsets[settings::kWeaponOffsetRows][3];  // lines 16-31, read by AimPointHook
+    // A file has given the row: until then its weapon keeps the host's point.
+    bool weaponOffsetGiven[settings::kWeaponOffsetRows];
     // Odd while a load writes weaponOffsets and weaponOffsetGiven, bumped
     // before and after: a reader that sees it odd or changed reads again.
     std::uint32_t weaponOffsetsVersion;
 };
-static_assert(sizeof(AimSettings::aimRows) == 112, "aimRows is the image of the 112-byte host block");
+static_assert(sizeof(AimSettings::aimRows) == host::kAimBlockBytes, "aimRows is the image of the host block");
 static_assert(sizeof(AimSettings::weaponOffsets) == 192, "16 rows of 3 floats");
 
 // Zero until the first load.

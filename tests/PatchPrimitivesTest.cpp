@@ -288,8 +288,9 @@ TEST(ScopedBasic, CaptureBeyondItsBufferFailsTheContract) {
 }
 
 // ---- Retargeting a call: the displacement alone, compared and swapped -----------
-// A call is retargeted only while it still calls what a check found; where
-// its displacement straddles a cache line it is written plainly, and says so.
+// A call is retargeted only while it still calls what a check found, and
+// only where one locked instruction can write its displacement: one that
+// straddles a cache line is left alone, and says so.
 TEST(RetargetCall, SwapsOnlyTheCheckedCallAndTellsHowItWrote) {
     using result = codepatch::retarget_result;
     struct Case {
@@ -304,15 +305,14 @@ TEST(RetargetCall, SwapsOnlyTheCheckedCallAndTellsHowItWrote) {
         {"as_checked", kScratch, CallTo(kScratch, 0x521500), 0x521500, result::atomic},
         {"changed_meanwhile", kScratch, CallTo(kScratch, 0x53F0A0), 0x521500, result::changed},
         {"no_longer_a_call", kScratch, Bytes({0xE9, 0, 0, 0, 0}), kScratch + 5, result::changed},
-        {"straddles_a_cache_line", straddling, CallTo(straddling, 0x521500), 0x521500, result::plain},
+        {"straddles_a_cache_line", straddling, CallTo(straddling, 0x521500), 0x521500, result::straddles},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         standin::ResetHost(0);
         standin::WriteHostBytes(c.site, c.before.data(), c.before.size());
         EXPECT_EQ(codepatch::retarget_call(patch_address(c.site), c.expected, 0x401000), c.outcome);
-        EXPECT_EQ(standin::ReadHostBytes(c.site, 5),
-                  c.outcome == result::changed ? c.before : CallTo(c.site, 0x401000));
+        EXPECT_EQ(standin::ReadHostBytes(c.site, 5), c.outcome == result::atomic ? CallTo(c.site, 0x401000) : c.before);
     }
     EXPECT_TRUE(codepatch::displacement_in_one_line(0x527A95)) << "the aim call";
     EXPECT_TRUE(codepatch::displacement_in_one_line(0x53E981)) << "the frame call";

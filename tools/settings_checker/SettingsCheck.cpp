@@ -13,6 +13,11 @@
 #include <cstring>
 
 #include "host/HostConstants.h"
+#include "settings/SettingsLayout.h"
+
+static_assert(settings::kAimRowCount == host::kAimBlockRows && settings::kAimRowLength == host::kAimBlockColumns,
+              "the file's aim rows are the host's aim block, row for row");
+static_assert(settings::kHostValueCount == host::kAimValueCount, "one file line per host aim value");
 #include "settings/SettingsDiagnostics.h"
 #include "settings/WeaponTable.h"
 #include "settings_template.h"
@@ -51,7 +56,7 @@ std::string WhatItSets(int number) {
             return "float constant in host code at " + Hex(host::kAimCodeConstant);
         case settings::LineKind::AimRow:
             return "aim block row " + std::to_string(layout.index) + " (host " +
-                   Hex(host::kAimBlock + 28u * layout.index) + ")";
+                   Hex(host::kAimBlock + host::kAimBlockColumns * 4u * static_cast<std::uint32_t>(layout.index)) + ")";
         case settings::LineKind::WeaponOffset:
             if (layout.index == 0) return "weapon offset row 0 (serves no weapon)";
             return "weapon offset row " + std::to_string(layout.index) + " (weapon type " +

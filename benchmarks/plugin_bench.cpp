@@ -192,7 +192,7 @@ void FrameCall(int perBatch) {
     standin::LogHostEvents(false);
     FrameEvent& event = GetFrameEvent();
     event.AddCallback(FrameEvent::Phase::After, &ReferenceCallback);
-    using StackedHooker = codepatch::function_hooker<codepatch::call_patch, FrameCallSite, std::uint32_t()>;
+    using StackedHooker = codepatch::function_hooker<FrameCallSite, std::uint32_t()>;
     std::vector<std::unique_ptr<StackedHooker>> extra;
     for (int hooks = 1; hooks <= 3; ++hooks) {
         if (hooks > 1) {

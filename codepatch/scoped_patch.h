@@ -29,11 +29,14 @@ public:
     scoped_basic() = default;
     ~scoped_basic() override { scoped_basic::revert(); }  // this class's own revert
 
+    scoped_basic(const scoped_basic&) = delete;
+    scoped_basic& operator=(const scoped_basic&) = delete;
+
     // Writes the saved bytes back (if any) and forgets them.
     void revert() override {
-        if (!is_saved) return;
-        protected_write(address, saved_bytes, size, mode);
-        is_saved = false;
+        if (!is_saved_) return;
+        protected_write(address_, saved_bytes_, size_, mode_);
+        is_saved_ = false;
     }
 
     // Saves `count` bytes at `at`; whatever was saved before goes back first,
@@ -41,22 +44,29 @@ public:
     virtual void capture(patch_address at, std::uint32_t count, protection access) {
         if (!(count <= bufsize)) contract_violation("size <= bufsize");
         revert();
-        is_saved = true;
-        address = at;
-        size = count;
-        mode = access;
-        protected_read(address, saved_bytes, size, mode);
+        is_saved_ = true;
+        address_ = at;
+        size_ = count;
+        mode_ = access;
+        protected_read(address_, saved_bytes_, size_, mode_);
     }
 
-    std::uint8_t saved_bytes[bufsize] = {};
-    patch_address address;
-    std::uint32_t size = 0;
-    bool is_saved = false;
-    protection mode = protection::keep;  // how the bytes are written back
+    bool is_saved() const { return is_saved_; }
+    patch_address address() const { return address_; }
+    std::uint32_t size() const { return size_; }
+    const std::uint8_t* saved_bytes() const { return saved_bytes_; }
+    static constexpr std::uint32_t capacity = bufsize;
+
+private:
+    std::uint8_t saved_bytes_[bufsize] = {};
+    patch_address address_;
+    std::uint32_t size_ = 0;
+    bool is_saved_ = false;
+    protection mode_ = protection::keep;  // how the bytes are written back
 };
 
 // The 5 bytes of one relative call instruction (E8 rel32).
 class scoped_call : public scoped_basic<5> {};
-static_assert(sizeof(scoped_call::saved_bytes) == 5, "a relative call is E8 and a 32-bit displacement");
+static_assert(scoped_call::capacity == 5, "a relative call is E8 and a 32-bit displacement");
 
 }  // namespace codepatch

@@ -16,7 +16,7 @@ namespace {
 struct FrameSite {
     static codepatch::patch_address address() { return codepatch::patch_address(host::kFrameCallSite); }
 };
-using Hooker = codepatch::function_hooker<codepatch::call_patch, FrameSite, std::uint32_t()>;
+using Hooker = codepatch::function_hooker<FrameSite, std::uint32_t()>;
 using Continuation = Hooker::continuation_type;
 
 std::vector<std::uint8_t> SiteBytes() {
@@ -77,20 +77,20 @@ TEST_F(CallSiteHooks, InstallingAgainReplacesTheFunctionInPlace) {
     a.install(Logging("A"));
     b.install(Logging("B"));
     a.install(Logging("A2"));
-    EXPECT_EQ(a.shared_manager->entries.size(), 2u);
+    EXPECT_EQ(a.manager().entries().size(), 2u);
     EXPECT_EQ(Frame(1000), (Events{"B", "A2", "host frame function"}));
 }
 
-TEST_F(CallSiteHooks, CopyingAHookMovesItsEntryToTheEnd) {
+TEST_F(CallSiteHooks, MovingAHookMovesItsEntryToTheEnd) {
     Hooker b;
     auto a = std::make_unique<Hooker>();
     a->install(Logging("A"));
     b.install(Logging("B"));
-    Hooker copy(*a);
-    EXPECT_EQ(Frame(1000), (Events{"A", "B", "host frame function"}));  // the copy is outermost
-    a.reset();  // the original owns nothing any more: destroying it removes no entry
+    Hooker moved(std::move(*a));
+    EXPECT_EQ(Frame(1000), (Events{"A", "B", "host frame function"}));  // the moved hook is outermost
+    a.reset();  // the source owns nothing any more: destroying it removes no entry
     EXPECT_EQ(Frame(1000), (Events{"A", "B", "host frame function"}));
-    EXPECT_EQ(copy.shared_manager->entries.size(), 2u);
+    EXPECT_EQ(moved.manager().entries().size(), 2u);
 }
 
 TEST_F(CallSiteHooks, TheLastHookOutPutsBackExactlyTheOriginalBytes) {
@@ -122,9 +122,9 @@ TEST_F(CallSiteHooks, ManagerRevertDropsEveryHookAndDestroyedOwnersFindNothing) 
     Hooker a, b;
     a.install(Logging("A"));
     b.install(Logging("B"));
-    a.shared_manager->revert();
+    a.manager().revert();
     EXPECT_EQ(SiteBytes(), OriginalSiteBytes());
-    EXPECT_TRUE(a.shared_manager->entries.empty());
+    EXPECT_TRUE(a.manager().entries().empty());
     EXPECT_EQ(Frame(1000), (Events{"host frame function"}));
 }
 
@@ -135,8 +135,8 @@ TEST_F(CallSiteHooks, SiteThatHoldsNoCallIsLeftAlone) {
     standin::WriteHostBytes(host::kFrameCallSite, nops, 5);
     {
         Hooker a;
-        a.install(Logging("A", 1, 5));
-        EXPECT_FALSE(a.shared_manager->redirected);
+        EXPECT_FALSE(a.install(Logging("A", 1, 5)));
+        EXPECT_FALSE(a.manager().redirected());
         EXPECT_EQ(SiteBytes(), std::vector<std::uint8_t>(nops, nops + 5));
     }
     EXPECT_EQ(SiteBytes(), std::vector<std::uint8_t>(nops, nops + 5));
@@ -153,7 +153,7 @@ TEST_F(CallSiteHooks, ManagerDestroyedWhileRedirectedLeavesAnotherWritersCall) {
         SCOPED_TRACE(overwritten);
         auto manager = std::make_unique<Manager>();
         manager->attach(nullptr, Logging("M"), &Manager::call_site_entry);
-        EXPECT_TRUE(manager->redirected);
+        EXPECT_TRUE(manager->redirected());
         if (overwritten) codepatch::redirect_call(FrameSite::address(), elsewhere);
         const auto held = SiteBytes();
         manager.reset();

@@ -225,15 +225,15 @@ TEST(ScopedBasic, RevertAndDestructionPutBackExactlyTheSavedBytes) {
     standin::WriteHostBytes(kScratch, original.data(), 5);
     {
         codepatch::scoped_basic<5> saved;
-        EXPECT_FALSE(saved.is_saved);
-        EXPECT_EQ(saved.address.value, 0u);
+        EXPECT_FALSE(saved.is_saved());
+        EXPECT_EQ(saved.address().value, 0u);
         saved.capture(patch_address(kScratch), 5, codepatch::protection::lift);
-        EXPECT_TRUE(saved.is_saved);
+        EXPECT_TRUE(saved.is_saved());
         EXPECT_EQ(standin::ReadHostBytes(kScratch, 5), original);  // capture writes nothing
         standin::WriteHostBytes(kScratch, patched.data(), 5);
         saved.revert();
         EXPECT_EQ(standin::ReadHostBytes(kScratch, 5), original);
-        EXPECT_FALSE(saved.is_saved);
+        EXPECT_FALSE(saved.is_saved());
 
         standin::WriteHostBytes(kScratch, patched.data(), 5);
         VirtualProtectRecorder recorder;
@@ -284,7 +284,7 @@ TEST(ScopedBasic, CaptureBeyondItsBufferFailsTheContract) {
     }
     codepatch::set_contract_handler(previous);
     EXPECT_EQ(failure, "size <= bufsize");
-    EXPECT_FALSE(saved.is_saved);
+    EXPECT_FALSE(saved.is_saved());
 }
 
 // ---- Retargeting a call: the displacement alone, compared and swapped -----------

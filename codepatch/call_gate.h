@@ -78,6 +78,10 @@ static_assert(sizeof(call_gate_block) <= 4096, "one page");
 struct call_gate_record {
     char magic[16];
     std::uint32_t address;  // of the call_gate_block
+    // The module that claims the process (claim_process): its base, and
+    // where its mark is, from that base; 0 when none does.
+    std::uint32_t claim_module;
+    std::uint32_t claim_mark;
 };
 
 // The name under which this module finds its gates again. Each module that
@@ -104,6 +108,23 @@ const call_gate* existing_call_gate(patch_address site);
 // by something else (each load then takes a block of its own), or none.
 enum class gate_block_origin { none, found, made, made_unregistered };
 gate_block_origin call_gate_block_origin();
+
+// One copy of a module per process, claimed in the gates' record. `mark`:
+// bytes inside the calling module's image that only a copy of it holds at
+// that place. Another copy is a loaded module, not this one, that holds the
+// same bytes at the same offset from its base: no data that any program can
+// write into the record makes a module of this process hold them, so a
+// forged or stale claim is taken over, not obeyed. The name held by
+// something that is not the gates' record (the gates then use a page for
+// this load only) gives `name_taken`, and the process goes unclaimed.
+enum class claim_result { ours, another_copy, taken_over, name_taken };
+struct process_claim {
+    claim_result result = claim_result::name_taken;
+    std::uint32_t holder = 0;  // another copy's base, or the forged claim's module
+};
+process_claim claim_process(const std::uint8_t* mark, std::uint32_t mark_size);
+// Gives the claim up, if it is this module's (at unload).
+void release_process_claim(const std::uint8_t* mark);
 
 // The address a call site calls to go through the gate: its code.
 std::uint32_t gate_address(const call_gate& gate);

@@ -6,6 +6,7 @@
 #include "host/HostBuild.h"
 #include "host/HostInterface.h"
 #include "plugin/AimPointHook.h"
+#include "plugin/CallSiteLog.h"
 #include "plugin/PluginLog.h"
 
 namespace {
@@ -118,21 +119,8 @@ AimSite::Verdict AimSite::Install() {
                 host::kAimPointCallSite, site.value);
             return Verdict::SettingsOnly;
     }
-    const char* how = "";
-    switch (patch_.how()) {
-        case codepatch::gated_call::route::site_to_gate:
-            how = "redirected to the plugin through its gate";
-            break;
-        case codepatch::gated_call::route::gate_from_earlier_load:
-            how = "the gate leads to the plugin again";
-            break;
-        case codepatch::gated_call::route::gate_behind_other_hook:
-            how =
-                "that mod hooked this call while the plugin was last loaded and calls on through the plugin's "
-                "gate: the call is left to it, and the gate leads to the plugin again";
-            break;
-    }
-    Log("aim call 0x%06X (at 0x%08X): held %s, %s; %s", host::kAimPointCallSite, site.value, held, check.what, how);
+    Log("aim call 0x%06X (at 0x%08X): held %s, %s; %s", host::kAimPointCallSite, site.value, held, check.what,
+        CallSiteRoute(patch_.how()));
     if (codepatch::call_gate_block_origin() == codepatch::gate_block_origin::made_unregistered)
         Log("aim call: the name under which the next load finds the plugin's gate again is taken by something else, "
             "so each load of the plugin keeps a page of memory of its own in the game");
@@ -141,19 +129,4 @@ AimSite::Verdict AimSite::Install() {
 
 codepatch::gated_call::revert_result AimSite::Remove() {
     return patch_.release();
-}
-
-void LogCallSiteRemoval(const char* call, std::uint32_t site, codepatch::gated_call::revert_result result) {
-    switch (result) {
-        case codepatch::gated_call::revert_result::not_redirected:
-            break;
-        case codepatch::gated_call::revert_result::restored:
-            Log("unload: %s call 0x%06X put back", call, site);
-            break;
-        case codepatch::gated_call::revert_result::displaced:
-            Log("unload: %s call 0x%06X is another mod's now (it changed the call after the plugin): left to it; "
-                "the plugin's gate stays in the game and calls straight on, for whatever still calls through it",
-                call, site);
-            break;
-    }
 }

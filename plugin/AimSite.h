@@ -4,8 +4,6 @@
 // whose aim call it does not recognise.
 #pragma once
 
-#include <cstdint>
-
 #include "codepatch/gated_call.h"
 
 class AimSite {
@@ -29,7 +27,3 @@ public:
 private:
     codepatch::gated_call patch_;
 };
-
-// What an unload did to a hooked call (`call`: "aim" or "frame", at host
-// address `site`), as the log says it once no thread is inside the plugin.
-void LogCallSiteRemoval(const char* call, std::uint32_t site, codepatch::gated_call::revert_result result);

@@ -223,6 +223,8 @@ void ResetHost(std::int32_t build) {
     FailPluginAllocation(0);
     FreezePluginClock(false);
     FailPluginModuleFileName(false);
+    TakePluginGateName(false);
+    FailPluginGateMemory(false);
     RewriteSiteBeforePluginWrites(0, {});
     ForgetPluginGateSharing();
     SetHostCallState(nullptr);

@@ -49,6 +49,32 @@ std::vector<std::uint8_t> rewriteBytes;
 bool clockFrozen = false;
 ULONGLONG frozenTicks = 0;
 bool failModuleFileName = false;
+bool gateNameTaken = false;
+bool failGateMemory = false;
+
+using CreateFileMappingWFn = HANDLE(WINAPI*)(HANDLE, LPSECURITY_ATTRIBUTES, DWORD, DWORD, DWORD, LPCWSTR);
+using VirtualAllocFn = LPVOID(WINAPI*)(LPVOID, SIZE_T, DWORD, DWORD);
+CreateFileMappingWFn realCreateFileMappingW = nullptr;
+VirtualAllocFn realVirtualAlloc = nullptr;
+
+// The gates' name held by an object of another kind (a mutex, say): the
+// system then fails the mapping with ERROR_INVALID_HANDLE.
+HANDLE WINAPI PluginCreateFileMappingW(HANDLE file, LPSECURITY_ATTRIBUTES sa, DWORD protect, DWORD high, DWORD low,
+                                       LPCWSTR name) {
+    if (gateNameTaken && name && std::wcsstr(name, L".gates.")) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return nullptr;
+    }
+    return realCreateFileMappingW(file, sa, protect, high, low, name);
+}
+
+LPVOID WINAPI PluginVirtualAlloc(LPVOID at, SIZE_T size, DWORD type, DWORD protect) {
+    if (failGateMemory) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return nullptr;
+    }
+    return realVirtualAlloc(at, size, type, protect);
+}
 bool failModuleLookup = false;
 long failingAllocation = 0;  // 0: none fails
 bool instrumented = false;   // the plugin loaded last was instrumented
@@ -149,6 +175,8 @@ void InstrumentPlugin(HMODULE module) {
     Interpose(module, "kernel32.dll", "GetTickCount64", &PluginTickCount64, realGetTickCount64);
     Interpose(module, "kernel32.dll", "GetModuleFileNameW", &PluginModuleFileNameW, realGetModuleFileNameW);
     Interpose(module, "kernel32.dll", "VirtualProtect", &PluginVirtualProtect, realVirtualProtect);
+    Interpose(module, "kernel32.dll", "CreateFileMappingW", &PluginCreateFileMappingW, realCreateFileMappingW);
+    Interpose(module, "kernel32.dll", "VirtualAlloc", &PluginVirtualAlloc, realVirtualAlloc);
     instrumented = true;
 }
 
@@ -221,6 +249,14 @@ void AdvancePluginClock(unsigned milliseconds) {
 void RewriteSiteBeforePluginWrites(std::uint32_t site, const std::vector<std::uint8_t>& bytes) {
     rewriteBytes = bytes;
     rewriteSite = site;
+}
+
+void TakePluginGateName(bool taken) {
+    gateNameTaken = taken;
+}
+
+void FailPluginGateMemory(bool fail) {
+    failGateMemory = fail;
 }
 
 void FailPluginModuleFileName(bool fail) {

@@ -290,7 +290,8 @@ private:
 // What the plugin asked of the system, counted through its own imports:
 // PluginModule replaces the plugin's imports of malloc, calloc, realloc,
 // CreateFileW, ReadFile, GetKeyState, GetModuleHandleExW, GetModuleFileNameW,
-// GetTickCount64, VirtualProtect and MessageBoxA with counting (or steerable) pass-throughs
+// GetTickCount64, VirtualProtect, CreateFileMappingW, VirtualAlloc and
+// MessageBoxA with counting (or steerable) pass-throughs
 // as soon as the module is mapped, before its start-up runs.
 // GetKeyState calls also go to Events() as "GetKeyState".
 struct MessageBoxShown {
@@ -323,6 +324,12 @@ void FailPluginAllocation(long number);
 // AdvancePluginClock moves it on: a frame loop then takes no time at all.
 void FreezePluginClock(bool frozen);
 void AdvancePluginClock(unsigned milliseconds);
+
+// While true, the plugin's CreateFileMappingW of its gates' name fails as it
+// does when an object of another kind holds the name.
+void TakePluginGateName(bool taken);
+// While true, the plugin's VirtualAlloc fails (no memory for its gates).
+void FailPluginGateMemory(bool fail);
 
 // While true, the plugin's GetModuleFileNameW fails and gives an empty path.
 void FailPluginModuleFileName(bool fail);

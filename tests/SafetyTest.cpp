@@ -2,6 +2,7 @@
 // call sites that hold something else, a second copy of the DLL, host data
 // that cannot be written, build probes on closed pages.
 #include "PluginSupport.h"
+#include "codepatch/call_gate.h"
 
 namespace {
 
@@ -224,26 +225,63 @@ protected:
     }
 };
 
-// A second copy of the DLL in the same game, freed before or after the first.
-// The name the plugin claims to keep a second copy out can be taken by any
-// program beforehand: that switches nothing off, and the log tells it from
-// a second copy.
-TEST_F(Safety, AClaimNameTakenBySomethingElseSwitchesNothingOff) {
-    Prepare(1001, settings_cases::Join(settings_cases::ReferenceLines()));
-    const std::wstring name = L"Local\\AimingPlugin." + std::to_wstring(GetCurrentProcessId());
-    HANDLE squatter = CreateMutexW(nullptr, FALSE, name.c_str());
-    ASSERT_NE(squatter, nullptr);
+// The name under which the plugin keeps its gates' record (and its one-copy
+// claim) held by an object of another kind: the plugin takes a page of its
+// own for this load, hooks both calls through it, says so, and goes on
+// without the one-copy guard. The sites hold the game's calls before, the
+// gate's while loaded, the game's after; the gate, left in the process,
+// calls straight on.
+TEST_F(Safety, AGateNameTakenBySomethingElseSwitchesNothingOff) {
+    Prepare(1001, settings_cases::ReferenceWith({{1, "reload 1"}}));
+    standin::TakePluginGateName(true);
+    const auto aimBefore = standin::CallSiteBytes(kAim);
+    const auto frameBefore = standin::CallSiteBytes(kFrame);
     Load();
+    const auto aimWhile = standin::CallSiteBytes(kAim);
+    const std::uint32_t gate = codepatch::branch_target(codepatch::patch_address(kAim));
+    EXPECT_NE(aimWhile, aimBefore);
+    EXPECT_NE(standin::CallSiteBytes(kFrame), frameBefore);
     EXPECT_TRUE(SiteCallsIntoPlugin());
     EXPECT_TRUE(AimSubstitutes());
     const std::string log = directory.ReadLog();
-    EXPECT_NE(log.find("is held by something that is not a copy of this plugin (another program took it): going on "
-                       "without that guard"),
+    EXPECT_NE(log.find("is held by something that is not this plugin (another program took it): going on without "
+                       "the one-copy guard"),
               std::string::npos)
         << log;
+    EXPECT_NE(log.find("each load of the plugin keeps a page of memory of its own"), std::string::npos) << log;
     EXPECT_EQ(log.find("another copy of this plugin"), std::string::npos) << log;
     Unload();
-    CloseHandle(squatter);
+    EXPECT_EQ(standin::CallSiteBytes(kAim), aimBefore);
+    EXPECT_EQ(standin::CallSiteBytes(kFrame), frameBefore);
+    EXPECT_EQ(standin::PastGate(gate), host::kAimPointFunction) << "the gate left behind calls straight on";
+    EXPECT_FALSE(AimSubstitutes());
+}
+
+// No memory for a gate at all: the plugin hooks neither call (a hook straight
+// into the DLL could not be taken back safely), applies the settings, says
+// so, and never writes either site.
+TEST_F(Safety, WithoutMemoryForAGateNeitherCallIsHookedAndTheSettingsApply) {
+    Prepare(1001, settings_cases::Join(settings_cases::ReferenceLines()));
+    standin::TakePluginGateName(true);  // so that no gate page is found from an earlier load
+    standin::FailPluginGateMemory(true);
+    const auto aimBefore = standin::CallSiteBytes(kAim);
+    const auto frameBefore = standin::CallSiteBytes(kFrame);
+    Load();
+    EXPECT_EQ(standin::CallSiteBytes(kAim), aimBefore);
+    EXPECT_EQ(standin::CallSiteBytes(kFrame), frameBefore);
+    EXPECT_FALSE(AimSubstitutes());
+    settings_cases::Snapshot expected = settings_cases::Reference();
+    for (auto& row : expected.offsets)
+        for (auto& f : row) f = settings_cases::kNotGiven;
+    ExpectSameAsHost(Observe(), expected);
+    const std::string log = directory.ReadLog();
+    EXPECT_NE(log.find("aim call 0x527A95 (at 0x00527A95): no memory for the plugin's call gate"), std::string::npos)
+        << log;
+    EXPECT_NE(log.find("frame call 0x53E981 (at 0x0053E981): no memory for the plugin's call gate"), std::string::npos)
+        << log;
+    Unload();
+    EXPECT_EQ(standin::CallSiteBytes(kAim), aimBefore);
+    EXPECT_EQ(standin::CallSiteBytes(kFrame), frameBefore);
 }
 
 TEST_F(Safety, ASecondCopyInstallsNothingAndEitherUnloadOrderIsSafe) {
@@ -404,30 +442,33 @@ TEST_F(Safety, AHookingLibraryThatFollowsJumpsHooksTheGateNotThePlugin) {
     standin::RemoveJumpFollowingHook(other);
 }
 
-// A claim of the plugin's name forged by another program, with the claim's
-// own text and the base of a module every process has: the plugin sees that
-// no copy of it is there, works, and says what holds the name.
+// A one-copy claim forged by another program (or left by a module that is
+// gone), naming the base of a module every process has: the plugin sees that
+// no copy of it holds its mark there, takes the claim over, works, and says
+// what the claim named.
 TEST_F(Safety, AForgedClaimSwitchesNothingOff) {
     Prepare(1001, settings_cases::Join(settings_cases::ReferenceLines()));
-    const std::wstring name = L"Local\\AimingPlugin." + std::to_wstring(GetCurrentProcessId());
-    HANDLE forged = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 64, name.c_str());
-    ASSERT_NE(forged, nullptr);
-    auto* view = static_cast<char*>(MapViewOfFile(forged, FILE_MAP_WRITE, 0, 0, 64));
+    Load();  // makes the gates' record, if no earlier test did
+    Unload();
+    wchar_t name[128];
+    codepatch::call_gate_record_name(name, L"AimingPlugin", GetCurrentProcessId());
+    HANDLE record = OpenFileMappingW(FILE_MAP_WRITE, FALSE, name);
+    ASSERT_NE(record, nullptr);
+    auto* view = static_cast<codepatch::call_gate_record*>(MapViewOfFile(record, FILE_MAP_WRITE, 0, 0, 0));
     ASSERT_NE(view, nullptr);
-    std::memcpy(view, "AimingPlugin claim v2", 22);
-    const std::uint32_t kernel = AddressOf(GetModuleHandleW(L"kernel32.dll"));
-    const std::uint32_t mark = 0x1000;
-    std::memcpy(view + 24, &kernel, 4);
-    std::memcpy(view + 28, &mark, 4);
-    UnmapViewOfFile(view);
+    view->claim_module = AddressOf(GetModuleHandleW(L"kernel32.dll"));
+    view->claim_mark = 0x1000;
     Load();
     EXPECT_TRUE(SiteCallsIntoPlugin());
     EXPECT_TRUE(AimSubstitutes());
     const std::string log = directory.ReadLog();
-    EXPECT_NE(log.find("is held by something that is not a copy of this plugin"), std::string::npos) << log;
+    EXPECT_NE(log.find("named something that is not a copy of it"), std::string::npos) << log;
+    EXPECT_NE(log.find("kernel32.dll"), std::string::npos) << log;
     EXPECT_EQ(log.find("another copy of this plugin"), std::string::npos) << log;
     Unload();
-    CloseHandle(forged);
+    EXPECT_EQ(view->claim_module, 0u) << "the unload gives the claim up";
+    UnmapViewOfFile(view);
+    CloseHandle(record);
 }
 
 // Another plugin writes a call site between this plugin's check and its

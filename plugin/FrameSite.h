@@ -1,0 +1,20 @@
+// The host's call at 0x53E981, which the frame event hooks for the plugin's
+// frame callback by way of the plugin's call gate, on the builds that have
+// it and where it holds the game's 5-byte call.
+#pragma once
+
+#include "codepatch/gated_call.h"
+
+class SettingsReload;
+
+class FrameSite {
+public:
+    // Registers the frame callback (the aim toggle and `reload`'s live
+    // reload) with the frame event, whose first registration decides whether
+    // the call is hooked. Logs what the site held and what that means.
+    void Install(SettingsReload& reload);
+
+    // Takes the hook off the call (at unload); the result is logged once no
+    // frame is inside the plugin any more (LogCallSiteRemoval).
+    codepatch::gated_call::revert_result Remove();
+};

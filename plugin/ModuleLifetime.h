@@ -1,0 +1,7 @@
+// The plugin module's own life in the process: its entry point, and what
+// the runtime leaves behind at an unload.
+#pragma once
+
+// True while the module is unloaded by the process's exit (no other thread
+// runs then, and nothing is to be waited for); false at any other unload.
+bool ProcessIsExiting();

@@ -57,23 +57,23 @@ bool ImageWhereTheGameExpectsIt() {
 // "AimingPlugin - Copy.dll") is loaded already, and this one is to stay out.
 bool ClaimTheProcess() {
     const codepatch::process_claim claim = codepatch::claim_process(kCopyMark, sizeof kCopyMark);
-    wchar_t holder[kPathCapacity];
-    const auto holderFile = [&]() -> const char* {
-        if (!GetModuleFileNameW(reinterpret_cast<HMODULE>(static_cast<std::uintptr_t>(claim.holder)), holder,
-                                kPathCapacity))
-            return "no module of the game now";
-        return Utf8(holder);
+    // The module the claim names, by its file (as much of it as a log line holds).
+    const auto holderFile = [&claim] {
+        wchar_t holder[1024];
+        if (!GetModuleFileNameW(reinterpret_cast<HMODULE>(static_cast<std::uintptr_t>(claim.holder)), holder, 1024))
+            std::wcscpy(holder, L"no module of the game now");
+        return Utf8Text(holder);
     };
     switch (claim.result) {
         case codepatch::claim_result::another_copy:
             Log("another copy of this plugin is already loaded in this game (%s): this copy changes nothing (remove "
                 "one of the two DLLs)",
-                holderFile());
+                holderFile().c_str());
             return false;
         case codepatch::claim_result::taken_over:
             Log("the claim that keeps a second copy of this plugin out named something that is not a copy of it "
                 "(%s, at 0x%08X: left over, or written by another program): this copy holds the claim now",
-                holderFile(), claim.holder);
+                holderFile().c_str(), claim.holder);
             return true;
         case codepatch::claim_result::name_taken:
             Log("the name under which this plugin keeps its call gates and its one-copy claim is held by something "

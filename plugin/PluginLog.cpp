@@ -12,56 +12,6 @@
 
 namespace {
 
-// One writer at a time; the thread that holds an entry open may log inside it.
-SRWLOCK logLock = SRWLOCK_INIT;
-DWORD entryOwner = 0;
-
-class LogWriter {
-public:
-    LogWriter() : mine_(entryOwner != GetCurrentThreadId()) {
-        if (mine_) AcquireSRWLockExclusive(&logLock);
-    }
-    ~LogWriter() {
-        if (mine_) ReleaseSRWLockExclusive(&logLock);
-    }
-    LogWriter(const LogWriter&) = delete;
-    LogWriter& operator=(const LogWriter&) = delete;
-
-private:
-    bool mine_;
-};
-
-HANDLE logFile = INVALID_HANDLE_VALUE;
-std::size_t written = 0;  // bytes in the file, and held for it
-bool full = false;
-bool holding = false;
-char held[8192];
-std::size_t heldSize = 0;
-
-void WriteHeld() {
-    DWORD done = 0;
-    if (heldSize) WriteFile(logFile, held, static_cast<DWORD>(heldSize), &done, nullptr);
-    heldSize = 0;
-}
-
-constexpr char kFullLine[] = "the log is full (1 MB): nothing more is written to it until the game starts again\r\n";
-
-void Append(const char* text, std::size_t size) {
-    written += size;
-    if (holding && heldSize + size <= sizeof held) {
-        std::memcpy(held + heldSize, text, size);
-        heldSize += size;
-        return;
-    }
-    WriteHeld();
-    DWORD done = 0;
-    WriteFile(logFile, text, static_cast<DWORD>(size), &done, nullptr);
-}
-
-}  // namespace
-
-namespace {
-
 // `path`'s folder: everything before its last \\ or / (empty when none).
 std::size_t FolderLength(const wchar_t* path) {
     std::size_t folder = 0;
@@ -78,9 +28,7 @@ std::size_t FolderLength(const wchar_t* path) {
 // file of another name, and a folder reached through a link or a mapped
 // drive is no false alarm. A file whose final path cannot be had counts as
 // its own.
-bool AtItsOwnName(HANDLE file, const wchar_t* path) {
-    static wchar_t final[kPathCapacity];
-    static wchar_t expected[kPathCapacity];
+bool AtItsOwnName(HANDLE file, const wchar_t* path, wchar_t* final, wchar_t* expected) {
     const DWORD finalLength = GetFinalPathNameByHandleW(file, final, kPathCapacity, FILE_NAME_NORMALIZED);
     if (finalLength == 0 || finalLength >= kPathCapacity) return true;
     const std::size_t folderLength = FolderLength(path);
@@ -117,7 +65,8 @@ void DeleteOnClose(HANDLE file) {
 // (the link itself, not what it points to) and looked at before anything is
 // emptied. A name that is not there is created anew, and looked at the same
 // way: where a dangling link led the new file elsewhere, it is deleted again.
-HANDLE CreateLog(const wchar_t* path) {
+// `scratch`: room for two paths.
+HANDLE CreateLog(const wchar_t* path, wchar_t (&scratch)[2][kPathCapacity]) {
     constexpr DWORD kShare = FILE_SHARE_READ | FILE_SHARE_DELETE;
     constexpr DWORD kFlags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT;
     bool created = false;
@@ -133,7 +82,7 @@ HANDLE CreateLog(const wchar_t* path) {
     BY_HANDLE_FILE_INFORMATION info;
     const bool ownFile = GetFileInformationByHandle(file, &info) &&
                          !(info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) && info.nNumberOfLinks == 1 &&
-                         GetFileType(file) == FILE_TYPE_DISK && AtItsOwnName(file, path);
+                         GetFileType(file) == FILE_TYPE_DISK && AtItsOwnName(file, path, scratch[0], scratch[1]);
     if (!ownFile && created) DeleteOnClose(file);
     if (!ownFile || SetFilePointer(file, 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER || !SetEndOfFile(file)) {
         CloseHandle(file);
@@ -143,75 +92,172 @@ HANDLE CreateLog(const wchar_t* path) {
     return file;
 }
 
-}  // namespace
+constexpr char kFullLine[] = "the log is full (1 MB): nothing more is written to it until the game starts again\r\n";
 
-void OpenLog(const wchar_t* path) {
-    CloseLog();
-    written = 0;
-    full = false;
-    if (!path || path[0] == L'\0') return;
-    logFile = CreateLog(path);
-    if (logFile != INVALID_HANDLE_VALUE || GetLastError() != ERROR_SHARING_VIOLATION) return;
-    // Another game process writes that log: this one writes a log of its own,
-    // named with its process id ("AimingPlugin.log" -> "AimingPlugin.1234.log").
-    static wchar_t own[kPathCapacity];
-    const std::size_t length = std::wcslen(path);
-    if (length < 4 || length + 16 > kPathCapacity) return;
-    std::wmemcpy(own, path, length - 4);
-    std::swprintf(own + length - 4, 16, L".%lu.log", GetCurrentProcessId());
-    logFile = CreateLog(own);
-    if (logFile == INVALID_HANDLE_VALUE) return;
-    Log("another game process writes %s: this one writes this log instead", Utf8(path));
+// The log: its file, what has gone to it, and the lines an open entry holds
+// back. One writer at a time; the thread that holds an entry open may log
+// inside it. Constant-initialised, so it is there before any start-up code.
+class LogFile {
+public:
+    void Open(const wchar_t* path);
+    void Line(const char* format, va_list args);
+    void BeginEntry();
+    void EndEntry();
+    void Close();
+
+private:
+    // Holds the log for one line (nothing when the calling thread holds an
+    // open entry already).
+    class Writer {
+    public:
+        explicit Writer(LogFile& log) : log_(log), mine_(log.entryOwner_ != GetCurrentThreadId()) {
+            if (mine_) AcquireSRWLockExclusive(&log_.lock_);
+        }
+        ~Writer() {
+            if (mine_) ReleaseSRWLockExclusive(&log_.lock_);
+        }
+        Writer(const Writer&) = delete;
+        Writer& operator=(const Writer&) = delete;
+
+    private:
+        LogFile& log_;
+        bool mine_;
+    };
+
+    void Append(const char* text, std::size_t size);
+    void WriteHeld();
+
+    SRWLOCK lock_ = SRWLOCK_INIT;
+    DWORD entryOwner_ = 0;
+    HANDLE file_ = INVALID_HANDLE_VALUE;
+    std::size_t written_ = 0;  // bytes in the file, and held for it
+    bool full_ = false;
+    bool holding_ = false;
+    char held_[8192] = {};
+    std::size_t heldSize_ = 0;
+    wchar_t paths_[2][kPathCapacity] = {};  // scratch for Open
+};
+
+void LogFile::WriteHeld() {
+    DWORD done = 0;
+    if (heldSize_) WriteFile(file_, held_, static_cast<DWORD>(heldSize_), &done, nullptr);
+    heldSize_ = 0;
 }
 
-void Log(const char* format, ...) {
-    const LogWriter writer;
-    if (logFile == INVALID_HANDLE_VALUE || full) return;
+void LogFile::Append(const char* text, std::size_t size) {
+    written_ += size;
+    if (holding_ && heldSize_ + size <= sizeof held_) {
+        std::memcpy(held_ + heldSize_, text, size);
+        heldSize_ += size;
+        return;
+    }
+    WriteHeld();
+    DWORD done = 0;
+    WriteFile(file_, text, static_cast<DWORD>(size), &done, nullptr);
+}
+
+void LogFile::Open(const wchar_t* path) {
+    Close();
+    {
+        const Writer writer(*this);
+        written_ = 0;
+        full_ = false;
+        if (!path || path[0] == L'\0') return;
+        file_ = CreateLog(path, paths_);
+        if (file_ != INVALID_HANDLE_VALUE || GetLastError() != ERROR_SHARING_VIOLATION) return;
+        // Another game process writes that log: this one writes a log of its
+        // own, named with its process id ("AimingPlugin.log" ->
+        // "AimingPlugin.1234.log").
+        static wchar_t own[kPathCapacity];
+        const std::size_t length = std::wcslen(path);
+        if (length < 4 || length + 16 > kPathCapacity) return;
+        std::wmemcpy(own, path, length - 4);
+        std::swprintf(own + length - 4, 16, L".%lu.log", GetCurrentProcessId());
+        file_ = CreateLog(own, paths_);
+        if (file_ == INVALID_HANDLE_VALUE) return;
+    }
+    Log("another game process writes %s: this one writes this log instead", Utf8Text(path).c_str());
+}
+
+void LogFile::Line(const char* format, va_list args) {
+    const Writer writer(*this);
+    if (file_ == INVALID_HANDLE_VALUE || full_) return;
     char line[1024 + 2];
-    va_list args;
-    va_start(args, format);
     const int length = std::vsnprintf(line, 1024, format, args);
-    va_end(args);
     if (length < 0) return;
     std::size_t size = static_cast<std::size_t>(length) < 1023 ? static_cast<std::size_t>(length) : 1023;
     line[size++] = '\r';
     line[size++] = '\n';
-    if (written + size + (sizeof kFullLine - 1) > kLogCapacity) {
-        full = true;
+    if (written_ + size + (sizeof kFullLine - 1) > kLogCapacity) {
+        full_ = true;
         Append(kFullLine, sizeof kFullLine - 1);
         return;
     }
     Append(line, size);
 }
 
+void LogFile::BeginEntry() {
+    if (entryOwner_ == GetCurrentThreadId()) return;
+    AcquireSRWLockExclusive(&lock_);
+    entryOwner_ = GetCurrentThreadId();
+    holding_ = true;
+}
+
+void LogFile::EndEntry() {
+    if (entryOwner_ != GetCurrentThreadId()) return;
+    holding_ = false;
+    if (file_ != INVALID_HANDLE_VALUE) WriteHeld();
+    entryOwner_ = 0;
+    ReleaseSRWLockExclusive(&lock_);
+}
+
+void LogFile::Close() {
+    EndEntry();
+    const Writer writer(*this);
+    if (file_ != INVALID_HANDLE_VALUE) CloseHandle(file_);
+    file_ = INVALID_HANDLE_VALUE;
+}
+
+LogFile theLog;
+
+}  // namespace
+
+void OpenLog(const wchar_t* path) {
+    theLog.Open(path);
+}
+
+void Log(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    theLog.Line(format, args);
+    va_end(args);
+}
+
 void BeginLogEntry() {
-    if (entryOwner == GetCurrentThreadId()) return;
-    AcquireSRWLockExclusive(&logLock);
-    entryOwner = GetCurrentThreadId();
-    holding = true;
+    theLog.BeginEntry();
 }
 
 void EndLogEntry() {
-    if (entryOwner != GetCurrentThreadId()) return;
-    holding = false;
-    if (logFile != INVALID_HANDLE_VALUE) WriteHeld();
-    entryOwner = 0;
-    ReleaseSRWLockExclusive(&logLock);
+    theLog.EndEntry();
 }
 
 void CloseLog() {
-    EndLogEntry();
-    const LogWriter writer;
-    if (logFile != INVALID_HANDLE_VALUE) CloseHandle(logFile);
-    logFile = INVALID_HANDLE_VALUE;
+    theLog.Close();
 }
 
-const char* Utf8(const wchar_t* text) {
-    // Every UTF-16 unit of a path makes at most 3 bytes of UTF-8.
-    static char buffer[3 * kPathCapacity + 1];
-    const int n = WideCharToMultiByte(CP_UTF8, 0, text, -1, buffer, static_cast<int>(sizeof buffer), nullptr, nullptr);
-    if (n <= 0) buffer[0] = '\0';
-    return buffer;
+Utf8Text::Utf8Text(const wchar_t* text) {
+    text_[0] = '\0';
+    if (!text) return;
+    // The longest start of `text` that fits; a log line is cut at 1023
+    // characters in any case.
+    int units = static_cast<int>(std::wcslen(text));
+    while (units > 0 && WideCharToMultiByte(CP_UTF8, 0, text, units, text_, static_cast<int>(sizeof text_) - 1, nullptr,
+                                            nullptr) == 0)
+        units -= units / 4 + 1;
+    const int n = units > 0 ? WideCharToMultiByte(CP_UTF8, 0, text, units, text_, static_cast<int>(sizeof text_) - 1,
+                                                  nullptr, nullptr)
+                            : 0;
+    text_[n > 0 ? n : 0] = '\0';
 }
 
 void HexBytes(codepatch::patch_address at, std::uint32_t count, char (&text)[3 * 16 + 1]) {

@@ -29,9 +29,16 @@ void CloseLog();
 void BeginLogEntry();
 void EndLogEntry();
 
-// `text` in UTF-8, in a buffer of its own that the next call reuses: for
-// paths in a log line.
-const char* Utf8(const wchar_t* text);
+// `text` in UTF-8, for a path in a log line (as much of it as a log line
+// holds): Log("... %s", Utf8Text(path).c_str()).
+class Utf8Text {
+public:
+    explicit Utf8Text(const wchar_t* text);
+    const char* c_str() const { return text_; }
+
+private:
+    char text_[1024];
+};
 
 // The bytes at `at` as a log line shows them ("E8 95 1A FF FF", "??" for a
 // byte that is not there to read; at most 16), into `text`.

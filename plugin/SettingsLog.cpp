@@ -143,16 +143,13 @@ void LogSettingsLoad(const SettingsLoad& load, const settings::LineValues* befor
                       now.wSecond);
     }
     if (PluginFolderFound()) {
-        Log("%s %s", heading, Utf8(load.path));
+        Log("%s %s", heading, Utf8Text(load.path).c_str());
     } else {
-        // (Utf8 has one buffer: the folder goes first, into one of its own.)
-        static wchar_t folder[kPathCapacity];
-        static char folderText[3 * kPathCapacity];
-        if (!GetCurrentDirectoryW(kPathCapacity, folder) ||
-            !WideCharToMultiByte(CP_UTF8, 0, folder, -1, folderText, sizeof folderText, nullptr, nullptr))
-            folderText[0] = '\0';
-        Log("%s %s in the current folder, %s (the plugin's own folder could not be found)", heading, Utf8(load.path),
-            folderText);
+        wchar_t folder[1024];
+        const DWORD length = GetCurrentDirectoryW(1024, folder);
+        if (length == 0 || length >= 1024) folder[0] = L'\0';
+        Log("%s %s in the current folder, %s (the plugin's own folder could not be found)", heading,
+            Utf8Text(load.path).c_str(), Utf8Text(folder).c_str());
     }
     LogOutcome(load, before);
     EndLogEntry();

@@ -11,6 +11,7 @@
 #include "plugin/AimSettings.h"
 #include "plugin/PluginLog.h"
 #include "plugin/PluginPaths.h"
+#include "settings/NumberRules.h"
 
 namespace {
 
@@ -28,13 +29,15 @@ const char* OpenErrorMeaning(unsigned long error) {
     return "Windows cannot open it";
 }
 
-// A value as the file would say it, shortest first, whatever the game's
-// locale says of decimal points.
+// A value as the checker prints it too, whatever the game's locale says of
+// decimal points.
 void AppendNumber(char*& out, char* end, float value) {
-    if (end - out < 2) return;
+    char number[settings::kNumberTextSize];
+    const std::size_t length = settings::FormatNumber(value, number);
+    if (static_cast<std::size_t>(end - out) < length + 1) return;
     *out++ = ' ';
-    const std::to_chars_result result = std::to_chars(out, end, value);
-    if (result.ec == std::errc()) out = result.ptr;
+    std::memcpy(out, number, length);
+    out += length;
 }
 
 // What line `number` gave, "1.5 0 2", or "-" for nothing; in `text`.

@@ -193,4 +193,14 @@ ParsedLine ParseValueLine(const char* text, std::size_t length, bool integer, in
     return parsed;
 }
 
+std::size_t FormatNumber(float value, char (&out)[kNumberTextSize]) {
+    char* const end = out + kNumberTextSize - 1;
+    std::to_chars_result result = std::to_chars(out, end, value, std::chars_format::fixed);
+    if (result.ec != std::errc() || static_cast<std::size_t>(result.ptr - out) > kPlainNumberLength)
+        result = std::to_chars(out, end, value, std::chars_format::scientific);
+    const std::size_t length = result.ec == std::errc() ? static_cast<std::size_t>(result.ptr - out) : 0;
+    out[length] = '\0';
+    return length;
+}
+
 }  // namespace settings

@@ -56,4 +56,13 @@ LineShape ShapeOf(const char* text, std::size_t length);
 const char* ConvertInt(const char* p, const char* end, std::int32_t& value);
 const char* ConvertFloat(const char* p, const char* end, float& value);
 
+// A value as the log and the checker print it, alike: the shortest spelling
+// that reads back to the same float, in plain decimals where that takes at
+// most kPlainNumberLength characters ("100000", "0.0001", "123456792"),
+// with an exponent otherwise ("1e-40", "3.4028235e+38"); "nan", "inf",
+// "-inf". Writes it and a terminating NUL into `out`; returns its length.
+constexpr std::size_t kPlainNumberLength = 12;
+constexpr std::size_t kNumberTextSize = 32;  // room enough for any float
+std::size_t FormatNumber(float value, char (&out)[kNumberTextSize]);
+
 }  // namespace settings

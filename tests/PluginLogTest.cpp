@@ -52,6 +52,16 @@ TEST_F(PluginLogFile, TheLogTellsWhatWasDoneAndWhatIsWrongWithTheFile) {
     }
 }
 
+// The log prints a value as the checker does: as a player would write it
+// where that is short, never 1e+05 for 100000.
+TEST_F(PluginLogFile, TheLogPrintsValuesAsTheCheckerDoes) {
+    Prepare(1001, settings_cases::ReferenceWith({{3, "value3 100000"}, {4, "value4 0.0001"}, {6, "value6 123456792"}}));
+    Load();
+    const std::string log = directory.ReadLog();
+    for (const char* line : {"line  3: 100000\r\n", "line  4: 0.0001\r\n", "line  6: 123456792\r\n"})
+        EXPECT_NE(log.find(line), std::string::npos) << line << "\n" << log;
+}
+
 TEST_F(PluginLogFile, LiveReloadLogsAChangeOnceAndIsSilentWhileNothingChanges) {
     Prepare(1001, settings_cases::ReferenceWith({{1, "reload 1"}}));
     Load();

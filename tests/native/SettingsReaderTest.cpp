@@ -157,6 +157,54 @@ TEST(ConvertFloat, LongestNumberPrefixOrNothing) {
     }
 }
 
+// How the log and the checker print a value (both through FormatNumber):
+// plain decimals where short, an exponent where not, and always the spelling
+// that reads back to the very same float.
+TEST(FormatNumber, PlainWhereShortAndAlwaysReadsBackToTheSameBits) {
+    struct Case {
+        float value;
+        const char* text;
+    };
+    const Case cases[] = {
+        {100000.0f, "100000"},
+        {0.0001f, "0.0001"},
+        {123456792.0f, "123456792"},
+        {1.5f, "1.5"},
+        {0.1f, "0.1"},
+        {-0.0f, "-0"},
+        {1e-40f, "1e-40"},
+        {3.4028235e38f, "3.4028235e+38"},
+        {16777216.0f, "16777216"},
+        {-2.5e-7f, "-0.00000025"},
+        {-2.5e-9f, "-2.5e-09"},
+    };
+    for (const Case& c : cases) {
+        char text[settings::kNumberTextSize];
+        const std::size_t length = settings::FormatNumber(c.value, text);
+        EXPECT_STREQ(text, c.text);
+        EXPECT_EQ(length, std::strlen(c.text));
+        float back = 0;
+        settings::ConvertFloat(text, text + length, back);
+        EXPECT_EQ(Bits(back), Bits(c.value)) << text;
+    }
+    std::mt19937 random(9);
+    for (int n = 0; n < 100000; ++n) {
+        const std::uint32_t bits = random() % 0x7F800000u;  // finite, positive
+        float value;
+        std::memcpy(&value, &bits, 4);
+        char text[settings::kNumberTextSize];
+        const std::size_t length = settings::FormatNumber(value, text);
+        float back = 0;
+        settings::ConvertFloat(text, text + length, back);
+        ASSERT_EQ(Bits(back), bits) << text;
+    }
+    char text[settings::kNumberTextSize];
+    settings::FormatNumber(std::numeric_limits<float>::infinity(), text);
+    EXPECT_STREQ(text, "inf");
+    settings::FormatNumber(std::numeric_limits<float>::quiet_NaN(), text);
+    EXPECT_STREQ(text, "nan");
+}
+
 TEST(ConvertFloat, InfinityAndNan) {
     struct Case {
         const char* text;

@@ -18,6 +18,7 @@
 static_assert(settings::kAimRowCount == host::kAimBlockRows && settings::kAimRowLength == host::kAimBlockColumns,
               "the file's aim rows are the host's aim block, row for row");
 static_assert(settings::kHostValueCount == host::kAimValueCount, "one file line per host aim value");
+#include "settings/NumberRules.h"
 #include "settings/SettingsDiagnostics.h"
 #include "settings/WeaponTable.h"
 #include "settings_template.h"
@@ -25,16 +26,10 @@ static_assert(settings::kHostValueCount == host::kAimValueCount, "one file line 
 namespace checker {
 namespace {
 
+// A value as the plugin's log prints it too.
 std::string Number(float value) {
-    if (std::isnan(value)) return "nan";
-    if (std::isinf(value)) return value > 0 ? "inf" : "-inf";
-    // The shortest spelling that reads back as the same float.
-    char text[48];
-    for (int digits = 6; digits <= 9; ++digits) {
-        std::snprintf(text, sizeof text, "%.*g", digits, static_cast<double>(value));
-        if (std::strtof(text, nullptr) == value) break;
-    }
-    return text;
+    char text[settings::kNumberTextSize];
+    return std::string(text, settings::FormatNumber(value, text));
 }
 
 std::string Hex(std::uint32_t value) {

@@ -17,18 +17,6 @@ namespace {
 
 using settings::LineKind;
 
-// Why the file could not be opened, and what to do, in a player's words.
-const char* OpenErrorMeaning(unsigned long error) {
-    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
-        return "there is no such file: put aimingSets.dat next to the plugin (the release zip has a sample, and "
-               "aimingsets-check --template aimingSets.dat writes one)";
-    if (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION)
-        return "another program holds it locked: it is read again as soon as that program lets go";
-    if (error == ERROR_ACCESS_DENIED)
-        return "Windows refuses to open it (access denied; is it a folder?): check the file and who may read it";
-    return "Windows cannot open it";
-}
-
 // A value as the checker prints it too, whatever the game's locale says of
 // decimal points.
 void AppendNumber(char*& out, char* end, float value) {
@@ -93,7 +81,7 @@ void LogOutcome(const SettingsLoad& load, const settings::LineValues* before) {
     }
     if (!load.file) {
         Log("  cannot be opened (Windows error %lu): %s; nothing applied", load.openError,
-            OpenErrorMeaning(load.openError));
+            settings::OpenFailureMeaning(settings::OpenFailureOf(load.openError)));
         return;
     }
     const settings::SettingsFile& file = *load.file;

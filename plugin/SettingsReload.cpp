@@ -53,11 +53,10 @@ std::uint64_t FingerprintOf(const SettingsLoad& load) {
 
 // Reads up to `capacity` bytes; what a failed read leaves is the end.
 std::size_t ReadAll(HANDLE file, char* bytes, std::size_t capacity) {
-    std::size_t size = 0;
-    DWORD got = 0;
-    while (size < capacity && ReadFile(file, bytes + size, static_cast<DWORD>(capacity - size), &got, nullptr) && got)
-        size += got;
-    return size;
+    return settings::ReadUpTo(bytes, capacity, [file](char* into, std::size_t room) -> std::size_t {
+        DWORD got = 0;
+        return ReadFile(file, into, static_cast<DWORD>(room), &got, nullptr) ? got : 0;
+    });
 }
 
 }  // namespace

@@ -62,4 +62,35 @@ void ReadSettingsFile(const char* bytes, std::size_t size, SettingsFile& file) {
     DiagnoseFile(file.linesRead, file.linesAfterLast, file.limitReached, file.problems);
 }
 
+OpenFailure OpenFailureOf(unsigned long windowsError) {
+    switch (windowsError) {
+        case 2:  // ERROR_FILE_NOT_FOUND
+        case 3:  // ERROR_PATH_NOT_FOUND
+            return OpenFailure::NoSuchFile;
+        case 32:  // ERROR_SHARING_VIOLATION
+        case 33:  // ERROR_LOCK_VIOLATION
+            return OpenFailure::Locked;
+        case 5:  // ERROR_ACCESS_DENIED
+            return OpenFailure::AccessDenied;
+        default:
+            return OpenFailure::Other;
+    }
+}
+
+const char* OpenFailureMeaning(OpenFailure failure) {
+    switch (failure) {
+        case OpenFailure::NoSuchFile:
+            return "no such file: put aimingSets.dat next to the plugin (the release zip has a sample, and "
+                   "aimingsets-check --template aimingSets.dat writes one)";
+        case OpenFailure::Locked:
+            return "another program holds it locked: close that program, or let it finish saving; the plugin reads "
+                   "it again as soon as that program lets go";
+        case OpenFailure::AccessDenied:
+            return "Windows refuses to open it (access denied; is it a folder?): check the file and who may read it";
+        case OpenFailure::Other:
+            break;
+    }
+    return "Windows cannot open it";
+}
+
 }  // namespace settings

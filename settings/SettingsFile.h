@@ -63,4 +63,25 @@ struct SettingsFile {
 // Reads a settings file from its bytes (at most the first kMaxFileBytes).
 void ReadSettingsFile(const char* bytes, std::size_t size, SettingsFile& file);
 
+// Why the file could not be opened, from Windows' error number.
+enum class OpenFailure { NoSuchFile, Locked, AccessDenied, Other };
+OpenFailure OpenFailureOf(unsigned long windowsError);
+// What that means and what to do, in a player's words: the plugin's log and
+// the checker say the same.
+const char* OpenFailureMeaning(OpenFailure failure);
+
+// Fills `bytes` with at most `capacity` bytes from `read(into, room)`, which
+// returns how many it read, 0 at the end or on a failure (what a failed read
+// leaves is the end). Returns how many bytes there are.
+template <typename Read>
+std::size_t ReadUpTo(char* bytes, std::size_t capacity, Read read) {
+    std::size_t size = 0;
+    while (size < capacity) {
+        const std::size_t got = read(bytes + size, capacity - size);
+        if (got == 0) break;
+        size += got;
+    }
+    return size;
+}
+
 }  // namespace settings

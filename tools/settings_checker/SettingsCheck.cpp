@@ -123,9 +123,8 @@ std::wstring Wide(const std::string& text) {
 
 namespace {
 
-const char kWhatToDo[] =
-    "put aimingSets.dat there (aimingsets-check --template aimingSets.dat writes a fresh one), or name the file "
-    "to check: aimingsets-check path/to/aimingSets.dat";
+// After "no such file": the checker can look elsewhere.
+const char kOrNameIt[] = "; or name the file to check: aimingsets-check path/to/aimingSets.dat";
 
 Report Unreadable(const std::string& fullPath, const std::string& why) {
     Report report;
@@ -150,15 +149,11 @@ Report CheckFile(const std::string& path) {
                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         const DWORD error = GetLastError();
-        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
-            return Unreadable(fullPath, std::string("no such file: ") + kWhatToDo);
-        if (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION)
-            return Unreadable(fullPath,
-                              "another program holds it locked: close that program, or save the file "
-                              "there, and check again");
-        if (error == ERROR_ACCESS_DENIED)
-            return Unreadable(fullPath, "Windows refuses to open it (access denied): check who may read it");
-        return Unreadable(fullPath, "it cannot be opened (Windows error " + std::to_string(error) + ")");
+        const settings::OpenFailure failure = settings::OpenFailureOf(error);
+        std::string why = settings::OpenFailureMeaning(failure);
+        if (failure == settings::OpenFailure::NoSuchFile) why += kOrNameIt;
+        if (failure == settings::OpenFailure::Other) why += " (Windows error " + std::to_string(error) + ")";
+        return Unreadable(fullPath, why);
     }
     if (GetFileType(file) != FILE_TYPE_DISK) {
         CloseHandle(file);
@@ -166,11 +161,10 @@ Report CheckFile(const std::string& path) {
     }
     // No more than the plugin reads.
     std::string bytes(settings::kMaxFileBytes, '\0');
-    std::size_t size = 0;
-    DWORD got = 0;
-    while (size < bytes.size() &&
-           ReadFile(file, &bytes[size], static_cast<DWORD>(bytes.size() - size), &got, nullptr) && got)
-        size += got;
+    const std::size_t size = settings::ReadUpTo(&bytes[0], bytes.size(), [file](char* into, std::size_t room) {
+        DWORD got = 0;
+        return ReadFile(file, into, static_cast<DWORD>(room), &got, nullptr) ? std::size_t{got} : std::size_t{0};
+    });
     CloseHandle(file);
     bytes.resize(size);
     Report report = Check(bytes);
@@ -184,7 +178,8 @@ Report CheckFile(const std::string& path) {
     std::free(resolved);
     struct stat info;
     if (stat(path.c_str(), &info) != 0)
-        return Unreadable(fullPath, errno == ENOENT ? std::string("no such file: ") + kWhatToDo
+        return Unreadable(fullPath, errno == ENOENT ? settings::OpenFailureMeaning(settings::OpenFailure::NoSuchFile) +
+                                                          std::string(kOrNameIt)
                                                     : std::string("it cannot be looked at: ") + std::strerror(errno));
     if (S_ISDIR(info.st_mode)) return Unreadable(fullPath, "it is a folder, not a file");
     // A pipe would make the open wait for a writer; a device may never end.
@@ -194,12 +189,8 @@ Report CheckFile(const std::string& path) {
     if (!file) return Unreadable(fullPath, std::string("it cannot be opened: ") + std::strerror(errno));
     // No more than the plugin reads.
     std::string bytes(settings::kMaxFileBytes, '\0');
-    std::size_t size = 0;
-    while (size < bytes.size()) {
-        const std::size_t got = std::fread(&bytes[size], 1, bytes.size() - size, file);
-        if (got == 0) break;
-        size += got;
-    }
+    const std::size_t size = settings::ReadUpTo(
+        &bytes[0], bytes.size(), [file](char* into, std::size_t room) { return std::fread(into, 1, room, file); });
     std::fclose(file);
     bytes.resize(size);
     Report report = Check(bytes);

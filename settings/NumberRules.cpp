@@ -78,33 +78,71 @@ WordEnd EndOfWord(const char* numberBegin, const char* numberEnd, const char* en
     return word;
 }
 
+// A line's text up to its end (its first NUL, or `length`), split at the end
+// of its label: the words come after it.
+struct LabelledLine {
+    const char* labelBegin;
+    const char* labelEnd;  // where the words begin
+    const char* end;
+    bool blank;
+};
+LabelledLine SplitLabel(const char* text, std::size_t length) {
+    const char* end = static_cast<const char*>(std::memchr(text, '\0', length));
+    if (!end) end = text + length;
+    LabelledLine line{SkipBlanks(text, end), nullptr, end, false};
+    line.blank = line.labelBegin == end;
+    const char* p = line.labelBegin;
+    while (p != end && !IsBlank(*p)) ++p;
+    line.labelEnd = p;
+    return line;
+}
+
+// The next word from `p`, read as a number: the line's whole number when
+// `integer` (into `whole`), a float otherwise (into `value`).
+struct NumberWord {
+    const char* begin;                // the word; the line's end when none is left
+    const char* numberEnd = nullptr;  // where its number ends
+    WordEnd end;                      // end.next null: the word is no number
+};
+NumberWord ReadNumberWord(const char* p, const char* end, bool integer, std::int32_t& whole, float& value) {
+    NumberWord word{SkipBlanks(p, end), nullptr, WordEnd{}};
+    if (word.begin == end) return word;
+    if (integer) {
+        word.numberEnd = ConvertInt(word.begin, end, whole);
+        // "%d" reads the whole part of 1.9; the fraction is no other word.
+        const char* next = word.numberEnd;
+        if (next && next != end && *next == '.')
+            for (++next; next != end && IsDigit(*next);) ++next;
+        if (next) word.end = EndOfWord(word.begin, next, end);
+    } else if ((word.numberEnd = ConvertFloat(word.begin, end, value))) {
+        word.end = EndOfWord(word.begin, word.numberEnd, end);
+    }
+    return word;
+}
+
 }  // namespace
 
 LineShape ShapeOf(const char* text, std::size_t length) {
     LineShape shape;
-    const char* end = static_cast<const char*>(std::memchr(text, '\0', length));
-    if (!end) end = text + length;
-    const char* p = SkipBlanks(text, end);
-    if (p == end) return shape;
+    const LabelledLine line = SplitLabel(text, length);
+    if (line.blank) return shape;
     shape.blank = false;
-    while (p != end && !IsBlank(*p)) ++p;  // the label
-    for (;;) {
-        const char* word = SkipBlanks(p, end);
-        if (word == end) break;
-        float ignored;
-        const char* numberEnd = ConvertFloat(word, end, ignored);
-        const WordEnd wordEnd = numberEnd ? EndOfWord(word, numberEnd, end) : WordEnd{};
-        if (!wordEnd.next) {
+    std::int32_t unused = 0;
+    float ignored = 0;
+    for (const char* p = line.labelEnd;;) {
+        const NumberWord word = ReadNumberWord(p, line.end, false, unused, ignored);
+        if (word.begin == line.end) break;
+        if (!word.end.next) {
             shape.clean = false;
             break;
         }
         if (shape.numbers++ == 0) {
-            const char* q = word + (*word == '+' || *word == '-' ? 1 : 0);
-            while (q != numberEnd && IsDigit(*q)) ++q;
-            shape.firstIsWhole = q == numberEnd && q != word;
+            const char* q = word.begin + (*word.begin == '+' || *word.begin == '-' ? 1 : 0);
+            while (q != word.numberEnd && IsDigit(*q)) ++q;
+            shape.firstIsWhole = q == word.numberEnd && q != word.begin;
         }
-        if (wordEnd.comment) break;
-        p = wordEnd.next;
+        if (word.end.comment) break;
+        p = word.end.next;
     }
     return shape;
 }
@@ -145,46 +183,31 @@ const char* ConvertFloat(const char* p, const char* end, float& value) {
 
 ParsedLine ParseValueLine(const char* text, std::size_t length, bool integer, int count) {
     ParsedLine parsed;
-    const char* end = static_cast<const char*>(std::memchr(text, '\0', length));
-    if (!end) end = text + length;
-
-    const char* p = SkipBlanks(text, end);
-    if (p == end) return parsed;
-    const char* labelBegin = p;
-    while (p != end && !IsBlank(*p)) ++p;
+    const LabelledLine line = SplitLabel(text, length);
+    if (line.blank) return parsed;
     parsed.hasLabel = true;
-    parsed.labelBegin = static_cast<std::size_t>(labelBegin - text);
-    parsed.labelLength = static_cast<std::size_t>(p - labelBegin);
+    parsed.labelBegin = static_cast<std::size_t>(line.labelBegin - text);
+    parsed.labelLength = static_cast<std::size_t>(line.labelEnd - line.labelBegin);
 
     const int wanted = integer ? 1 : (count < kMaxValuesPerLine ? count : kMaxValuesPerLine);
-    while (parsed.converted < wanted) {
-        const char* word = SkipBlanks(p, end);
-        if (word == end) break;
-        WordEnd wordEnd;
-        const char* numberEnd = nullptr;
-        if (integer) {
-            numberEnd = ConvertInt(word, end, parsed.integer);
-            // "%d" reads the whole part of 1.9; the fraction is no other word.
-            const char* next = numberEnd;
-            if (next && next != end && *next == '.')
-                for (++next; next != end && IsDigit(*next);) ++next;
-            if (next) wordEnd = EndOfWord(word, next, end);
-        } else if ((numberEnd = ConvertFloat(word, end, parsed.floats[parsed.converted]))) {
-            wordEnd = EndOfWord(word, numberEnd, end);
-        }
-        if (!wordEnd.next) {
+    for (const char* p = line.labelEnd; parsed.converted < wanted;) {
+        float ignored = 0;
+        float& value = integer ? ignored : parsed.floats[parsed.converted];
+        const NumberWord word = ReadNumberWord(p, line.end, integer, parsed.integer, value);
+        if (word.begin == line.end) break;
+        if (!word.end.next) {
             // Not a number: the line stops here, and the word is kept for the report.
-            const char* q = word;
-            while (q != end && !IsBlank(*q)) ++q;
-            parsed.stopWordBegin = static_cast<std::size_t>(word - text);
-            parsed.stopWordLength = static_cast<std::size_t>(q - word);
+            const char* q = word.begin;
+            while (q != line.end && !IsBlank(*q)) ++q;
+            parsed.stopWordBegin = static_cast<std::size_t>(word.begin - text);
+            parsed.stopWordLength = static_cast<std::size_t>(q - word.begin);
             if (!integer) parsed.floats[parsed.converted] = 0.0f;
             break;
         }
-        p = wordEnd.next;
+        p = word.end.next;
         ++parsed.converted;
-        parsed.stop = static_cast<std::size_t>(numberEnd - text);
-        if (wordEnd.comment) {
+        parsed.stop = static_cast<std::size_t>(word.numberEnd - text);
+        if (word.end.comment) {
             parsed.commentBegin = static_cast<std::size_t>(p - text);
             break;
         }

@@ -136,6 +136,7 @@ private:
     char held_[8192] = {};
     std::size_t heldSize_ = 0;
     wchar_t paths_[2][kPathCapacity] = {};  // scratch for Open
+    wchar_t ownName_[kPathCapacity] = {};   // the name of a log of this process's own
 };
 
 void LogFile::WriteHeld() {
@@ -168,12 +169,11 @@ void LogFile::Open(const wchar_t* path) {
         // Another game process writes that log: this one writes a log of its
         // own, named with its process id ("AimingPlugin.log" ->
         // "AimingPlugin.1234.log").
-        static wchar_t own[kPathCapacity];
         const std::size_t length = std::wcslen(path);
         if (length < 4 || length + 16 > kPathCapacity) return;
-        std::wmemcpy(own, path, length - 4);
-        std::swprintf(own + length - 4, 16, L".%lu.log", GetCurrentProcessId());
-        file_ = CreateLog(own, paths_);
+        std::wmemcpy(ownName_, path, length - 4);
+        std::swprintf(ownName_ + length - 4, 16, L".%lu.log", GetCurrentProcessId());
+        file_ = CreateLog(ownName_, paths_);
         if (file_ == INVALID_HANDLE_VALUE) return;
     }
     Log("another game process writes %s: this one writes this log instead", Utf8Text(path).c_str());

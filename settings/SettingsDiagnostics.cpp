@@ -210,7 +210,7 @@ void DiagnoseLine(int lineNumber, const Line& line, const ParsedLine& parsed, co
         problem("live reload reads whole numbers only: the fraction is ignored");
 }
 
-void DiagnoseFile(int linesRead, bool linesAfterLast, bool limitReached, Problems& problems) {
+void DiagnoseFile(int linesRead, bool linesAfterLast, bool limitReached, bool shifted, Problems& problems) {
     const Reporter problem(0, problems);
     if (limitReached)
         problem("the file is %u bytes or longer: nothing after its first %u bytes is read",
@@ -223,6 +223,8 @@ void DiagnoseFile(int linesRead, bool linesAfterLast, bool limitReached, Problem
             "the file has %d line(s) instead of %d: lines %d to %d are missing and their destinations keep their "
             "values",
             linesRead, kLineCount, linesRead + 1, kLineCount);
+    if (linesRead < kLineCount && shifted)
+        problem("if you deleted a line, every line below it moved up: put the line back where it was");
     if (linesAfterLast) problem("the file has lines after line %d: they are never read", kLineCount);
 }
 
@@ -283,15 +285,85 @@ Shift DetectShift(const LineShape* shapes, int available) {
     return best;
 }
 
-void DiagnoseShift(const Shift& shift, Problems& problems) {
+LineLabel LabelOf(const char* text, std::size_t length) {
+    LineLabel label;
+    std::size_t begin = 0;
+    while (begin < length && IsBlank(text[begin])) ++begin;
+    std::size_t end = begin;
+    while (end < length && text[end] != '\0' && !IsBlank(text[end])) ++end;
+    if (begin == end) return label;
+    label.comment = text[begin] == ';' || text[begin] == '#' ||
+                    (text[begin] == '/' && begin + 1 < length && text[begin + 1] == '/');
+    for (int line = 1; line <= kLineCount; ++line) {
+        const char* sample = kSampleLabels[line - 1];
+        if (sample && std::strlen(sample) == end - begin && std::memcmp(sample, text + begin, end - begin) == 0) {
+            label.samplePlace = line;
+            break;
+        }
+    }
+    return label;
+}
+
+LabelShift DetectLabelShift(const LineLabel* labels, int available) {
+    LabelShift found;
+    const int lines = available < kLineCount ? available : kLineCount;
+    // The sample's labels, or most of them: a file of the player's own
+    // labels says nothing of where its lines belong.
+    int sampleLabels = 0;
+    for (int i = 0; i < lines; ++i) sampleLabels += labels[i].samplePlace ? 1 : 0;
+    int valueLines = 0;
+    for (int line = 1; line <= lines; ++line) valueLines += kSampleLabels[line - 1] ? 1 : 0;
+    if (sampleLabels < 4 || 2 * sampleLabels <= valueLines) return found;
+    for (int line = 1; line <= available && line <= kLineCount + 1; ++line) {
+        const int place = labels[line - 1].samplePlace;
+        if (place == 0 || place == line) continue;
+        // The lines just above that carry no label of the sample's (a comment,
+        // a blank line, an added line) are read off their places too.
+        int first = line;
+        while (first > 1 && labels[first - 2].samplePlace == 0 && kSampleLabels[first - 2] != nullptr) --first;
+        found.shift = Shift{place > line ? Shift::Kind::Missing : Shift::Kind::Extra, first, first};
+        found.labelLine = line;
+        found.belongsOn = place;
+        return found;
+    }
+    return found;
+}
+
+void DiagnoseShift(const Shift& shift, const LabelShift* byLabel, const LineLabel* labels, Problems& problems) {
     if (shift.kind == Shift::Kind::None) return;
     const Reporter problem(shift.first, problems);
+    const char* const meanwhile =
+        "nothing from there on is applied (the game keeps its own values for those lines, or your last save's)";
+    if (byLabel && byLabel->labelLine) {
+        const int line = byLabel->labelLine;
+        const char* label = kSampleLabels[byLabel->belongsOn - 1];
+        if (labels && labels[shift.first - 1].comment)
+            problem(
+                "line %d is a comment on a line of its own, and a comment counts as a line: put it after the numbers "
+                "of a line, or remove it; every line below it is read one line late, and %s",
+                shift.first, meanwhile);
+        else if (shift.kind == Shift::Kind::Missing)
+            problem("line %d is labelled %s, which belongs on line %d: a line above it (%s's) seems missing; %s", line,
+                    label, byLabel->belongsOn,
+                    kSampleLabels[shift.first - 1] ? kSampleLabels[shift.first - 1] : "a heading", meanwhile);
+        else
+            problem(
+                "line %d is labelled %s, which belongs on line %d: a line above it seems to be one too many (a copied "
+                "or added line?); %s",
+                line, label, byLabel->belongsOn, meanwhile);
+        return;
+    }
     char where[64];
     if (shift.first == shift.last)
         std::snprintf(where, sizeof where, "line %d seems", shift.first);
     else
         std::snprintf(where, sizeof where, "one of lines %d to %d seems", shift.first, shift.last);
-    if (shift.kind == Shift::Kind::Missing)
+    if (labels && labels[shift.first - 1].comment)
+        problem(
+            "line %d is a comment on a line of its own, and a comment counts as a line: put it after the numbers of "
+            "a line, or remove it; every line below it is read one line late, and %s",
+            shift.first, meanwhile);
+    else if (shift.kind == Shift::Kind::Missing)
         problem(
             "%s missing: the text on line %d belongs to line %d, and every line from %d on is read one line early, "
             "so nothing from line %d on is applied (those values stay as they were)",

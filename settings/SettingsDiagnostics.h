@@ -30,10 +30,32 @@ struct Shift {
 // `shapes` holds the shapes of the file's first `available` lines (up to
 // kLineCount + 1: the first line after the layout too).
 Shift DetectShift(const LineShape* shapes, int available);
-void DiagnoseShift(const Shift& shift, Problems& problems);
+
+// What a line's label says of its place: the sample line whose label it is
+// (0: none of the sample's), and whether the line is a comment of its own.
+struct LineLabel {
+    int samplePlace = 0;
+    bool comment = false;
+};
+LineLabel LabelOf(const char* text, std::size_t length);
+
+// A shift found by the sample's labels: in a file whose lines mostly carry
+// them, the first line whose label belongs on another line (with the
+// unlabelled lines just above it: a comment, a blank or an added line).
+// Labels of the player's own say nothing.
+struct LabelShift {
+    Shift shift;        // first == last: the first line read off its place
+    int labelLine = 0;  // the line whose label shows it, and where that label belongs
+    int belongsOn = 0;
+};
+LabelShift DetectLabelShift(const LineLabel* labels, int available);
+
+// `labels` may be null (a shift found by the lines' shapes alone).
+void DiagnoseShift(const Shift& shift, const LabelShift* byLabel, const LineLabel* labels, Problems& problems);
 
 // Adds the problems of the file as a whole once it has been read: lines
 // missing, lines after the last one read, the read limit reached.
-void DiagnoseFile(int linesRead, bool linesAfterLast, bool limitReached, Problems& problems);
+// `shifted`: a line was found missing or one too many above the end.
+void DiagnoseFile(int linesRead, bool linesAfterLast, bool limitReached, bool shifted, Problems& problems);
 
 }  // namespace settings

@@ -19,17 +19,24 @@ void ReadSettingsFile(const char* bytes, std::size_t size, SettingsFile& file) {
     // First the shape of every line, and of the first line after the
     // layout: whether the lines sit where the layout has them.
     LineShape shapes[kLineCount + 1];
+    LineLabel labels[kLineCount + 1];
     int available = 0;
     {
         TextLines text(bytes, size);
         Line line;
-        while (available <= kLineCount && text.Next(line)) shapes[available++] = ShapeOf(line.text, line.length);
+        while (available <= kLineCount && text.Next(line)) {
+            labels[available] = LabelOf(line.text, line.length);
+            shapes[available++] = ShapeOf(line.text, line.length);
+        }
         file.encoding = text.TextEncoding();
         file.linesRead = available < kLineCount ? available : kLineCount;
         file.linesAfterLast = available > kLineCount && (!shapes[kLineCount].blank || text.RestHoldsText());
         file.limitReached = text.LimitReached();
     }
-    const Shift shift = DetectShift(shapes, available);
+    // The sample's labels name a shift exactly, where the file has them; the
+    // lines' shapes, where it has not.
+    const LabelShift byLabel = DetectLabelShift(labels, available);
+    const Shift shift = byLabel.labelLine ? byLabel.shift : DetectShift(shapes, available);
     file.firstShiftedLine = shift.kind == Shift::Kind::None ? 0 : shift.first;
 
     // Then the values: none from a shifted line on, whose values would land
@@ -43,7 +50,7 @@ void ReadSettingsFile(const char* bytes, std::size_t size, SettingsFile& file) {
         LineValues& given = file.lines[number - 1];
         given = LineValues{};
         if (number > file.linesRead || !text.Next(line)) continue;
-        if (number == file.firstShiftedLine) DiagnoseShift(shift, file.problems);
+        if (number == file.firstShiftedLine) DiagnoseShift(shift, &byLabel, labels, file.problems);
         if (file.firstShiftedLine && number >= file.firstShiftedLine) continue;
         const LineLayout& layout = kLayout[number - 1];
         ParsedLine parsed;
@@ -59,7 +66,7 @@ void ReadSettingsFile(const char* bytes, std::size_t size, SettingsFile& file) {
         DiagnoseLine(number, line, parsed, shapes[number - 1], file.problems);
     }
     file.aimRowsPublished = aimValuesRead > 0 ? aimRowsRead : 0;
-    DiagnoseFile(file.linesRead, file.linesAfterLast, file.limitReached, file.problems);
+    DiagnoseFile(file.linesRead, file.linesAfterLast, file.limitReached, file.firstShiftedLine != 0, file.problems);
 }
 
 OpenFailure OpenFailureOf(unsigned long windowsError) {

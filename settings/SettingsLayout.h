@@ -66,6 +66,43 @@ constexpr LineLayout kLayout[kLineCount] = {
     {LineKind::WeaponOffset, 3, 15},  // 31
 };
 
+// The labels of the sample file (settings/aimingSets.dat), line by line; a
+// heading has none. Players keep them as they edit, so a label found on
+// another line's place shows a line deleted or added above it.
+constexpr const char* kSampleLabels[kLineCount] = {
+    "reloadEveryFrame",
+    nullptr,
+    "hostFloat_8CC4B4",
+    "hostFloat_8CC4B8",
+    "codeConstant_521632",
+    "hostFloat_8CC4B0",
+    "hostFloat_8CC4AC",
+    "hostFloat_8CC4A8",
+    "hostFloat_8CC4A0",
+    nullptr,
+    "aimRow0",
+    "aimRow1",
+    "aimRow2",
+    "aimRow3",
+    nullptr,
+    "unusedRow0",
+    "weapon22",
+    "weapon23",
+    "weapon24",
+    "weapon25",
+    "weapon26",
+    "weapon27",
+    "weapon28",
+    "weapon29",
+    "weapon32",
+    "weapon30",
+    "weapon31",
+    "weapon33",
+    "weapon19",
+    "weapon20",
+    "weapon37",
+};
+
 // The file line (1-based) that gives destination `index` of `kind`, 0 for none.
 constexpr int LineOf(LineKind kind, int index = 0) {
     for (int line = 0; line < kLineCount; ++line)

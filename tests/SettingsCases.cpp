@@ -109,6 +109,54 @@ std::vector<Case> ShiftedCases() {
     return cases;
 }
 
+// The reference with the sample's labels, as a player who keeps them has
+// it: a line deleted, copied, or a comment of its own put in, is named by the
+// first label found on another line's place, exactly, and nothing from that
+// line on is applied. Labels of the player's own (the rows above) say nothing.
+std::vector<std::string> SampleLabelledLines() {
+    std::vector<std::string> lines = ReferenceLines();
+    for (int line = 1; line <= 31; ++line) {
+        const char* label = settings::kSampleLabels[line - 1];
+        if (!label) continue;
+        std::string& text = lines[static_cast<std::size_t>(line - 1)];
+        text = label + text.substr(text.find(' '));
+    }
+    return lines;
+}
+
+std::vector<Case> LabelShiftedCases() {
+    std::vector<Case> cases;
+    for (int line = 2; line <= 31; ++line) {
+        // Deleted: the line now holds the next one's label. (The last line
+        // deleted is a file one line short, not shifted.)
+        cases.push_back({KeptName("sample_deleted_line_" + std::to_string(line)),
+                         [line] {
+                             std::vector<std::string> lines = SampleLabelledLines();
+                             lines.erase(lines.begin() + (line - 1));
+                             return Join(lines);
+                         },
+                         [line] { return ReferenceUpTo(line == 31 ? 30 : line - 1); }});
+        if (!settings::kSampleLabels[line - 1]) continue;
+        // Copied below itself, to edit the copy: the copy is one too many.
+        cases.push_back({KeptName("sample_copied_line_" + std::to_string(line)),
+                         [line] {
+                             std::vector<std::string> lines = SampleLabelledLines();
+                             lines.insert(lines.begin() + line, lines[static_cast<std::size_t>(line - 1)]);
+                             return Join(lines);
+                         },
+                         [line] { return ReferenceUpTo(line); }});
+        // A comment on a line of its own, put in before the line.
+        cases.push_back({KeptName("sample_comment_before_" + std::to_string(line)),
+                         [line] {
+                             std::vector<std::string> lines = SampleLabelledLines();
+                             lines.insert(lines.begin() + (line - 1), "; my notes");
+                             return Join(lines);
+                         },
+                         [line] { return ReferenceUpTo(line - 1); }});
+    }
+    return cases;
+}
+
 }  // namespace
 
 std::string ReferenceWithout(int line) {
@@ -470,6 +518,7 @@ std::vector<Case> HostileCases() {
          }},
     };
     for (Case& c : ShiftedCases()) cases.push_back(std::move(c));
+    for (Case& c : LabelShiftedCases()) cases.push_back(std::move(c));
     return cases;
 }
 

@@ -25,6 +25,23 @@ std::string Sound(std::vector<std::pair<int, std::string>> replacements) {
     return settings_cases::ReferenceWith(replacements);
 }
 
+// The sample's labels on the reference's values, with line `line` deleted
+// (`inserted` null) or `inserted` put in before it.
+std::string SampleLabelledWith(int line, const char* inserted) {
+    std::vector<std::string> lines = settings_cases::ReferenceLines();
+    for (int at = 1; at <= 31; ++at)
+        if (const char* label = settings::kSampleLabels[at - 1]) {
+            std::string& text = lines[static_cast<std::size_t>(at - 1)];
+            text = label + text.substr(text.find(' '));
+        }
+    lines[15] = "unusedRow0 0 0 0";  // a row that serves no weapon, left at zero as in the sample
+    if (inserted)
+        lines.insert(lines.begin() + (line - 1), inserted);
+    else
+        lines.erase(lines.begin() + (line - 1));
+    return settings_cases::Join(lines);
+}
+
 struct ProblemCase {
     const char* name;
     std::string text;
@@ -94,6 +111,7 @@ INSTANTIATE_TEST_SUITE_P(
                       "one of lines 3 to 9 seems missing: the text on line 9 belongs to line 10, and every line from 3 "
                       "on is read one line early, so nothing from line 3 on is applied"},
                      {0, "30 line(s) instead of 31: line 31 is missing"},
+                     {0, "if you deleted a line, every line below it moved up"},
                      {0, "weapon type 37 keeps the game's own aim point"}}},
         ProblemCase{"blank_line_after_9",
                     settings_cases::ReferenceWithBlankBefore(10),
@@ -104,7 +122,40 @@ INSTANTIATE_TEST_SUITE_P(
                     1,
                     {{15, "line 15 seems missing: the text on line 15 belongs to line 16"},
                      {0, "30 line(s) instead of 31"},
+                     {0, "if you deleted a line, every line below it moved up"},
                      {0, "weapon type 37 keeps"}}},
+        // The sample's labels name the line exactly.
+        ProblemCase{"sample_line_20_deleted",
+                    SampleLabelledWith(20, nullptr),
+                    1,
+                    {{20,
+                      "line 20 is labelled weapon26, which belongs on line 21: a line above it (weapon25's) seems "
+                      "missing; nothing from there on is applied (the game keeps its own values for those lines, or "
+                      "your last save's)"},
+                     {0, "30 line(s) instead of 31"},
+                     {0, "if you deleted a line, every line below it moved up"},
+                     {0, "weapon type 37 keeps"}}},
+        ProblemCase{"sample_line_16_deleted",
+                    SampleLabelledWith(16, nullptr),
+                    1,
+                    {{16, "line 16 is labelled weapon22, which belongs on line 17: a line above it (unusedRow0's)"},
+                     {0, "30 line(s) instead of 31"},
+                     {0, "if you deleted a line"},
+                     {0, "weapon type 37 keeps"}}},
+        ProblemCase{"sample_comment_line_17",
+                    SampleLabelledWith(17, "; my notes"),
+                    1,
+                    {{17,
+                      "line 17 is a comment on a line of its own, and a comment counts as a line: put it after the "
+                      "numbers of a line, or remove it"},
+                     {0, "the file has lines after line 31"}}},
+        ProblemCase{"sample_line_21_copied",
+                    SampleLabelledWith(22, "weapon26 21.0 21.25 21.5"),
+                    1,
+                    {{22,
+                      "line 22 is labelled weapon26, which belongs on line 21: a line above it seems to be one "
+                      "too many (a copied or added line?)"},
+                     {0, "the file has lines after line 31"}}},
         // Counts that do not fit.
         ProblemCase{"label_with_a_space",
                     Sound({{25, "weapon 25 0.16 0.01 0.63"}}),
@@ -277,6 +328,15 @@ TEST(Checker, TemplateIsTheShippedSampleAndIsSound) {
     EXPECT_EQ(checker::TemplateText(), sample.str());
     EXPECT_EQ(checker::ExitStatus(CheckText(checker::TemplateText())), 0)
         << checker::FormatText(CheckText(checker::TemplateText()), "template");
+    // Its labels are the ones the reader knows shifts by.
+    std::istringstream lines(sample.str());
+    std::string line;
+    for (int number = 1; number <= settings::kLineCount && std::getline(lines, line); ++number) {
+        const char* label = settings::kSampleLabels[number - 1];
+        if (label) {
+            EXPECT_EQ(line.substr(0, line.find(' ')), label) << "line " << number;
+        }
+    }
 }
 
 }  // namespace

@@ -32,6 +32,35 @@ std::size_t EncodeUtf8(std::uint32_t code, char* out) {
 
 // Fills a Line from pieces of text: what does not fit the buffer is counted,
 // not kept.
+// The spaces that pasting from a web page or a word processor brings: a
+// no-break space (U+00A0), a thin space (U+2009) and a narrow no-break space
+// (U+202F), in UTF-8 (as UTF-16 text is turned into), and the no-break space
+// as the Windows code page writes it, a lone byte 0xA0. Each becomes a plain
+// space, so that the numbers a player sees apart are read apart.
+std::size_t PlainSpaces(char* text, std::size_t length) {
+    const auto byte = [text](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    std::size_t out = 0;
+    for (std::size_t i = 0; i < length;) {
+        const unsigned char c = byte(i);
+        std::size_t size = 1;
+        if (c >= 0xC2 && c <= 0xF4) size = c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
+        bool whole = size > 1 && i + size <= length;
+        for (std::size_t k = 1; whole && k < size; ++k) whole = (byte(i + k) & 0xC0) == 0x80;
+        if (!whole) size = 1;
+        const bool space =
+            (size == 2 && c == 0xC2 && byte(i + 1) == 0xA0) ||
+            (size == 3 && c == 0xE2 && byte(i + 1) == 0x80 && (byte(i + 2) == 0x89 || byte(i + 2) == 0xAF)) ||
+            (size == 1 && c == 0xA0);
+        if (space) {
+            text[out++] = ' ';
+        } else {
+            for (std::size_t k = 0; k < size; ++k) text[out++] = text[i + k];
+        }
+        i += size;
+    }
+    return out;
+}
+
 class LineBuilder {
 public:
     explicit LineBuilder(Line& line) : line_(line) {
@@ -58,6 +87,7 @@ public:
             if (dropped_ == 1 && droppedEndsInCr_) dropped_ = 0;
         }
         line_.truncated = dropped_ > 0;
+        line_.length = PlainSpaces(line_.text, line_.length);
         line_.text[line_.length] = '\0';
     }
 

@@ -50,7 +50,9 @@ struct Line {
 // bytes that start with a UTF-16 byte-order mark (little or big endian), or
 // whose first line has a zero in every second byte, are read as the text
 // they hold, turned into UTF-8; a unit that pairs with nothing, or half a
-// unit at the end, becomes U+FFFD. A Ctrl-Z (0x1A) ends the text, as it does
+// unit at the end, becomes U+FFFD. The spaces of a forum paste (no-break,
+// thin and narrow no-break spaces, and the Windows code page's no-break
+// space) become plain spaces. A Ctrl-Z (0x1A) ends the text, as it does
 // for Windows programs that read files in text mode (copy /a and old DOS
 // editors write one at the end).
 class TextLines {

@@ -54,6 +54,22 @@ std::string Utf16(const std::string& text, bool littleEndian) {
     return bytes;
 }
 
+// The reference with the blanks of a forum paste: no-break spaces (U+00A0),
+// thin spaces (U+2009) and narrow no-break spaces (U+202F), in UTF-8.
+std::string PastedSpaces() {
+    return ReferenceWith({{3,
+                           "a\xC2\xA0"
+                           "3.5"},
+                          {11,
+                           "row0 11.000\xE2\x80\x89"
+                           "11.125 11.250 11.375 11.500 11.625 11.750"},
+                          {17,
+                           "w1\xC2\xA0"
+                           "17.0\xE2\x80\xAF"
+                           "17.25\xC2\xA0\xC2\xA0"
+                           "17.5"}});
+}
+
 // The reference file as a player saves it from Notepad in "Unicode": labels
 // in other scripts (one beyond the 16-bit plane) change nothing.
 std::string UnicodeReference(bool littleEndian) {
@@ -175,6 +191,25 @@ std::vector<Case> WellFormedCases() {
     return {
         {"reference", [] { return Join(ReferenceLines()); }, [] { return Reference(); }},
         {"crlf_line_ends", [] { return Join(ReferenceLines(), "\r\n"); }, [] { return Reference(); }},
+        // Pasted from a forum: no-break and thin spaces between the words read
+        // as blanks, in UTF-8, in UTF-16 and in the Windows code page.
+        {"pasted_spaces_utf8", [] { return PastedSpaces(); }, [] { return Reference(); }},
+        {"pasted_spaces_utf16", [] { return Utf16(PastedSpaces(), true); }, [] { return Reference(); }},
+        {"pasted_spaces_windows_code_page",
+         [] {
+             return ReferenceWith({{3,
+                                    "a\xA0"
+                                    "3.5"},
+                                   {11,
+                                    "row0\xA0"
+                                    "11.000 11.125\xA0"
+                                    "11.250 11.375 11.500 11.625 "
+                                    "11.750"},
+                                   {17,
+                                    "w1 17.0\xA0\xA0"
+                                    "17.25 17.5"}});
+         },
+         [] { return Reference(); }},
         {"no_final_line_end",
          [] {
              std::string t = Join(ReferenceLines());

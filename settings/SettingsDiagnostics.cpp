@@ -30,6 +30,12 @@ private:
 };
 
 // What the destinations a line did not give keep, in words.
+// "1st", "2nd", ... (up to the 7 values a line takes).
+const char* Ordinal(int n) {
+    static const char* const kOrdinals[] = {"1st", "2nd", "3rd", "4th", "5th", "6th", "7th"};
+    return n >= 1 && n <= 7 ? kOrdinals[n - 1] : "next";
+}
+
 void DescribeKept(const LineLayout& layout, int converted, char* out, std::size_t size) {
     if (layout.kind == LineKind::CodeConstant) {
         std::snprintf(out, size, "the code constant is left as it was");
@@ -141,6 +147,26 @@ bool SuggestDigits(const char* word, std::size_t length, bool integer, char* out
 
 }  // namespace
 
+Refusal RefusalOf(int lineNumber, const Line& line, const ParsedLine& parsed, const LineShape& shape) {
+    const LineLayout& layout = kLayout[lineNumber - 1];
+    if (layout.kind == LineKind::FreeText || layout.kind == LineKind::ReloadSwitch) return Refusal::None;
+    // A number glued to the label: "weapon25=0.16", "weapon22:0.10".
+    const char* label = line.text + parsed.labelBegin;
+    for (std::size_t k = parsed.labelLength; k-- > 0;)
+        if (label[k] == ':' || label[k] == '=') {
+            float ignored = 0;
+            const char* end = label + parsed.labelLength;
+            if (k + 1 < parsed.labelLength && ConvertFloat(label + k + 1, end, ignored) == end)
+                return Refusal::GluedToLabel;
+            break;
+        }
+    if (parsed.converted == 0) return Refusal::None;
+    for (int i = 0; i < parsed.converted; ++i)
+        if (std::isinf(parsed.floats[i]) || std::isnan(parsed.floats[i])) return Refusal::NotFinite;
+    if (shape.clean && shape.firstIsWhole && shape.numbers == layout.values + 1) return Refusal::SpaceInLabel;
+    return Refusal::None;
+}
+
 void DiagnoseLine(int lineNumber, const Line& line, const ParsedLine& parsed, const LineShape& shape,
                   Problems& problems) {
     const Reporter problem(lineNumber, problems);
@@ -151,10 +177,34 @@ void DiagnoseLine(int lineNumber, const Line& line, const ParsedLine& parsed, co
     if (layout.kind == LineKind::FreeText) return;
 
     const bool integer = layout.kind == LineKind::ReloadSwitch;
-    for (int i = 0; i < parsed.converted; ++i) {
-        const float value = integer ? static_cast<float>(parsed.integer) : parsed.floats[i];
-        if (std::isinf(value)) problem("value %d is infinite", i + 1);
-        if (std::isnan(value)) problem("value %d is not a number (NaN)", i + 1);
+    const char* label = line.text + parsed.labelBegin;
+    const int labelShown = static_cast<int>(parsed.labelLength < 40 ? parsed.labelLength : 40);
+    char nothing[160];
+    DescribeKept(layout, 0, nothing, sizeof nothing);
+    switch (RefusalOf(lineNumber, line, parsed, shape)) {
+        case Refusal::NotFinite:
+            for (int i = 0; i < parsed.converted; ++i)
+                if (std::isinf(parsed.floats[i]) || std::isnan(parsed.floats[i])) {
+                    problem("the %s number is %s, which no game value can be: nothing on this line is applied, so %s",
+                            Ordinal(i + 1), std::isnan(parsed.floats[i]) ? "not a number (nan)" : "infinite", nothing);
+                    return;
+                }
+            return;
+        case Refusal::SpaceInLabel:
+            problem(
+                "%d numbers where %d belong%s: is there a space in the label (\"%.*s\" followed by a whole number)? "
+                "Nothing on this line is applied, so %s; write the label as one word",
+                shape.numbers, static_cast<int>(layout.values), layout.values == 1 ? "s" : "", labelShown, label,
+                nothing);
+            return;
+        case Refusal::GluedToLabel:
+            problem(
+                "the label \"%.*s\" holds the first number after its ':' or '=': put a space between the label and "
+                "the numbers; nothing on this line is applied meanwhile, so %s",
+                labelShown, label, nothing);
+            return;
+        case Refusal::None:
+            break;
     }
     char kept[160];
     DescribeKept(layout, parsed.converted, kept, sizeof kept);
@@ -176,21 +226,11 @@ void DiagnoseLine(int lineNumber, const Line& line, const ParsedLine& parsed, co
     }
 
     // More numbers than the line takes: the last ones are never read.
-    if (parsed.converted == layout.values && shape.numbers > layout.values) {
-        const char* label = line.text + parsed.labelBegin;
-        const int labelShown = static_cast<int>(parsed.labelLength < 40 ? parsed.labelLength : 40);
-        if (shape.firstIsWhole && shape.numbers == layout.values + 1)
-            problem(
-                "%d numbers where %d belong%s: is there a space in the label? As it stands \"%.*s\" is the label, "
-                "the first number is read as value 1 and the last one is ignored",
-                shape.numbers, static_cast<int>(layout.values), layout.values == 1 ? "s" : "", labelShown, label);
-        else
-            problem("%d numbers where %d belong%s: the numbers after the first %d are ignored", shape.numbers,
-                    static_cast<int>(layout.values), layout.values == 1 ? "s" : "", static_cast<int>(layout.values));
-    }
+    if (parsed.converted == layout.values && shape.numbers > layout.values)
+        problem("%d numbers where %d belong%s: the numbers after the first %d are ignored", shape.numbers,
+                static_cast<int>(layout.values), layout.values == 1 ? "s" : "", static_cast<int>(layout.values));
 
     // A label that reads as a number whole was most likely meant as a value.
-    const char* label = line.text + parsed.labelBegin;
     float ignored;
     if (parsed.hasLabel && ConvertFloat(label, label + parsed.labelLength, ignored) == label + parsed.labelLength)
         problem(

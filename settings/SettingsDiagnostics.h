@@ -11,6 +11,14 @@
 
 namespace settings {
 
+// A value line read but applied not at all, because it is plainly wrong: its
+// first number looks like part of its label (an integer followed by as many
+// numbers as the line takes: "codeConstant 521632 1.1"), its first value is
+// glued to the label with ':' or '=' ("weapon25=0.16 0.01 0.63"), or a value
+// is no finite number (nan, inf), which no game value can be.
+enum class Refusal : std::uint8_t { None, SpaceInLabel, GluedToLabel, NotFinite };
+Refusal RefusalOf(int lineNumber, const Line& line, const ParsedLine& parsed, const LineShape& shape);
+
 // Adds the problems of line `lineNumber` as it was read, parsed and shaped.
 void DiagnoseLine(int lineNumber, const Line& line, const ParsedLine& parsed, const LineShape& shape,
                   Problems& problems);

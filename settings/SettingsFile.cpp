@@ -56,12 +56,14 @@ void ReadSettingsFile(const char* bytes, std::size_t size, SettingsFile& file) {
         ParsedLine parsed;
         if (layout.kind != LineKind::FreeText)
             parsed = ParseValueLine(line.text, line.length, layout.kind == LineKind::ReloadSwitch, layout.values);
-        given.count = parsed.converted;
+        // A plainly wrong line is not applied at all.
+        const bool refused = RefusalOf(number, line, parsed, shapes[number - 1]) != Refusal::None;
+        given.count = refused ? 0 : parsed.converted;
         given.integer = parsed.integer;
         for (int i = 0; i < parsed.converted; ++i) given.values[i] = parsed.floats[i];
         if (layout.kind == LineKind::AimRow) {
             aimRowsRead = layout.index + 1;
-            aimValuesRead += parsed.converted;
+            aimValuesRead += given.count;
         }
         DiagnoseLine(number, line, parsed, shapes[number - 1], file.problems);
     }

@@ -161,8 +161,14 @@ INSTANTIATE_TEST_SUITE_P(
                     Sound({{25, "weapon 25 0.16 0.01 0.63"}}),
                     1,
                     {{25,
-                      "4 numbers where 3 belong: is there a space in the label? As it stands \"weapon\" is the "
-                      "label"}}},
+                      "4 numbers where 3 belong: is there a space in the label (\"weapon\" followed by a whole "
+                      "number)? Nothing on this line is applied, so weapon type 32 keeps the game's own aim point"}}},
+        ProblemCase{"first_value_glued_to_the_label",
+                    Sound({{20, "weapon25=0.16 0.01 0.63"}}),
+                    1,
+                    {{20,
+                      "the label \"weapon25=0.16\" holds the first number after its ':' or '=': put a space between "
+                      "the label and the numbers; nothing on this line is applied meanwhile"}}},
         ProblemCase{"more_numbers_than_the_line_takes",
                     Sound({{12, "row1 1 2 3 4 5 6 7 8 9"}, {3, "a 1.5 2.5"}}),
                     1,
@@ -226,7 +232,8 @@ INSTANTIATE_TEST_SUITE_P(
         ProblemCase{"infinity_and_nan",
                     Sound({{3, "a 1e39"}, {18, "w2 nan 1 -inf"}}),
                     1,
-                    {{3, "value 1 is infinite"}, {18, "value 1 is not a number"}, {18, "value 3 is infinite"}}},
+                    {{3, "the 1st number is infinite, which no game value can be: nothing on this line is applied"},
+                     {18, "the 1st number is not a number (nan), which no game value can be"}}},
         ProblemCase{"long_label", Sound({{7, std::string(128, 'L') + " 7.5"}}), 1, {{7, "128 characters long"}}},
         ProblemCase{"label_of_127_is_fine", Sound({{7, std::string(127, 'L') + " 7.5"}}), 0, {}},
         ProblemCase{"row_0_with_values", Sound({{16, "w0 1 0 0"}}), 1, {{16, "serves no weapon"}}},

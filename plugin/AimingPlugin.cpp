@@ -13,6 +13,7 @@
 #include "codepatch/memory.h"
 #include "host/FrameEvent.h"
 #include "host/HostBuild.h"
+#include "plugin/AimSettings.h"
 #include "plugin/AimSite.h"
 #include "plugin/CallSiteLog.h"
 #include "plugin/FrameSite.h"
@@ -132,14 +133,25 @@ public:
         const codepatch::caller_state_guard callerState;
         OpenLog(LogFilePath());
         LogGame();
-        if (!ImageWhereTheGameExpectsIt()) return;
-        if (!ClaimTheProcess()) return;
+        if (!ImageWhereTheGameExpectsIt()) {
+            LogInactive("the game's executable is not where its code expects it");
+            return;
+        }
+        if (!ClaimTheProcess()) {
+            LogInactive("another copy of this plugin is loaded");
+            return;
+        }
         claimed_ = true;
         // The aim call is the evidence that this is the game the plugin
         // knows: where it holds neither the game's call nor another mod's
         // hook of it, nothing at all is written.
-        if (aimSite_.Install() == AimSite::Verdict::Unknown) return;
+        const AimSite::Verdict aim = aimSite_.Install();
+        if (aim == AimSite::Verdict::Unknown) {
+            LogInactive("this is not a game the plugin knows");
+            return;
+        }
         installed_ = LoadSettingsAndHookFrames();
+        if (installed_) LogReady(aim == AimSite::Verdict::Hooked);
     }
 
     // Unloading while the host goes on: each call site goes back to what it
@@ -165,6 +177,30 @@ public:
     }
 
 private:
+    // The start-up's verdict: one line that says what works, and what does
+    // not and why.
+    static void LogInactive(const char* why) {
+        Log("verdict: not active, %s; nothing in the game was changed (see above)", why);
+    }
+    void LogReady(bool weaponOffsets) const {
+        char settingsText[96];
+        if (!reload_.FileRead())
+            std::snprintf(settingsText, sizeof settingsText, "no settings file read (see above)");
+        else if (reload_.Problems())
+            std::snprintf(settingsText, sizeof settingsText,
+                          "settings applied, with %d problem(s) in the file (see above)", reload_.Problems());
+        else
+            std::snprintf(settingsText, sizeof settingsText, "settings applied");
+        char frameText[160];
+        if (frameSite_.Hooked())
+            std::snprintf(frameText, sizeof frameText, "toggle on, live reload %s",
+                          aimSettings.reloadEveryFrame ? "on" : "off (line 1 of the file is 0)");
+        else
+            std::snprintf(frameText, sizeof frameText, "toggle and live reload off (%s)", frameSite_.WhyNot());
+        Log("verdict: ready: %s, weapon offsets %s, %s", settingsText,
+            weaponOffsets ? "on" : "off (another mod holds the aim call, see above)", frameText);
+    }
+
     // The settings file read and applied once, and the frame callback
     // registered (which hooks the frame call); everything put back when
     // memory runs out half-way.

@@ -48,6 +48,24 @@ void FrameSite::Install(SettingsReload& reload) {
     LogFrameHook();
 }
 
+bool FrameSite::Hooked() const {
+    return GetFrameEvent().State() == FrameEvent::HookState::Installed;
+}
+
+const char* FrameSite::WhyNot() const {
+    switch (GetFrameEvent().State()) {
+        case FrameEvent::HookState::SiteNotACall:
+        case FrameEvent::HookState::SiteChanged:
+            return "another mod holds the frame call";
+        case FrameEvent::HookState::NoGate:
+            return "no memory for the plugin's call gate";
+        case FrameEvent::HookState::Installed:
+            return "";
+        default:
+            return "this build of the game has no frame call the plugin knows";
+    }
+}
+
 codepatch::gated_call::revert_result FrameSite::Remove() {
     return GetFrameEvent().RemoveHook();
 }

@@ -17,4 +17,9 @@ public:
     // Takes the hook off the call (at unload); the result is logged once no
     // frame is inside the plugin any more (LogCallSiteRemoval).
     codepatch::gated_call::revert_result Remove();
+
+    // Whether the frame callback runs on the game's frames.
+    bool Hooked() const;
+    // Why not, in a player's words (when it does not).
+    const char* WhyNot() const;
 };

@@ -5,6 +5,7 @@
 #include <charconv>
 #include <cstdio>
 #include <cstring>
+#include <cwchar>
 #include <system_error>
 
 #include "host/HostInterface.h"
@@ -59,15 +60,32 @@ void LogValues(const settings::SettingsFile& file, const settings::LineValues* b
         if (before && SameValues(now, before[number - 1])) continue;
         if (!heading) Log(before ? "  changed:" : "  values in effect, by line (-: none given, kept as it was):");
         heading = true;
-        char values[160], was[160];
+        char values[160], was[160], role[32];
         DescribeValues(number, now, values, sizeof values);
+        const char* sets = settings::LineRole(number, role);
         if (before) {
             DescribeValues(number, before[number - 1], was, sizeof was);
-            Log("    line %2d:%s (was%s)", number, values, was);
+            Log("    line %2d (%s):%s (was%s)", number, sets, values, was);
         } else {
-            Log("    line %2d:%s", number, values);
+            Log("    line %2d (%s):%s", number, sets, values);
         }
     }
+}
+
+// Whether "<path>.txt" is there (Notepad's Save As), and, unless `missing`,
+// newer than `path` itself.
+bool NotepadCopyBeside(const wchar_t* path, bool missing) {
+    wchar_t copy[1024];
+    const std::size_t length = std::wcslen(path);
+    if (length + 5 > sizeof copy / sizeof copy[0]) return false;
+    std::wmemcpy(copy, path, length);
+    std::wmemcpy(copy + length, L".txt", 5);
+    WIN32_FILE_ATTRIBUTE_DATA txt, dat;
+    if (!GetFileAttributesExW(copy, GetFileExInfoStandard, &txt) || (txt.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        return false;
+    if (missing) return true;
+    return GetFileAttributesExW(path, GetFileExInfoStandard, &dat) &&
+           CompareFileTime(&txt.ftLastWriteTime, &dat.ftLastWriteTime) > 0;
 }
 
 void LogOutcome(const SettingsLoad& load, const settings::LineValues* before) {
@@ -82,8 +100,10 @@ void LogOutcome(const SettingsLoad& load, const settings::LineValues* before) {
     if (!load.file) {
         Log("  cannot be opened (Windows error %lu): %s; nothing applied", load.openError,
             settings::OpenFailureMeaning(settings::OpenFailureOf(load.openError)));
+        if (NotepadCopyBeside(load.path, true)) Log("  %s", settings::kNotepadTxtHint);
         return;
     }
+    if (NotepadCopyBeside(load.path, false)) Log("  file: %s (it is newer than this one)", settings::kNotepadTxtHint);
     const settings::SettingsFile& file = *load.file;
     const HostSettings& host = *load.host;
     Log("  %d line(s), %s", file.linesRead, settings::EncodingName(file.encoding));

@@ -71,7 +71,10 @@ void SettingsReload::Frame() {
 }
 
 void SettingsReload::LoadAimSettings() {
-    const bool reloadWasOn = aimSettings.reloadEveryFrame != 0 || stopUnconfirmed_;
+    // The start-up's read counts as one with live reload on: a file it sees
+    // empty or cut short (an editor saving it as the game starts) is watched
+    // until one read finds it whole, whatever its line 1 said half-way.
+    const bool reloadWasOn = aimSettings.reloadEveryFrame != 0 || stopUnconfirmed_ || lastLoad_ == 0;
     SettingsLoad load;
     load.path = SettingsFilePath();
     load.host = &host_;
@@ -96,6 +99,7 @@ void SettingsReload::LoadAimSettings() {
         }
     }
     if (load.file) host_.Apply(file_);
+    fileRead_ = load.file != nullptr;
     // Another program holding the file (an editor saving it) lets go soon:
     // try again on the next frame rather than wait for the next change. Access
     // denied passes too while an editor replaces the file, but not for a

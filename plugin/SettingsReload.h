@@ -23,10 +23,17 @@ public:
     // back, so that the host holds what reading the file would give.
     void Frame();
 
+    // What the last load did, for the start-up's verdict: whether a file was
+    // read at all, and how many problems it had.
+    bool FileRead() const { return fileRead_; }
+    int Problems() const { return fileRead_ ? file_.problems.count : 0; }
+
 private:
-    // Line 1 read 0 from a file cut short that changed since the load before:
-    // live reload goes on until a load confirms it (see LoadAimSettings).
+    // Line 1 read 0 from a file cut short that changed since the load before
+    // (or at start-up): live reload goes on until a load confirms it (see
+    // LoadAimSettings).
     bool stopUnconfirmed_ = false;
+    bool fileRead_ = false;
     // Loads in a row that found the file's access denied: the first few are
     // tried again on the next frame, the rest once a second.
     static constexpr int kDeniedRetries = 3;

@@ -4,6 +4,7 @@
 
 #include "settings/NumberRules.h"
 #include "settings/SettingsDiagnostics.h"
+#include "settings/WeaponTable.h"
 
 namespace settings {
 
@@ -100,6 +101,30 @@ const char* OpenFailureMeaning(OpenFailure failure) {
             break;
     }
     return "Windows cannot open it";
+}
+
+const char* LineRole(int number, char (&out)[32]) {
+    if (number < 1 || number > kLineCount) return "";
+    const LineLayout& layout = kLayout[number - 1];
+    switch (layout.kind) {
+        case LineKind::ReloadSwitch:
+            return "live reload";
+        case LineKind::FreeText:
+            return "a heading";
+        case LineKind::HostValue:
+            std::snprintf(out, sizeof out, "host value %d", layout.index + 1);
+            return out;
+        case LineKind::CodeConstant:
+            return "the code constant";
+        case LineKind::AimRow:
+            std::snprintf(out, sizeof out, "aim row %d", static_cast<int>(layout.index));
+            return out;
+        case LineKind::WeaponOffset:
+            if (layout.index == 0) return "no weapon";
+            std::snprintf(out, sizeof out, "weapon %u", static_cast<unsigned>(weapons::CodeOfRow(layout.index)));
+            return out;
+    }
+    return "";
 }
 
 }  // namespace settings

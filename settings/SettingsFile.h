@@ -84,4 +84,13 @@ std::size_t ReadUpTo(char* bytes, std::size_t capacity, Read read) {
     return size;
 }
 
+// What file line `number` sets, in a player's words ("weapon 19", "host
+// value 1", "aim row 0", "live reload", "the code constant", "a heading").
+const char* LineRole(int number, char (&out)[32]);
+
+// Said where aimingSets.dat is missing (or older than one of these beside
+// it): Notepad's Save As adds .txt, which Explorer hides.
+constexpr char kNotepadTxtHint[] =
+    "found aimingSets.dat.txt beside it: Notepad added .txt; rename it to aimingSets.dat";
+
 }  // namespace settings

@@ -33,12 +33,15 @@ TEST_F(PluginLogFile, TheLogTellsWhatWasDoneAndWhatIsWrongWithTheFile) {
         "  applied: live reload off, 6 of 6 host values, no code constant, 4 of 4 aim block rows, 16 of 16 weapon "
         "offset rows\r\n",
         "  values in effect, by line (-: none given, kept as it was):\r\n",
-        "    line  1: 0\r\n",
-        "    line  3: 3.5\r\n",
-        "    line  5: -\r\n",
-        "    line 12: 1 2 3\r\n",
-        "    line 31: 31 31.25 31.5\r\n",
+        "    line  1 (live reload): 0\r\n",
+        "    line  3 (host value 1): 3.5\r\n",
+        "    line  5 (the code constant): -\r\n",
+        "    line 12 (aim row 1): 1 2 3\r\n",
+        "    line 29 (weapon 19): 29 29.25 29.5\r\n",
+        "    line 31 (weapon 37): 31 31.25 31.5\r\n",
         "frame call 0x53E981 (at 0x0053E981): redirected to the plugin",
+        "verdict: ready: settings applied, with 3 problem(s) in the file (see above), weapon offsets on, toggle on, "
+        "live reload off (line 1 of the file is 0)\r\n",
         "unload: frame call 0x53E981 put back\r\n",
         "unload: aim call 0x527A95 put back\r\n",
         "unload: no call left inside the plugin (waited ",
@@ -58,8 +61,42 @@ TEST_F(PluginLogFile, TheLogPrintsValuesAsTheCheckerDoes) {
     Prepare(1001, settings_cases::ReferenceWith({{3, "value3 100000"}, {4, "value4 0.0001"}, {6, "value6 123456792"}}));
     Load();
     const std::string log = directory.ReadLog();
-    for (const char* line : {"line  3: 100000\r\n", "line  4: 0.0001\r\n", "line  6: 123456792\r\n"})
+    for (const char* line : {"line  3 (host value 1): 100000\r\n", "line  4 (host value 2): 0.0001\r\n",
+                             "line  6 (host value 3): 123456792\r\n"})
         EXPECT_NE(log.find(line), std::string::npos) << line << "\n" << log;
+}
+
+// Notepad's Save As writes aimingSets.dat.txt, which Explorer shows as
+// aimingSets.dat: the log says so where the file is missing, or older.
+TEST_F(PluginLogFile, ANotepadTxtCopyBesideTheFileIsNamed) {
+    for (bool datThere : {false, true}) {
+        SCOPED_TRACE(datThere);
+        Prepare(1001, datThere ? std::optional<std::string>(settings_cases::Join(settings_cases::ReferenceLines()))
+                               : std::nullopt);
+        if (datThere) directory.AgeSettings();
+        const std::string copy = directory.SettingsPath() + ".txt";
+        ASSERT_TRUE(
+            standin::WriteWholeFile(standin::Wide(copy), settings_cases::Join(settings_cases::ReferenceLines())));
+        Load();
+        const std::string log = directory.ReadLog();
+        EXPECT_NE(log.find("found aimingSets.dat.txt beside it: Notepad added .txt; rename it to aimingSets.dat"),
+                  std::string::npos)
+            << log;
+        Unload();
+        DeleteFileA(copy.c_str());
+    }
+}
+
+// The verdict, for a game the plugin does not know.
+TEST_F(PluginLogFile, TheVerdictSaysWhenThePluginIsNotActive) {
+    Prepare(0, settings_cases::Join(settings_cases::ReferenceLines()));
+    const std::vector<std::uint8_t> foreign = {0x8B, 0x45, 0x08, 0x89, 0xC1};
+    standin::SetCallInstruction(host::kAimPointCallSite, foreign);
+    Load();
+    EXPECT_NE(directory.ReadLog().find("verdict: not active, this is not a game the plugin knows; nothing in the game "
+                                       "was changed"),
+              std::string::npos)
+        << directory.ReadLog();
 }
 
 TEST_F(PluginLogFile, LiveReloadLogsAChangeOnceAndIsSilentWhileNothingChanges) {
@@ -72,7 +109,9 @@ TEST_F(PluginLogFile, LiveReloadLogsAChangeOnceAndIsSilentWhileNothingChanges) {
     standin::RunHostFrame();
     const std::string log = directory.ReadLog();
     EXPECT_NE(log.find("settings file changed (", afterLoad), std::string::npos) << log;
-    EXPECT_NE(log.find("  changed:\r\n    line 17: - (was 17 17.25 17.5)\r\n", afterLoad), std::string::npos) << log;
+    EXPECT_NE(log.find("  changed:\r\n    line 17 (weapon 22): - (was 17 17.25 17.5)\r\n", afterLoad),
+              std::string::npos)
+        << log;
     EXPECT_NE(log.find("  line 17: value 1, \"oops\", is not a number: weapon type 22 keeps the game's own aim point "
                        "(or the offset an earlier save gave it)",
                        afterLoad),

@@ -19,10 +19,17 @@ TEST_P(SettingsLoad, HostAndAimCallsSeeExactlyTheExpectedValues) {
     const settings_cases::Snapshot expected = c.expected();
     ExpectSameAsHost(Observe(), expected);
     // Live reload runs exactly when line 1 gave a non-zero value: a save of
-    // the same text is read again then, and only then.
+    // the same text is read again then, and only then; a file the start-up
+    // found cut short is read once more too, to see it whole (an editor may
+    // have been saving it), and no more after that.
+    const bool cutShort = c.contents && settings_cases::Read(c.contents()).linesRead < settings::kLineCount;
     if (c.contents) directory.WriteSettings(c.contents());
     standin::RunHostFrame();
-    EXPECT_EQ(standin::Counters().settingsOpens, expected.reload != 0 ? 2 : 1);
+    EXPECT_EQ(standin::Counters().settingsOpens, expected.reload != 0 || cutShort ? 2 : 1);
+    if (expected.reload == 0) {
+        standin::RunHostFrame();
+        EXPECT_EQ(standin::Counters().settingsOpens, cutShort ? 2 : 1) << "one confirming read, no more";
+    }
 }
 
 INSTANTIATE_SETTINGS_CASES(SettingsLoad);

@@ -1,7 +1,9 @@
 // The settings checker: the problems it reports for a table of files, and
 // that it reads every file of the settings cases exactly as the plugin does.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -327,6 +329,25 @@ TEST_P(CheckerAgrees, WithThePluginOnEverySettingsCase) {
 }
 
 INSTANTIATE_SETTINGS_CASES(CheckerAgrees);
+
+// The file on disk: the checker names it whole on its first line, and where
+// it is missing but Notepad's Save As left aimingSets.dat.txt, says so.
+TEST(Checker, NamesTheFileItCheckedAndANotepadCopy) {
+    char folder[] = "/tmp/aimingsets-check-XXXXXX";
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    const std::string dat = std::string(folder) + "/aimingSets.dat";
+    std::ofstream(dat + ".txt", std::ios::binary) << Sound({});
+    checker::Report missing = checker::CheckFile(dat);
+    EXPECT_FALSE(missing.readable);
+    EXPECT_NE(missing.unreadable.find("found aimingSets.dat.txt beside it: Notepad added .txt"), std::string::npos)
+        << missing.unreadable;
+    std::ofstream(dat, std::ios::binary) << Sound({});
+    const std::string text = checker::FormatText(checker::CheckFile(dat), "aimingSets.dat");
+    EXPECT_EQ(text.substr(0, text.find('\n')), "checked " + dat);
+    std::remove((dat + ".txt").c_str());
+    std::remove(dat.c_str());
+    rmdir(folder);
+}
 
 TEST(Checker, TemplateIsTheShippedSampleAndIsSound) {
     std::ifstream in(SAMPLE_SETTINGS, std::ios::binary);

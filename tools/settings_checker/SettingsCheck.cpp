@@ -151,7 +151,11 @@ Report CheckFile(const std::string& path) {
         const DWORD error = GetLastError();
         const settings::OpenFailure failure = settings::OpenFailureOf(error);
         std::string why = settings::OpenFailureMeaning(failure);
-        if (failure == settings::OpenFailure::NoSuchFile) why += kOrNameIt;
+        if (failure == settings::OpenFailure::NoSuchFile) {
+            why += kOrNameIt;
+            if (GetFileAttributesW((wide + L".txt").c_str()) != INVALID_FILE_ATTRIBUTES)
+                why += std::string("; ") + settings::kNotepadTxtHint;
+        }
         if (failure == settings::OpenFailure::Other) why += " (Windows error " + std::to_string(error) + ")";
         return Unreadable(fullPath, why);
     }
@@ -179,7 +183,10 @@ Report CheckFile(const std::string& path) {
     struct stat info;
     if (stat(path.c_str(), &info) != 0)
         return Unreadable(fullPath, errno == ENOENT ? settings::OpenFailureMeaning(settings::OpenFailure::NoSuchFile) +
-                                                          std::string(kOrNameIt)
+                                                          std::string(kOrNameIt) +
+                                                          (stat((path + ".txt").c_str(), &info) == 0
+                                                               ? std::string("; ") + settings::kNotepadTxtHint
+                                                               : std::string())
                                                     : std::string("it cannot be looked at: ") + std::strerror(errno));
     if (S_ISDIR(info.st_mode)) return Unreadable(fullPath, "it is a folder, not a file");
     // A pipe would make the open wait for a writer; a device may never end.
@@ -208,6 +215,7 @@ std::string FormatText(const Report& report, const std::string& path) {
     std::string out;
     if (!report.readable)
         return path + ": cannot be read: " + report.unreadable + "\n  (looked at " + report.fullPath + ")\n";
+    out += "checked " + report.fullPath + "\n";
     out += path + ": " + std::to_string(report.file.linesRead) + " line(s) read\n";
     out += "  encoding: " + std::string(settings::EncodingName(report.file.encoding)) + "\n";
     for (const LineReport& line : report.lines) {

@@ -11,6 +11,8 @@
 // On Windows a file dropped on the program is checked, and when the program
 // has a console window of its own (it was double-clicked) it waits for Enter
 // before that window closes.
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -86,11 +88,23 @@ std::FILE* OpenForWriting(const std::string& path) {
 void WaitIfTheWindowIsOurs() {}
 #endif
 
+// Whether the last failed write found its reader gone (a closed pipe).
+bool ReaderGone() {
+#ifdef _WIN32
+    const DWORD error = GetLastError();
+    if (error == ERROR_NO_DATA || error == ERROR_BROKEN_PIPE) return true;
+#endif
+    return errno == EPIPE;
+}
+
 // Writes `text` to standard output; false (and a word on standard error)
 // when it did not all get there (a full disk, /dev/full, a closed pipe).
 bool WriteOut(const std::string& text) {
+    errno = 0;
     const bool ok = std::fwrite(text.data(), 1, text.size(), stdout) == text.size() && std::fflush(stdout) == 0;
-    if (!ok) std::fprintf(stderr, "aimingsets-check: cannot write to standard output (a full disk?)\n");
+    if (!ok)
+        std::fprintf(stderr, ReaderGone() ? "aimingsets-check: the program reading the output stopped before the end\n"
+                                          : "aimingsets-check: cannot write to standard output (a full disk?)\n");
     return ok;
 }
 
@@ -102,9 +116,11 @@ int WriteTemplate(const std::string& path, bool force) {
         return 2;
     }
     std::FILE* out = OpenForWriting(path);
-    // Every byte written and the file closed, or no success: a full disk
-    // shows only at the close.
-    const bool written = out && std::fwrite(text.data(), 1, text.size(), out) == text.size();
+    // Every byte written, flushed without an error and the file closed, or no
+    // success: a full disk shows at the flush (some C libraries' close does
+    // not report it).
+    const bool written = out && std::fwrite(text.data(), 1, text.size(), out) == text.size() && std::fflush(out) == 0 &&
+                         !std::ferror(out);
     const bool closed = out && std::fclose(out) == 0;
     if (!written || !closed) {
         std::fprintf(stderr, "cannot write %s (a full disk, or a folder you may not write to?)\n", path.c_str());
@@ -146,6 +162,13 @@ int Run(const std::vector<std::string>& args) {
 }  // namespace
 
 int main(int argc, char** argv) {
+#ifdef _WIN32
+    // The output is UTF-8: a console window shows quoted words and paths as
+    // they are written.
+    SetConsoleOutputCP(CP_UTF8);
+#else
+    std::signal(SIGPIPE, SIG_IGN);  // a closed pipe is a failed write, said as such
+#endif
     const int status = Run(Arguments(argc, argv));
     WaitIfTheWindowIsOurs();
     return status;

@@ -268,6 +268,15 @@ void DiagnoseFile(int linesRead, bool linesAfterLast, bool limitReached, bool sh
     if (linesAfterLast) problem("the file has lines after line %d: they are never read", kLineCount);
 }
 
+void DiagnoseCtrlZ(int line, Problems& problems) {
+    if (line == 0) return;
+    const Reporter problem(0, problems);
+    problem(
+        "line %d holds a Ctrl-Z character (an end-of-file mark that old DOS programs write): nothing after it is "
+        "read; delete that character",
+        line);
+}
+
 }  // namespace settings
 
 namespace settings {

@@ -65,5 +65,7 @@ void DiagnoseShift(const Shift& shift, const LabelShift* byLabel, const LineLabe
 // missing, lines after the last one read, the read limit reached.
 // `shifted`: a line was found missing or one too many above the end.
 void DiagnoseFile(int linesRead, bool linesAfterLast, bool limitReached, bool shifted, Problems& problems);
+// A Ctrl-Z on line `line` (0: none) with text after it.
+void DiagnoseCtrlZ(int line, Problems& problems);
 
 }  // namespace settings

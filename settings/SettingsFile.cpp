@@ -33,6 +33,7 @@ void ReadSettingsFile(const char* bytes, std::size_t size, SettingsFile& file) {
         file.linesRead = available < kLineCount ? available : kLineCount;
         file.linesAfterLast = available > kLineCount && (!shapes[kLineCount].blank || text.RestHoldsText());
         file.limitReached = text.LimitReached();
+        file.ctrlZLine = text.CtrlZLine();
     }
     // The sample's labels name a shift exactly, where the file has them; the
     // lines' shapes, where it has not.
@@ -70,6 +71,7 @@ void ReadSettingsFile(const char* bytes, std::size_t size, SettingsFile& file) {
     }
     file.aimRowsPublished = aimValuesRead > 0 ? aimRowsRead : 0;
     DiagnoseFile(file.linesRead, file.linesAfterLast, file.limitReached, file.firstShiftedLine != 0, file.problems);
+    DiagnoseCtrlZ(file.ctrlZLine, file.problems);
 }
 
 OpenFailure OpenFailureOf(unsigned long windowsError) {

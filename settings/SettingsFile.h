@@ -44,6 +44,7 @@ struct SettingsFile {
     int linesRead;        // at most kLineCount; the lines after them are never read
     bool linesAfterLast;  // text after line kLineCount
     bool limitReached;    // the bytes reached kMaxFileBytes
+    int ctrlZLine;        // the line that holds a Ctrl-Z with text after it (0: none)
     // A line missing or one too many: from this line on (0: none), every line
     // may be read one line off, and none gives anything.
     int firstShiftedLine;

@@ -137,13 +137,41 @@ TextLines::TextLines(const char* bytes, std::size_t size)
     } else {
         encoding_ = MarklessUtf16(at_, static_cast<std::size_t>(end_ - at_));
     }
-    // Ctrl-Z ends the text (for UTF-16, as a unit of its own; see NextUtf16).
-    if (!Utf16())
-        if (const auto* ctrlZ =
-                static_cast<const char*>(std::memchr(at_, kCtrlZ, static_cast<std::size_t>(end_ - at_)))) {
-            end_ = ctrlZ;
-            limitReached_ = false;
+    // Ctrl-Z ends the text (for UTF-16, as a unit of its own; see NextUtf16),
+    // and text after it is text the player meant: its line is named. Lines
+    // that end in CR alone (as old Mac editors save them) have no LF at all.
+    // Both are told by the characters, in either encoding alike.
+    const std::size_t step = Utf16() ? 2 : 1;
+    const bool little = encoding_ == Encoding::Utf16LittleEndian || encoding_ == Encoding::Utf16LittleEndianWithoutMark;
+    const auto character = [&](const char* p) -> std::uint32_t {
+        const auto a = static_cast<unsigned char>(p[0]);
+        if (step == 1) return a;
+        const auto b = static_cast<unsigned char>(p[1]);
+        return little ? static_cast<std::uint32_t>(a | (b << 8)) : static_cast<std::uint32_t>((a << 8) | b);
+    };
+    const char* textEnd = at_ + (static_cast<std::size_t>(end_ - at_) / step) * step;
+    bool anyLf = false, anyCr = false;
+    int linesByLf = 1, linesByCr = 1;
+    for (const char* p = at_; p != textEnd; p += step) {
+        const std::uint32_t c = character(p);
+        if (c == static_cast<std::uint32_t>(kCtrlZ)) {
+            for (const char* q = p + step; q != textEnd && !ctrlZLine_; q += step) {
+                const std::uint32_t after = character(q);
+                if (after != static_cast<std::uint32_t>(kCtrlZ) && !(after < 0x80 && IsBlank(static_cast<char>(after))))
+                    ctrlZLine_ = anyLf || !anyCr ? linesByLf : linesByCr;
+            }
+            if (!Utf16()) {
+                end_ = p;
+                limitReached_ = false;
+            }
+            break;
         }
+        anyLf |= c == '\n';
+        anyCr |= c == '\r';
+        linesByLf += c == '\n' ? 1 : 0;
+        linesByCr += c == '\r' ? 1 : 0;
+    }
+    lineEnd_ = !anyLf && anyCr ? '\r' : '\n';
 }
 
 // UTF-16 as Notepad's "Unicode" and PowerShell 5 save it. ASCII stays
@@ -190,7 +218,7 @@ bool TextLines::Next(Line& line) {
             return false;
         }
         for (; size; size = NextUtf16(character)) {
-            if (size == 1 && character[0] == '\n') {
+            if (size == 1 && character[0] == lineEnd_) {
                 builder.Finish(true);
                 return true;
             }
@@ -199,7 +227,7 @@ bool TextLines::Next(Line& line) {
         builder.Finish(false);
         return true;
     }
-    const auto* newline = static_cast<const char*>(std::memchr(at_, '\n', static_cast<std::size_t>(end_ - at_)));
+    const auto* newline = static_cast<const char*>(std::memchr(at_, lineEnd_, static_cast<std::size_t>(end_ - at_)));
     const char* lineEnd = newline ? newline : end_;
     builder.Append(at_, static_cast<std::size_t>(lineEnd - at_));
     at_ = newline ? newline + 1 : end_;

@@ -41,7 +41,8 @@ struct Line {
     bool truncated;              // the line held more; the rest was dropped
 };
 
-// Cuts bytes into lines ending in LF or CR LF. One line of the input is one
+// Cuts bytes into lines ending in LF or CR LF (or CR alone, in a file with
+// no LF at all, as old Mac editors save it). One line of the input is one
 // line however long it is: what does not fit the line buffer is dropped,
 // never carried into the next line. Nothing past the first kMaxFileBytes
 // bytes is read.
@@ -68,6 +69,10 @@ public:
     // True when the bytes reached kMaxFileBytes: whatever followed is not read.
     bool LimitReached() const { return limitReached_; }
     Encoding TextEncoding() const { return encoding_; }
+    // The line that holds a Ctrl-Z with text after it (0: none).
+    int CtrlZLine() const { return ctrlZLine_; }
+    // True when the lines end in CR alone.
+    bool CrLineEnds() const { return lineEnd_ == '\r'; }
 
 private:
     bool Utf16() const { return encoding_ != Encoding::Plain && encoding_ != Encoding::Utf8WithMark; }
@@ -78,6 +83,8 @@ private:
     const char* end_;
     bool limitReached_;
     Encoding encoding_ = Encoding::Plain;
+    int ctrlZLine_ = 0;
+    char lineEnd_ = '\n';
 };
 
 }  // namespace settings

@@ -377,6 +377,14 @@ std::vector<Case> WellFormedCases() {
              return t + "more 1 2 3\n";
          },
          [] { return Reference(); }},
+        // A Ctrl-Z in the middle: the text ends there (the line is named).
+        {"ctrl_z_in_the_middle",
+         [] {
+             return ReferenceWith({{22, "\x1Aw6 22.0 22.25 22.5"}});
+         },
+         [] { return ReferenceUpTo(21); }},
+        // Lines that end in CR alone, as old Mac editors save them.
+        {"cr_only_line_ends", [] { return Join(ReferenceLines(), "\r"); }, [] { return Reference(); }},
         {"utf16_without_a_byte_order_mark", [] { return UnicodeReference(true).substr(2); },
          [] {
              Snapshot s = Reference();

@@ -195,6 +195,18 @@ INSTANTIATE_TEST_SUITE_P(
                     0,
                     {}},
         ProblemCase{"ctrl_z_at_the_end", Sound({}) + "\x1A", 0, {}},
+        ProblemCase{"ctrl_z_in_the_middle",
+                    Sound({{22, "\x1Aw6 22.0 22.25 22.5"}}),
+                    1,
+                    {{0, "21 line(s) instead of 31"},
+                     {0,
+                      "line 22 holds a Ctrl-Z character (an end-of-file mark that old DOS programs write): "
+                      "nothing after it is read"},
+                     {0, "weapon types 27, 28, 29, 32, 30, 31, 33, 19, 20, 37 keep the game's own aim point"}}},
+        ProblemCase{"cr_only_line_ends",
+                    settings_cases::Join(settings_cases::ReferenceLines(), "\r"),
+                    1,
+                    {{16, "serves no weapon"}}},
         ProblemCase{"ctrl_z_after_crlf",
                     [] {
                         std::vector<std::string> lines = settings_cases::ReferenceLines();

@@ -55,14 +55,22 @@ void DescribeKept(const LineLayout& layout, int converted, char* out, std::size_
             std::snprintf(out, size,
                           "values %d to %d of aim row %d stay as the game holds them (its own, or an earlier save's)",
                           converted + 1, static_cast<int>(layout.values), static_cast<int>(layout.index));
+    } else if (layout.kind == LineKind::WeaponOffset) {
+        // A row given in part: what it lacks is 0 (or what a save before gave).
+        std::snprintf(out, size, "%s 0 in the game (or keep%s what your last save gave)",
+                      converted == 1 ? "y and z are" : "z is", converted == 1 ? "" : "s");
     } else if (layout.values == 1) {
-        std::snprintf(out, size, "its destination keeps its previous value");
+        std::snprintf(out, size, "the game keeps its own value for this line (or your last save's)");
     } else if (converted + 1 == layout.values) {
         std::snprintf(out, size, "value %d keeps its previous value", converted + 1);
     } else {
         std::snprintf(out, size, "values %d to %d keep their previous values", converted + 1,
                       static_cast<int>(layout.values));
     }
+}
+
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
 }
 
 bool StartsWithNoCase(const char* text, std::size_t length, const char* prefix) {
@@ -84,7 +92,7 @@ const char* Find(const char* text, std::size_t length, const char* what) {
 // For a word that begins like a number but is none (it stopped the line):
 // how to write what was most likely meant. False for a word that does not
 // begin like a number at all ("oops").
-bool SuggestNumber(const char* word, std::size_t length, bool integer, char* out, std::size_t size) {
+bool SuggestNumber(const char* word, std::size_t length, bool integer, bool first, char* out, std::size_t size) {
     const char* end = word + length;
     float ignoredFloat;
     std::int32_t ignoredInt;
@@ -95,12 +103,16 @@ bool SuggestNumber(const char* word, std::size_t length, bool integer, char* out
         std::snprintf(out, size, "hexadecimal numbers are not read: write the value in decimal");
         return true;
     }
-    if (Find(word, length, ".#INF") || Find(word, length, ".#inf")) {
-        std::snprintf(out, size, "write %sinf", *word == '-' ? "-" : "");
+    if (Find(word, length, ".#")) {  // 1.#INF, 1.#IND, 1.#QNAN: how some C libraries print infinity and NaN
+        std::snprintf(out, size, "infinity and NaN are no value the game can use: write a number");
         return true;
     }
-    if (Find(word, length, ".#")) {  // 1.#IND, 1.#QNAN: how some C libraries print a NaN
-        std::snprintf(out, size, "write nan");
+    if (first && numberEnd != end && (*numberEnd == ':' || *numberEnd == '=')) {
+        std::snprintf(out, size, "it looks like part of the label: write the label as one word, then the numbers");
+        return true;
+    }
+    if (numberEnd != end && *numberEnd == '/') {
+        std::snprintf(out, size, "a fraction is not read: write it as a decimal, like 0.5");
         return true;
     }
     char fixed[64];
@@ -111,6 +123,13 @@ bool SuggestNumber(const char* word, std::size_t length, bool integer, char* out
             if (fixed[i] == ',') fixed[i] = '.';
         const char* fixedEnd =
             integer ? ConvertInt(fixed, fixed + length, ignoredInt) : ConvertFloat(fixed, fixed + length, ignoredFloat);
+        const char* comma = static_cast<const char*>(std::memchr(word, ',', length));
+        const bool thousands = comma && end - comma == 4 && IsDigit(comma[1]) && IsDigit(comma[2]) && IsDigit(comma[3]);
+        if (fixedEnd == fixed + length && thousands) {
+            std::snprintf(out, size, "the decimal separator is a point: write %s, or %.*s%.3s for thousands", fixed,
+                          static_cast<int>(comma - word), word, comma + 1);
+            return true;
+        }
         if (fixedEnd == fixed + length) {
             std::snprintf(out, size, "the decimal separator is a point: write %s", fixed);
             return true;
@@ -122,6 +141,13 @@ bool SuggestNumber(const char* word, std::size_t length, bool integer, char* out
     }
     std::snprintf(out, size, "write %.*s, or put a space after it", static_cast<int>(numberEnd - word), word);
     return true;
+}
+
+// "on", "off", "true", "false", "yes", "no", in any case.
+bool IsOnOffWord(const char* word, std::size_t length) {
+    for (const char* w : {"on", "off", "true", "false", "yes", "no"})
+        if (std::strlen(w) == length && StartsWithNoCase(word, length, w)) return true;
+    return false;
 }
 
 // For a word that does not begin like a number: a letter O or o for a zero,
@@ -212,11 +238,14 @@ void DiagnoseLine(int lineNumber, const Line& line, const ParsedLine& parsed, co
     const char* word = line.text + parsed.stopWordBegin;
     const int shown = static_cast<int>(parsed.stopWordLength < 40 ? parsed.stopWordLength : 40);
     if (parsed.stopWordLength) {
-        if (SuggestNumber(word, parsed.stopWordLength, integer, fix, sizeof fix) ||
-            SuggestDigits(word, parsed.stopWordLength, integer, fix, sizeof fix))
-            problem("value %d, \"%.*s\", is not a number (%s): %s", parsed.converted + 1, shown, word, fix, kept);
+        if (integer && IsOnOffWord(word, parsed.stopWordLength))
+            problem("line 1 takes a whole number: 1 (on) or 0 (off); \"%.*s\" is not read, so %s", shown, word, kept);
+        else if (SuggestNumber(word, parsed.stopWordLength, integer, parsed.converted == 0, fix, sizeof fix) ||
+                 SuggestDigits(word, parsed.stopWordLength, integer, fix, sizeof fix))
+            problem("the %s value, \"%.*s\", is not a number (%s): %s", Ordinal(parsed.converted + 1), shown, word, fix,
+                    kept);
         else
-            problem("value %d, \"%.*s\", is not a number: %s", parsed.converted + 1, shown, word, kept);
+            problem("the %s value, \"%.*s\", is not a number: %s", Ordinal(parsed.converted + 1), shown, word, kept);
     } else if (!parsed.hasLabel) {
         problem("the line is blank: %s", kept);
     } else if (parsed.converted == 0) {

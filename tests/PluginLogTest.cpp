@@ -26,7 +26,7 @@ TEST_F(PluginLogFile, TheLogTellsWhatWasDoneAndWhatIsWrongWithTheFile) {
         "plugin through its gate\r\n",
         "settings file: " + directory.SettingsPath() + "\r\n",
         "  31 line(s), plain text (ASCII or UTF-8)\r\n",
-        "  line 5: value 1, \"x5.5\", is not a number: the code constant is left as it was\r\n",
+        "  line 5: the 1st value, \"x5.5\", is not a number: the code constant is left as it was\r\n",
         "  line 12: only 3 of 7 values read: values 4 to 7 of aim row 1 stay as the game holds them (its own, or an "
         "earlier save's)\r\n",
         "  line 16: offset row 0 serves no weapon: its values have no effect\r\n",
@@ -112,10 +112,11 @@ TEST_F(PluginLogFile, LiveReloadLogsAChangeOnceAndIsSilentWhileNothingChanges) {
     EXPECT_NE(log.find("  changed:\r\n    line 17 (weapon 22): - (was 17 17.25 17.5)\r\n", afterLoad),
               std::string::npos)
         << log;
-    EXPECT_NE(log.find("  line 17: value 1, \"oops\", is not a number: weapon type 22 keeps the game's own aim point "
-                       "(or the offset an earlier save gave it)",
-                       afterLoad),
-              std::string::npos)
+    EXPECT_NE(
+        log.find("  line 17: the 1st value, \"oops\", is not a number: weapon type 22 keeps the game's own aim point "
+                 "(or the offset an earlier save gave it)",
+                 afterLoad),
+        std::string::npos)
         << log;
     const std::size_t afterEdit = LogSize();
     for (int i = 0; i < 10; ++i) standin::RunHostFrame();

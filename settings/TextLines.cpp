@@ -101,22 +101,22 @@ private:
 
 namespace {
 
-// UTF-16 without a byte-order mark, told by its first line: at least four
-// units, each an ASCII character that is no control (tab aside) in the byte
-// of its order and zero in the other, up to the first line end.
+// UTF-16 without a byte-order mark, told by the whole text's pattern: at
+// least four units, and three in four of them a character of the first 256
+// that is no control (tab and line ends aside) in the byte of its order and
+// zero in the other. A short or accented first line is no hindrance; text in
+// other scripts here and there is none either.
 Encoding MarklessUtf16(const char* bytes, std::size_t size) {
     for (const bool little : {true, false}) {
-        std::size_t units = 0;
+        std::size_t units = 0, matching = 0;
         for (std::size_t i = 0; i + 1 < size; i += 2, ++units) {
             const auto text = static_cast<unsigned char>(bytes[little ? i : i + 1]);
             const auto zero = static_cast<unsigned char>(bytes[little ? i + 1 : i]);
-            if (zero != 0 || text == '\r' || text == '\n') break;
-            if (text >= 0x80 || (text < 0x20 && text != '\t')) {
-                units = 0;
-                break;
-            }
+            const bool control = text < 0x20 && text != '\t' && text != '\r' && text != '\n';
+            if (zero == 0 && text != 0 && !control) ++matching;
         }
-        if (units >= 4) return little ? Encoding::Utf16LittleEndianWithoutMark : Encoding::Utf16BigEndianWithoutMark;
+        if (matching >= 4 && 4 * matching >= 3 * units)
+            return little ? Encoding::Utf16LittleEndianWithoutMark : Encoding::Utf16BigEndianWithoutMark;
     }
     return Encoding::Plain;
 }

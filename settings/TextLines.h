@@ -26,7 +26,7 @@ enum class Encoding : std::uint8_t {
     Utf8WithMark,
     Utf16LittleEndian,
     Utf16BigEndian,
-    Utf16LittleEndianWithoutMark,  // no mark, but every second byte of the first line is zero
+    Utf16LittleEndianWithoutMark,  // no mark, but three in four units of the text have one byte zero
     Utf16BigEndianWithoutMark,
 };
 
@@ -49,7 +49,7 @@ struct Line {
 //
 // Text as Windows tools save it: a UTF-8 byte-order mark is skipped, and
 // bytes that start with a UTF-16 byte-order mark (little or big endian), or
-// whose first line has a zero in every second byte, are read as the text
+// whose units mostly have a zero in every second byte, are read as the text
 // they hold, turned into UTF-8; a unit that pairs with nothing, or half a
 // unit at the end, becomes U+FFFD. The spaces of a forum paste (no-break,
 // thin and narrow no-break spaces, and the Windows code page's no-break

@@ -385,6 +385,13 @@ std::vector<Case> WellFormedCases() {
          [] { return ReferenceUpTo(21); }},
         // Lines that end in CR alone, as old Mac editors save them.
         {"cr_only_line_ends", [] { return Join(ReferenceLines(), "\r"); }, [] { return Reference(); }},
+        // UTF-16 without a mark whose first line is short and accented: the
+        // whole text's pattern tells.
+        {"utf16_without_a_mark_short_first_line",
+         [] {
+             return Utf16(ReferenceWith({{1, "r\xC3\xA9 0"}}), true).substr(2);
+         },
+         [] { return Reference(); }},
         {"utf16_without_a_byte_order_mark", [] { return UnicodeReference(true).substr(2); },
          [] {
              Snapshot s = Reference();

@@ -11,6 +11,41 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 say() { echo "demo: $*"; }
+usage() {
+  cat <<'TEXT'
+usage: bash scripts/demo.sh [--build N] [--frames N] [--settings FILE] [--dll FILE --folder DIR]
+
+Builds the plugin (setting up whatever is missing first) and runs it in the
+stand-in host, a small program that plays the game's part: it loads the DLL,
+makes the game's aim and frame calls, and shows what the plugin did.
+
+  --build N        the game build the stand-in plays: 1001 1002 1011 1101 1111
+                   3200 3210, or 0 for one the plugin does not recognise
+                   (default 1001; the frame call exists on 1001 and 1002 only)
+  --frames N       frames to run, at least 60 (default 60)
+  --settings FILE  the settings file to use, read as it is
+  --dll FILE       the plugin DLL to run (default: the one just built)
+  --folder DIR     run the DLL with the aimingSets.dat in DIR, as the game
+                   would in its own folder; the log is written there
+  --help           this text
+TEXT
+}
+# Options checked before anything is set up or built.
+check=("$@")
+for ((i = 0; i < ${#check[@]}; i++)); do
+  case ${check[i]} in
+    --help | -h) usage; exit 0 ;;
+    --build)
+      [[ ${check[i + 1]:-} =~ ^(1001|1002|1011|1101|1111|3200|3210|0)$ ]] ||
+        { say "--build takes one of 1001 1002 1011 1101 1111 3200 3210 0, not '${check[i + 1]:-}'"; exit 2; }
+      i=$((i + 1)) ;;
+    --frames)
+      [[ ${check[i + 1]:-} =~ ^[0-9]+$ ]] || { say "--frames takes a whole number, not '${check[i + 1]:-}'"; exit 2; }
+      i=$((i + 1)) ;;
+    --dll | --folder | --settings) i=$((i + 1)) ;;
+    *) say "unknown option '${check[i]}' (--help lists them)"; exit 2 ;;
+  esac
+done
 bash scripts/setup.sh
 
 mkdir -p build

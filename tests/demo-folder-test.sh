@@ -11,6 +11,13 @@ rm -rf "$dir" && mkdir -p "$dir" || exit 1
 sed 's/^weapon22 .*/weapon22 0.33 0.00 0.66/' settings/aimingSets.dat > "$dir/aimingSets.dat"
 before=$(sha256sum < "$dir/aimingSets.dat")
 fail=0
+# --help answers before anything is set up or built; a bad value is refused.
+help=$(bash scripts/demo.sh --help 2>&1) || { echo "FAIL: demo --help did not exit 0"; fail=1; }
+case $help in *"usage: bash scripts/demo.sh"*"--folder DIR"*) ;; *) echo "FAIL: demo --help: $help"; fail=1 ;; esac
+case $help in *building*) echo "FAIL: demo --help built something"; fail=1 ;; esac
+bad=$(bash scripts/demo.sh --frames abc 2>&1)
+[ $? = 2 ] && case $bad in *"--frames takes a whole number"*) true ;; *) false ;; esac ||
+  { echo "FAIL: demo --frames abc: $bad"; fail=1; }
 out=$(bash scripts/demo.sh --dll "$dll" --folder "$dir" --frames 60 2>&1) || { echo "FAIL: the demo failed"; fail=1; }
 expect() {
   printf '%s\n' "$out" | grep -qF -- "$1" || { echo "FAIL: the demo does not say: $1"; fail=1; }
@@ -18,7 +25,7 @@ expect() {
 expect 'settings file: Z:'
 expect 'demo folder Папка мода\aimingSets.dat'
 expect 'weapon 22  offset (0.33, 0.00, 0.66)'
-expect '    line 17: 0.33 0 0.66'
+expect '    line 17 (weapon 22): 0.33 0 0.66'
 expect 'unloaded'
 [ "$(ls "$dir" | tr '\n' ' ')" = "AimingPlugin.log aimingSets.dat " ] ||
   { echo "FAIL: the folder holds: $(ls "$dir" | tr '\n' ' ')"; fail=1; }

@@ -1,6 +1,6 @@
 # Makes the release zip (cmake -P, from the release_zip target): one folder,
 # AimingPlugin-<version>/, with the DLL, the sample settings file, the
-# checker, the player's guide and the changelog with CR LF line ends for
+# checker, the player's guide, the changelog and the licence with CR LF line ends for
 # Notepad, and SHA256SUMS.txt of them.
 # The same commit gives the same zip, byte for byte: the files in a fixed
 # order, each with the same permissions and the commit's time
@@ -10,7 +10,7 @@ cmake_minimum_required(VERSION 3.25)
 set(folder AimingPlugin-${VERSION})
 file(REMOVE_RECURSE ${STAGE})
 file(MAKE_DIRECTORY ${STAGE}/${folder})
-set(files AimingPlugin.dll aimingSets.dat aimingsets-check.exe README.txt CHANGELOG.txt)
+set(files AimingPlugin.dll aimingSets.dat aimingsets-check.exe README.txt CHANGELOG.txt LICENSE.txt)
 file(COPY_FILE ${DLL} ${STAGE}/${folder}/AimingPlugin.dll)
 file(COPY_FILE ${SAMPLE} ${STAGE}/${folder}/aimingSets.dat)
 file(COPY_FILE ${CHECKER} ${STAGE}/${folder}/aimingsets-check.exe)
@@ -24,6 +24,7 @@ function(write_crlf source destination)
 endfunction()
 write_crlf(${README} ${STAGE}/${folder}/README.txt)
 write_crlf(${CHANGELOG} ${STAGE}/${folder}/CHANGELOG.txt)
+write_crlf(${SOURCE_DIR}/LICENSE ${STAGE}/${folder}/LICENSE.txt)
 
 # The format sha256sum -c reads, and the guide's PowerShell line too.
 set(sums "")

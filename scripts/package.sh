@@ -2,7 +2,7 @@
 # Sets up whatever is missing, builds the plugin and the checker, and makes the
 # release package dist/AimingPlugin-<version>.zip: one folder,
 # AimingPlugin-<version>/, holding the DLL, the sample settings file, the
-# checker, README.txt, CHANGELOG.txt and SHA256SUMS.txt. Then builds the same
+# checker, README.txt, CHANGELOG.txt, LICENSE.txt and SHA256SUMS.txt. Then builds the same
 # commit again in a folder of its own and checks that the DLL, the checker
 # and the zip come out the same, byte for byte; then checks what the zip holds.
 set -euo pipefail
@@ -41,3 +41,5 @@ echo "package: two builds of this commit, in two folders, gave the same DLL, che
 cp "build/windows/package/$zip" "dist/$zip"
 bash tests/package-test.sh "dist/$zip" "$version" build/windows/plugin-dll/plugin/AimingPlugin.dll
 echo "package: dist/$zip"
+echo "package: to release it, tag this commit: git tag v$version $(git rev-parse --short HEAD 2>/dev/null || echo HEAD)" \
+  "&& git push origin v$version; publish the zip's own SHA-256 beside the download: $(sha256sum "dist/$zip" | cut -d' ' -f1)"

@@ -20,16 +20,17 @@ folder=AimingPlugin-$version
 [ "$(ls -A)" = "$folder" ] || { echo "FAIL: the zip unpacks into: $(ls -A | tr '\n' ' ')"; exit 1; }
 cd "$folder" || exit 1
 listed=$(find . -type f | sed 's|^\./||' | LC_ALL=C sort | tr '\n' ' ')
-expected="AimingPlugin.dll CHANGELOG.txt README.txt SHA256SUMS.txt aimingSets.dat aimingsets-check.exe "
+expected="AimingPlugin.dll CHANGELOG.txt LICENSE.txt README.txt SHA256SUMS.txt aimingSets.dat aimingsets-check.exe "
 [ "$listed" = "$expected" ] || { echo "FAIL: $folder holds: $listed"; fail=1; }
 sha256sum --quiet -c SHA256SUMS.txt || { echo "FAIL: SHA256SUMS.txt does not verify"; fail=1; }
-[ "$(wc -l < SHA256SUMS.txt)" = 5 ] || { echo "FAIL: SHA256SUMS.txt does not list the five other files"; fail=1; }
-for text in README.txt CHANGELOG.txt; do
+[ "$(wc -l < SHA256SUMS.txt)" = 6 ] || { echo "FAIL: SHA256SUMS.txt does not list the six other files"; fail=1; }
+for text in README.txt CHANGELOG.txt LICENSE.txt; do
   lines=$(wc -l < "$text")
   crlf=$(grep -c "$(printf '\r')\$" "$text")
   [ "$lines" = "$crlf" ] || { echo "FAIL: $text: $crlf of $lines lines end in CR LF"; fail=1; }
 done
 grep -q "Aiming Plugin $version" README.txt || { echo "FAIL: README.txt does not name version $version"; fail=1; }
+grep -q "^MIT License" LICENSE.txt || { echo "FAIL: LICENSE.txt is not the MIT licence"; fail=1; }
 grep -q "Get-FileHash" README.txt || { echo "FAIL: README.txt has no line that checks the sums on Windows"; fail=1; }
 grep -q "^$version ([0-9][0-9][0-9][0-9]-[0-9][0-9]-[0-9][0-9])" CHANGELOG.txt ||
   { echo "FAIL: CHANGELOG.txt has no dated entry for $version"; fail=1; }

@@ -1,8 +1,9 @@
 # Sourced by the run scripts: a Wine prefix of the project's own under build/
 # (never the user's), one persistent wineserver for it for the whole run
 # (fast process starts), its background processes detached from our output,
-# and that wineserver, and only it, stopped when the script exits. A script
-# run from another that holds a session already uses that session as it is.
+# and that wineserver, and only it, stopped when the last script of this
+# clone that uses it exits. A script run from another that holds a session
+# already uses that session as it is.
 export HOME=${HOME:-$(getent passwd "$(id -u)" | cut -d: -f6)}
 export WINEDEBUG=${WINEDEBUG:--all}
 export WINEPREFIX="$(pwd)/build/wineprefix"
@@ -27,7 +28,23 @@ fi
 if [ -z "${AIMING_WINE_SESSION:-}" ]; then
   export AIMING_WINE_SESSION=$$
   mkdir -p build
-  stop_wine() { wineserver -k >/dev/null 2>&1 || true; wineserver -w >/dev/null 2>&1 || true; }
+  # Runs from one clone at once (two demos, say) share the prefix and its
+  # server: each registers itself, and only the last one out stops the
+  # server, so that no run's Wine is stopped under it.
+  sessions="$(pwd)/build/wine-sessions"
+  mkdir -p "$sessions"
+  touch "$sessions/$$"
+  stop_wine() {
+    rm -f "$sessions/$$"
+    local other
+    for other in "$sessions"/*; do
+      [ -e "$other" ] || continue
+      if kill -0 "$(basename "$other")" 2>/dev/null; then return 0; fi
+      rm -f "$other"  # a run that ended without saying so
+    done
+    wineserver -k >/dev/null 2>&1 || true
+    wineserver -w >/dev/null 2>&1 || true
+  }
   trap stop_wine EXIT
   # The prefix's folder must exist before its server starts: otherwise
   # "wineserver -p" fails, the first Wine program starts a server that ends

@@ -385,20 +385,30 @@ LineLabel LabelOf(const char* text, std::size_t length) {
 LabelShift DetectLabelShift(const LineLabel* labels, int available) {
     LabelShift found;
     const int lines = available < kLineCount ? available : kLineCount;
+    // A sample label on three lines or more is a label of the player's own
+    // pattern ("weapon22" on every weapon line), no evidence of a place; twice
+    // it may be a copied line.
+    int places[kLineCount + 2] = {};
+    for (int i = 0; i < available && i <= kLineCount; ++i) {
+        const int place = labels[i].samplePlace;
+        int uses = 0;
+        for (int j = 0; j < available && j <= kLineCount; ++j) uses += labels[j].samplePlace == place ? 1 : 0;
+        places[i] = place && uses < 3 ? place : 0;
+    }
     // The sample's labels, or most of them: a file of the player's own
     // labels says nothing of where its lines belong.
     int sampleLabels = 0;
-    for (int i = 0; i < lines; ++i) sampleLabels += labels[i].samplePlace ? 1 : 0;
+    for (int i = 0; i < lines; ++i) sampleLabels += places[i] ? 1 : 0;
     int valueLines = 0;
     for (int line = 1; line <= lines; ++line) valueLines += kSampleLabels[line - 1] ? 1 : 0;
     if (sampleLabels < 4 || 2 * sampleLabels <= valueLines) return found;
     for (int line = 1; line <= available && line <= kLineCount + 1; ++line) {
-        const int place = labels[line - 1].samplePlace;
+        const int place = places[line - 1];
         if (place == 0 || place == line) continue;
         // The lines just above that carry no label of the sample's (a comment,
         // a blank line, an added line) are read off their places too.
         int first = line;
-        while (first > 1 && labels[first - 2].samplePlace == 0 && kSampleLabels[first - 2] != nullptr) --first;
+        while (first > 1 && places[first - 2] == 0 && kSampleLabels[first - 2] != nullptr) --first;
         found.shift = Shift{place > line ? Shift::Kind::Missing : Shift::Kind::Extra, first, first};
         found.labelLine = line;
         found.belongsOn = place;

@@ -141,7 +141,41 @@ std::vector<std::string> SampleLabelledLines() {
 }
 
 std::vector<Case> LabelShiftedCases() {
-    std::vector<Case> cases;
+    std::vector<Case> cases = {
+        {"sample_two_comment_lines_before_17",
+         [] {
+             std::vector<std::string> lines = SampleLabelledLines();
+             lines.insert(lines.begin() + 16, {"; my notes", "# more notes"});
+             return Join(lines);
+         },
+         [] { return ReferenceUpTo(16); }},
+        // Two typos besides do not hide the comment line's shift.
+        {"sample_comment_line_and_two_typos",
+         [] {
+             std::vector<std::string> lines = SampleLabelledLines();
+             lines[4] = "codeConstant_521632 x5.5";
+             lines[24] = "weapon32 25,0 25.25 25.5";
+             lines.insert(lines.begin() + 16, "; my notes");
+             return Join(lines);
+         },
+         [] {
+             Snapshot s = ReferenceUpTo(16);
+             s.codeConstant = Initial().codeConstant;
+             return s;
+         }},
+        // One label on every weapon line is the player's own pattern: no
+        // line is out of place.
+        {"one_sample_label_on_every_weapon_line",
+         [] {
+             std::vector<std::string> lines = SampleLabelledLines();
+             for (int line = 17; line <= 31; ++line) {
+                 std::string& text = lines[static_cast<std::size_t>(line - 1)];
+                 text = "weapon22" + text.substr(text.find(' '));
+             }
+             return Join(lines);
+         },
+         [] { return Reference(); }},
+    };
     for (int line = 2; line <= 31; ++line) {
         // Deleted: the line now holds the next one's label. (The last line
         // deleted is a file one line short, not shifted.)

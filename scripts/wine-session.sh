@@ -56,7 +56,9 @@ if [ -z "${AIMING_WINE_SESSION:-}" ]; then
   # that cannot run here: the run stops with Wine's own first line, not with
   # confusing test failures later.
   { wineserver -p || true; wine wineboot || true; } </dev/null >build/wine-start.log 2>&1
-  if [ ! -f "$WINEPREFIX/system.reg" ]; then
+  # (The registry reaches the disk only when the persistent server exits:
+  # the folders wineboot makes are what shows the prefix is there.)
+  if [ ! -d "$WINEPREFIX/drive_c/windows/system32" ]; then
     echo "wine-session: Wine cannot start its prefix $WINEPREFIX: $(grep -m 1 . build/wine-start.log || echo 'it said nothing')" >&2
     exit 1
   fi

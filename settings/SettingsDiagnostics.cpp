@@ -422,15 +422,18 @@ void DiagnoseShift(const Shift& shift, const LabelShift* byLabel, const LineLabe
     const Reporter problem(shift.first, problems);
     const char* const meanwhile =
         "nothing from there on is applied (the game keeps its own values for those lines, or your last save's)";
+    // A comment on a line of its own, however the shift was found.
+    if (labels && labels[shift.first - 1].comment) {
+        problem(
+            "line %d is a comment on a line of its own, and a comment counts as a line: put it after the numbers of a "
+            "line, or remove it; every line below it is read one line late, and %s",
+            shift.first, meanwhile);
+        return;
+    }
     if (byLabel && byLabel->labelLine) {
         const int line = byLabel->labelLine;
         const char* label = kSampleLabels[byLabel->belongsOn - 1];
-        if (labels && labels[shift.first - 1].comment)
-            problem(
-                "line %d is a comment on a line of its own, and a comment counts as a line: put it after the numbers "
-                "of a line, or remove it; every line below it is read one line late, and %s",
-                shift.first, meanwhile);
-        else if (shift.kind == Shift::Kind::Missing)
+        if (shift.kind == Shift::Kind::Missing)
             problem("line %d is labelled %s, which belongs on line %d: a line above it (%s's) seems missing; %s", line,
                     label, byLabel->belongsOn,
                     kSampleLabels[shift.first - 1] ? kSampleLabels[shift.first - 1] : "a heading", meanwhile);
@@ -446,12 +449,7 @@ void DiagnoseShift(const Shift& shift, const LabelShift* byLabel, const LineLabe
         std::snprintf(where, sizeof where, "line %d seems", shift.first);
     else
         std::snprintf(where, sizeof where, "one of lines %d to %d seems", shift.first, shift.last);
-    if (labels && labels[shift.first - 1].comment)
-        problem(
-            "line %d is a comment on a line of its own, and a comment counts as a line: put it after the numbers of "
-            "a line, or remove it; every line below it is read one line late, and %s",
-            shift.first, meanwhile);
-    else if (shift.kind == Shift::Kind::Missing)
+    if (shift.kind == Shift::Kind::Missing)
         problem(
             "%s missing: the text on line %d belongs to line %d, and every line from %d on is read one line early, "
             "so nothing from line %d on is applied (those values stay as they were)",

@@ -129,17 +129,6 @@ std::vector<Case> ShiftedCases() {
 // it: a line deleted, copied, or a comment of its own put in, is named by the
 // first label found on another line's place, exactly, and nothing from that
 // line on is applied. Labels of the player's own (the rows above) say nothing.
-std::vector<std::string> SampleLabelledLines() {
-    std::vector<std::string> lines = ReferenceLines();
-    for (int line = 1; line <= 31; ++line) {
-        const char* label = settings::kSampleLabels[line - 1];
-        if (!label) continue;
-        std::string& text = lines[static_cast<std::size_t>(line - 1)];
-        text = label + text.substr(text.find(' '));
-    }
-    return lines;
-}
-
 std::vector<Case> LabelShiftedCases() {
     std::vector<Case> cases = {
         {"sample_two_comment_lines_before_17",
@@ -208,6 +197,17 @@ std::vector<Case> LabelShiftedCases() {
 }
 
 }  // namespace
+
+std::vector<std::string> SampleLabelledLines() {
+    std::vector<std::string> lines = ReferenceLines();
+    for (int line = 1; line <= 31; ++line) {
+        const char* label = settings::kSampleLabels[line - 1];
+        if (!label) continue;
+        std::string& text = lines[static_cast<std::size_t>(line - 1)];
+        text = label + text.substr(text.find(' '));
+    }
+    return lines;
+}
 
 std::string ReferenceWithout(int line) {
     std::vector<std::string> lines = ReferenceLines();

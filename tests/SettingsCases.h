@@ -115,6 +115,9 @@ inline std::string ReferenceWith(const std::vector<std::pair<int, std::string>>&
 // The reference file with line `line` deleted, or with a blank line put
 // before it (1-based line numbers).
 std::string ReferenceWithout(int line);
+// The reference's lines with the sample file's labels, as a player who keeps
+// them has it.
+std::vector<std::string> SampleLabelledLines();
 std::string ReferenceWithBlankBefore(int line);
 
 inline Snapshot Reference() {

@@ -30,12 +30,7 @@ std::string Sound(std::vector<std::pair<int, std::string>> replacements) {
 // The sample's labels on the reference's values, with line `line` deleted
 // (`inserted` null) or `inserted` put in before it.
 std::string SampleLabelledWith(int line, const char* inserted) {
-    std::vector<std::string> lines = settings_cases::ReferenceLines();
-    for (int at = 1; at <= 31; ++at)
-        if (const char* label = settings::kSampleLabels[at - 1]) {
-            std::string& text = lines[static_cast<std::size_t>(at - 1)];
-            text = label + text.substr(text.find(' '));
-        }
+    std::vector<std::string> lines = settings_cases::SampleLabelledLines();
     lines[15] = "unusedRow0 0 0 0";  // a row that serves no weapon, left at zero as in the sample
     if (inserted)
         lines.insert(lines.begin() + (line - 1), inserted);

@@ -103,7 +103,9 @@ void LogOutcome(const SettingsLoad& load, const settings::LineValues* before) {
         if (NotepadCopyBeside(load.path, true)) Log("  %s", settings::kNotepadTxtHint);
         return;
     }
-    if (NotepadCopyBeside(load.path, false)) Log("  file: %s (it is newer than this one)", settings::kNotepadTxtHint);
+    // Once, at the first load: a save while the game runs is the player at work.
+    if (!before && NotepadCopyBeside(load.path, false))
+        Log("  file: %s (it is newer than this one)", settings::kNotepadTxtHint);
     const settings::SettingsFile& file = *load.file;
     const HostSettings& host = *load.host;
     Log("  %d line(s), %s", file.linesRead, settings::EncodingName(file.encoding));

@@ -94,6 +94,7 @@ AimSite::Verdict AimSite::Install() {
             Log("aim call 0x%06X (at 0x%08X) holds %s and %s: left to that mod, so no per-weapon aim offsets this "
                 "time; the settings file and the frame call are used all the same",
                 host::kAimPointCallSite, site.value, held, check.what);
+            whyNoOffsets_ = "another mod holds the aim call";
             return check.verdict;
         case Verdict::Hooked:
             break;
@@ -112,11 +113,13 @@ AimSite::Verdict AimSite::Install() {
             Log("aim call 0x%06X (at 0x%08X) changed between the plugin's check and its write (another mod writing "
                 "it at the same moment?) and now holds %s: left alone, so no per-weapon aim offsets this time",
                 host::kAimPointCallSite, site.value, held);
+            whyNoOffsets_ = "another mod changed the aim call as the plugin wrote it";
             return Verdict::SettingsOnly;
         case codepatch::gated_call::take_result::no_gate:
             Log("aim call 0x%06X (at 0x%08X): no memory for the plugin's call gate, so no per-weapon aim offsets "
                 "this time",
                 host::kAimPointCallSite, site.value);
+            whyNoOffsets_ = "no memory for the plugin's call gate";
             return Verdict::SettingsOnly;
     }
     Log("aim call 0x%06X (at 0x%08X): held %s, %s; %s", host::kAimPointCallSite, site.value, held, check.what,

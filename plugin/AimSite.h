@@ -24,6 +24,11 @@ public:
     // unload logs the result once no thread is inside the plugin any more.
     codepatch::gated_call::revert_result Remove();
 
+    // Why the weapon offsets are off, in a player's words (after an Install
+    // that did not hook the call).
+    const char* WhyNoOffsets() const { return whyNoOffsets_; }
+
 private:
     codepatch::gated_call patch_;
+    const char* whyNoOffsets_ = "";
 };

@@ -183,6 +183,8 @@ private:
         Log("verdict: not active, %s; nothing in the game was changed (see above)", why);
     }
     void LogReady(bool weaponOffsets) const {
+        char offsetsText[96];
+        std::snprintf(offsetsText, sizeof offsetsText, weaponOffsets ? "on" : "off (%s)", aimSite_.WhyNoOffsets());
         char settingsText[96];
         if (!reload_.FileRead())
             std::snprintf(settingsText, sizeof settingsText, "no settings file read (see above)");
@@ -197,8 +199,7 @@ private:
                           aimSettings.reloadEveryFrame ? "on" : "off (line 1 of the file is 0)");
         else
             std::snprintf(frameText, sizeof frameText, "toggle and live reload off (%s)", frameSite_.WhyNot());
-        Log("verdict: ready: %s, weapon offsets %s, %s", settingsText,
-            weaponOffsets ? "on" : "off (another mod holds the aim call, see above)", frameText);
+        Log("verdict: ready: %s, weapon offsets %s, %s", settingsText, offsetsText, frameText);
     }
 
     // The settings file read and applied once, and the frame callback

@@ -87,7 +87,20 @@ TEST_F(PluginLogFile, ANotepadTxtCopyBesideTheFileIsNamed) {
     }
 }
 
-// The verdict, for a game the plugin does not know.
+// The verdict, for a game where another mod's jump holds the aim call, and
+// for a game the plugin does not know.
+TEST_F(PluginLogFile, TheVerdictSaysWhatIsOffAndWhy) {
+    Prepare(1001, settings_cases::ReferenceWith({{16, "w0 0 0 0"}}));  // a file without a problem
+    const std::uint32_t detour = standin::PlaceDetour(host::kAimPointCallSite, host::kAimPointFunction);
+    standin::SetCallInstruction(host::kAimPointCallSite, standin::JumpBytes(host::kAimPointCallSite, detour));
+    Load();
+    EXPECT_NE(
+        directory.ReadLog().find("verdict: ready: settings applied, weapon offsets off (another mod holds the aim "
+                                 "call), toggle on, live reload off (line 1 of the file is 0)"),
+        std::string::npos)
+        << directory.ReadLog();
+}
+
 TEST_F(PluginLogFile, TheVerdictSaysWhenThePluginIsNotActive) {
     Prepare(0, settings_cases::Join(settings_cases::ReferenceLines()));
     const std::vector<std::uint8_t> foreign = {0x8B, 0x45, 0x08, 0x89, 0xC1};

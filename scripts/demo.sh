@@ -82,4 +82,6 @@ while (($#)); do
 done
 say "Wine runs $AIMING_WINE_RUNS; the plugin in the stand-in host:"
 echo
-wine build/windows/standin_host/standin-host.exe build/windows/standin_host/standin-demo.dll "${args[@]}"
+# Wine's own remarks about the host's drives are no part of the demonstration.
+wine build/windows/standin_host/standin-host.exe build/windows/standin_host/standin-demo.dll "${args[@]}" \
+  2> >(grep -v 'Read access denied for device' >&2)

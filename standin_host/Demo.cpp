@@ -23,6 +23,7 @@
 #include "codepatch/branch.h"
 #include "host/HostBuild.h"
 #include "settings/SettingsLayout.h"
+#include "settings/WeaponTable.h"
 #include "standin_host/Standin.h"
 
 namespace {
@@ -266,10 +267,23 @@ extern "C" __declspec(dllexport) int standin_module_main(int, char**) {
 
     std::printf("\n== Per-weapon aim offset: the host aims, 0x5334F0 turns the offset into a point ==\n");
     std::printf("  (the stand-in's character stands at (100, 200, 300); the point is position + offset)\n");
-    for (std::uint32_t code : {22u, 32u, 30u, 37u, 59u, 40u}) {
+    // Every weapon the file serves, in file order, then code 59 and one code
+    // the table does not list; each pass-through with its true reason.
+    std::vector<std::uint32_t> codes;
+    for (int row = 1; row < settings::kWeaponOffsetRows; ++row) codes.push_back(weapons::CodeOfRow(row));
+    codes.push_back(59u);
+    codes.push_back(40u);
+    for (std::uint32_t code : codes) {
         const standin::OffsetCall* call = AimWithWeapon(code);
         if (!call) {
-            std::printf("  weapon %2u  not in the table: the host's own point goes through unchanged\n", code);
+            const int row = weapons::OffsetRow(code);
+            if (row == weapons::kNone)
+                std::printf("  weapon %2u  not in the table: the host's own point goes through unchanged\n", code);
+            else
+                std::printf(
+                    "  weapon %2u  no offset in the file (line %d gave none): the host's own point goes "
+                    "through unchanged\n",
+                    code, settings::LineOf(settings::LineKind::WeaponOffset, row));
             continue;
         }
         float offset[3];

@@ -311,8 +311,8 @@ extern "C" __declspec(dllexport) int standin_module_main(int, char**) {
             std::vector<std::string> edited = lines;
             if (edited.size() > 16) edited[16] = "weapon22 0.90 0.00 0.60";
             standin::WriteWholeFile(place.settings, Join(edited));
-            std::printf("  frame %3d  the file is edited: weapon 22's line now reads \"weapon22 0.90 0.00 0.60\"\n",
-                        frame);
+            std::printf("  frame %3d  the file is edited: weapon 22's line now reads \"weapon22 0.90 0.00 0.60\"%s\n",
+                        frame, options.settings.empty() ? "" : " (in the demo's copy: your file is left as it is)");
         }
         standin::SetKeys(button, space);
         standin::RunHostFrame();
@@ -323,7 +323,8 @@ extern "C" __declspec(dllexport) int standin_module_main(int, char**) {
         last = now;
     }
     std::printf("  settings file read %d time(s) in all%s\n", standin::Counters().settingsOpens,
-                standin::Counters().settingsOpens > 1 ? " (live reload: once at load, then every frame)" : "");
+                standin::Counters().settingsOpens > 1 ? ": once at load, then again whenever it changed (live reload)"
+                                                      : ": once at load (live reload is off: line 1 of the file is 0)");
 
     std::printf("\n== Unloading the plugin (FreeLibrary) ==\n");
     plugin.reset();

@@ -193,7 +193,7 @@ Refusal RefusalOf(int lineNumber, const Line& line, const ParsedLine& parsed, co
     return Refusal::None;
 }
 
-void DiagnoseLine(int lineNumber, const Line& line, const ParsedLine& parsed, const LineShape& shape,
+void DiagnoseLine(int lineNumber, const Line& line, const ParsedLine& parsed, const LineShape& shape, Refusal refusal,
                   Problems& problems) {
     const Reporter problem(lineNumber, problems);
     const LineLayout& layout = kLayout[lineNumber - 1];
@@ -207,7 +207,7 @@ void DiagnoseLine(int lineNumber, const Line& line, const ParsedLine& parsed, co
     const int labelShown = static_cast<int>(parsed.labelLength < 40 ? parsed.labelLength : 40);
     char nothing[160];
     DescribeKept(layout, 0, nothing, sizeof nothing);
-    switch (RefusalOf(lineNumber, line, parsed, shape)) {
+    switch (refusal) {
         case Refusal::NotFinite:
             for (int i = 0; i < parsed.converted; ++i)
                 if (std::isinf(parsed.floats[i]) || std::isnan(parsed.floats[i])) {

@@ -20,7 +20,8 @@ enum class Refusal : std::uint8_t { None, SpaceInLabel, GluedToLabel, NotFinite 
 Refusal RefusalOf(int lineNumber, const Line& line, const ParsedLine& parsed, const LineShape& shape);
 
 // Adds the problems of line `lineNumber` as it was read, parsed and shaped.
-void DiagnoseLine(int lineNumber, const Line& line, const ParsedLine& parsed, const LineShape& shape,
+// `refusal`: RefusalOf the same line.
+void DiagnoseLine(int lineNumber, const Line& line, const ParsedLine& parsed, const LineShape& shape, Refusal refusal,
                   Problems& problems);
 
 // A line missing, or one too many, somewhere in the file: every line after

@@ -59,15 +59,15 @@ void ReadSettingsFile(const char* bytes, std::size_t size, SettingsFile& file) {
         if (layout.kind != LineKind::FreeText)
             parsed = ParseValueLine(line.text, line.length, layout.kind == LineKind::ReloadSwitch, layout.values);
         // A plainly wrong line is not applied at all.
-        const bool refused = RefusalOf(number, line, parsed, shapes[number - 1]) != Refusal::None;
-        given.count = refused ? 0 : parsed.converted;
+        const Refusal refusal = RefusalOf(number, line, parsed, shapes[number - 1]);
+        given.count = refusal == Refusal::None ? parsed.converted : 0;
         given.integer = parsed.integer;
         for (int i = 0; i < parsed.converted; ++i) given.values[i] = parsed.floats[i];
         if (layout.kind == LineKind::AimRow) {
             aimRowsRead = layout.index + 1;
             aimValuesRead += given.count;
         }
-        DiagnoseLine(number, line, parsed, shapes[number - 1], file.problems);
+        DiagnoseLine(number, line, parsed, shapes[number - 1], refusal, file.problems);
     }
     file.aimRowsPublished = aimValuesRead > 0 ? aimRowsRead : 0;
     DiagnoseFile(file.linesRead, file.linesAfterLast, file.limitReached, file.firstShiftedLine != 0, file.problems);

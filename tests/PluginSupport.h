@@ -77,7 +77,7 @@ protected:
     }
 
     // The aim call site holds an E8 call into the loaded plugin's code, by
-    // way of the plugin's gate (a jump through a pointer) or straight.
+    // way of the plugin's gate (whose handler is in the plugin's code).
     bool SiteCallsIntoPlugin() {
         const auto bytes = standin::CallSiteBytes(host::kAimPointCallSite);
         const std::uint32_t target =

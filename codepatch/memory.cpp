@@ -97,14 +97,21 @@ bool is_executable(patch_address address, std::uint32_t size) {
     });
 }
 
-bool try_peek_u32(patch_address address, std::uint32_t& value) {
-    if (!is_committed(address, 4)) return false;
-    protection_bracket bracket(address, 4);
-    if (!bracket.lifted() &&
-        !every_region(address, 4, [](DWORD protect) { return (protect & (PAGE_NOACCESS | PAGE_GUARD)) == 0; }))
-        return false;
-    std::memcpy(&value, address.pointer(), 4);
+bool try_read(patch_address address, void* destination, std::uint32_t size) {
+    if (!is_committed(address, size)) return false;
+    // Readable memory is read as it stands; the rest inside a bracket.
+    if (!is_readable(address, size)) {
+        protection_bracket bracket(address, size);
+        if (!bracket.lifted()) return false;
+        std::memcpy(destination, address.pointer(), size);
+        return true;
+    }
+    std::memcpy(destination, address.pointer(), size);
     return true;
+}
+
+bool try_peek_u32(patch_address address, std::uint32_t& value) {
+    return try_read(address, &value, 4);
 }
 
 bool try_poke_u32(patch_address address, std::uint32_t value) {

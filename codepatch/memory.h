@@ -66,6 +66,9 @@ bool is_executable(patch_address address, std::uint32_t size);
 // committed, or its protection could not be lifted and it is not readable as
 // it stands (PAGE_NOACCESS, a guard page).
 bool try_peek_u32(patch_address address, std::uint32_t& value);
+// The same for `size` bytes. Memory that may be read as it stands is read
+// without a bracket (no system call beyond the query).
+bool try_read(patch_address address, void* destination, std::uint32_t size);
 // poke_u32, only when the word can be written: its protection was lifted, or
 // the page is writable as it stands. False (and nothing written) otherwise.
 bool try_poke_u32(patch_address address, std::uint32_t value);

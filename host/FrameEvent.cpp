@@ -48,19 +48,16 @@ void FrameEvent::AddCallback(Phase phase, const Callback& callback) {
         return;
     }
     if (hookState_ != HookState::Undecided) return;
-    const codepatch::patch_address site = FrameCallSite::address();
-    if (!host::HasFrameCall(GetHostBuild())) {
+    const host::FrameSiteCheck check = CheckRunningFrameSite();
+    if (check.holds == host::FrameSiteHolds::NoFrameCall) {
         hookState_ = HookState::NoFrameCall;
-    } else if (codepatch::peek_u8(site) != codepatch::op_call_rel32) {
-        // A jump would become a call (the stack one word off on return),
-        // and a 6-byte indirect call would leave its last byte to run as
-        // an instruction of its own.
+    } else if (!check.Hookable()) {
         hookState_ = HookState::SiteNotACall;
     } else {
         // A call into the game's own image is the game's frame function.
-        const std::uint32_t found = codepatch::branch_target(site);
-        const bool gameFunction = found - GetHostImageBase() < GetHostImageSize();
-        switch (site_.take(site, found, gameFunction, codepatch::gate_shape{}, Handlers())) {
+        const codepatch::patch_address site(check.site);
+        const bool gameFunction = check.holds == host::FrameSiteHolds::GameCall;
+        switch (site_.take(site, check.destination, gameFunction, codepatch::gate_shape{}, Handlers())) {
             case codepatch::gated_call::take_result::taken:
                 hookState_ = HookState::Installed;
                 break;

@@ -19,6 +19,7 @@
 
 #include "codepatch/gated_call.h"
 #include "host/HostBuild.h"
+#include "host/RunningGame.h"
 
 using FrameCallSite = HostCallSite<host::kFrameCallSite>;
 

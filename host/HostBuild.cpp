@@ -4,6 +4,14 @@
 
 #include "codepatch/memory.h"
 
+bool LoadedImage::Read(std::uint32_t address, void* into, std::uint32_t size) const {
+    return codepatch::try_read(codepatch::patch_address(address), into, size);
+}
+
+bool LoadedImage::Executable(std::uint32_t address) const {
+    return codepatch::is_executable(codepatch::patch_address(address), 1);
+}
+
 std::uint32_t GetHostImageBase() {
     static const std::uint32_t base =
         static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(GetModuleHandleA(nullptr)));
@@ -25,14 +33,7 @@ std::uint32_t RebaseHostAddress(host::Address address) {
 }
 
 int FindMatchingBuildProbe(std::uint32_t imageBase) {
-    int index = 0;
-    for (const host::BuildProbe& probe : host::kBuildProbes) {
-        const codepatch::patch_address at(RebaseHostAddressFrom(imageBase, probe.address));
-        std::uint32_t word = 0;
-        if (codepatch::try_peek_u32(at, word) && word == probe.expected) return index;
-        ++index;
-    }
-    return -1;
+    return host::FindBuildProbe(LoadedImage(imageBase, GetHostImageSize()));
 }
 
 HostBuild DetectHostBuild() {

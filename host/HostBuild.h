@@ -6,6 +6,7 @@
 
 #include "codepatch/branch.h"
 #include "codepatch/patch_address.h"
+#include "host/GameCheck.h"
 #include "host/HostInterface.h"
 
 // Both hooked calls are retargeted by one locked instruction, which needs
@@ -35,6 +36,21 @@ std::uint32_t RebaseHostAddress(host::Address address);
 // inside its protection bracket, whatever its protection (PAGE_NOACCESS and
 // guard pages included); only uncommitted or free memory counts as a mismatch.
 int FindMatchingBuildProbe(std::uint32_t imageBase);
+
+// A host image loaded at `base`, read in place: committed memory inside its
+// protection bracket, as FindMatchingBuildProbe reads it.
+class LoadedImage : public host::GameImage {
+public:
+    LoadedImage(std::uint32_t base, std::uint32_t size) : base_(base), size_(size) {}
+    std::uint32_t Base() const override { return base_; }
+    std::uint32_t Size() const override { return size_; }
+    bool Read(std::uint32_t address, void* into, std::uint32_t size) const override;
+    bool Executable(std::uint32_t address) const override;
+
+private:
+    std::uint32_t base_;
+    std::uint32_t size_;
+};
 
 // Probes the running host (first match wins); 0 when nothing matches.
 HostBuild DetectHostBuild();

@@ -5,19 +5,16 @@
 #pragma once
 
 #include "codepatch/gated_call.h"
+#include "host/GameCheck.h"
 
 class AimSite {
 public:
-    enum class Verdict {
-        Unknown,       // not the game's aim call, nor a mod's hook of it: change nothing at all
-        SettingsOnly,  // another mod's jump holds it: settings and frame call, no aim hook
-        Hooked,        // AimPointHook runs on every aim call
-    };
-
-    // Checks what the site holds and, where it is the game's own call or
-    // another mod's call of a hook outside the game, routes it through the
-    // plugin's gate to AimPointHook. Logs what was found and what it means.
-    Verdict Install();
+    // Where `check` (what the site holds, host::CheckAimSite) found the
+    // game's own call or another mod's call of a hook outside the game,
+    // routes the site through the plugin's gate to AimPointHook. Logs what
+    // was found and what it means; the result is check.verdict, or
+    // SettingsOnly where the write could not be made.
+    host::AimVerdict Install(const host::AimSiteCheck& check);
 
     // Clears the hook and puts the site back while it still calls the gate;
     // otherwise it keeps what something else wrote there. Logs nothing: the

@@ -13,6 +13,7 @@
 #include "codepatch/memory.h"
 #include "host/FrameEvent.h"
 #include "host/HostBuild.h"
+#include "host/RunningGame.h"
 #include "plugin/AimSettings.h"
 #include "plugin/AimSite.h"
 #include "plugin/CallSiteLog.h"
@@ -32,13 +33,13 @@ namespace {
 const std::uint8_t kCopyMark[16] = {0x41, 0x69, 0x6D, 0x50, 0x6C, 0x75, 0x67, 0x69,
                                     0x6E, 0xC3, 0x1A, 0x7E, 0x92, 0x05, 0xD4, 0x6B};
 
-void LogGame() {
+void LogGame(const host::GameCheck& game) {
     SYSTEMTIME now;
     GetLocalTime(&now);
     Log("AimingPlugin %s, started %04u-%02u-%02u %02u:%02u:%02u", AIMING_PLUGIN_VERSION, now.wYear, now.wMonth,
         now.wDay, now.wHour, now.wMinute, now.wSecond);
-    if (const HostBuild build = GetHostBuild())
-        Log("game: build %d, image at 0x%08X", build, GetHostImageBase());
+    if (game.build)
+        Log("game: build %d, image at 0x%08X", game.build, GetHostImageBase());
     else
         Log("game: build not recognised, image at 0x%08X", GetHostImageBase());
 }
@@ -46,8 +47,8 @@ void LogGame() {
 // The game's executable carries no relocations: its own code reaches its
 // functions and data at fixed addresses, which only hold where the image is
 // meant to be.
-bool ImageWhereTheGameExpectsIt() {
-    if (GetHostImageBase() == host::kPreferredImageBase) return true;
+bool ImageWhereTheGameExpectsIt(const host::GameCheck& game) {
+    if (game.atPreferredBase) return true;
     Log("game: its image is at 0x%08X, not at 0x%08X where the game's code expects it (a changed or repacked "
         "executable?): the plugin changes nothing in it",
         GetHostImageBase(), host::kPreferredImageBase);
@@ -132,9 +133,13 @@ public:
         // loading thread: it leaves that thread's state as it found it.
         const codepatch::caller_state_guard callerState;
         OpenLog(LogFilePath());
-        LogGame();
-        if (!ImageWhereTheGameExpectsIt()) {
-            LogInactive("the game's executable is not where its code expects it");
+        // What the game's image holds decides everything below; nothing is
+        // written before it is known (the settings checker decides the same
+        // from the executable on disk).
+        const host::GameCheck game = CheckRunningGame();
+        LogGame(game);
+        if (!ImageWhereTheGameExpectsIt(game)) {
+            LogInactive(game.WhyInactive());
             return;
         }
         if (!ClaimTheProcess()) {
@@ -145,13 +150,13 @@ public:
         // The aim call is the evidence that this is the game the plugin
         // knows: where it holds neither the game's call nor another mod's
         // hook of it, nothing at all is written.
-        const AimSite::Verdict aim = aimSite_.Install();
-        if (aim == AimSite::Verdict::Unknown) {
-            LogInactive("this is not a game the plugin knows");
+        const host::AimVerdict aim = aimSite_.Install(game.aim);
+        if (aim == host::AimVerdict::Unknown) {
+            LogInactive(game.WhyInactive());
             return;
         }
         installed_ = LoadSettingsAndHookFrames();
-        if (installed_) LogReady(aim == AimSite::Verdict::Hooked);
+        if (installed_) LogReady(aim == host::AimVerdict::Hooked);
     }
 
     // Unloading while the host goes on: each call site goes back to what it

@@ -1,6 +1,7 @@
 #include "plugin/FrameSite.h"
 
 #include "host/FrameEvent.h"
+#include "host/GameCheck.h"
 #include "host/HostInterface.h"
 #include "plugin/CallSiteLog.h"
 #include "plugin/FrameInput.h"
@@ -56,13 +57,13 @@ const char* FrameSite::WhyNot() const {
     switch (GetFrameEvent().State()) {
         case FrameEvent::HookState::SiteNotACall:
         case FrameEvent::HookState::SiteChanged:
-            return "another mod holds the frame call";
+            return host::WhyNoFrameHook(host::FrameSiteHolds::NotACall);
         case FrameEvent::HookState::NoGate:
             return "no memory for the plugin's call gate";
         case FrameEvent::HookState::Installed:
             return "";
         default:
-            return "this build of the game has no frame call the plugin knows";
+            return host::WhyNoFrameHook(host::FrameSiteHolds::NoFrameCall);
     }
 }
 

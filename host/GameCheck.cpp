@@ -1,0 +1,139 @@
+#include "host/GameCheck.h"
+
+#include <cstring>
+
+namespace host {
+namespace {
+
+constexpr std::uint8_t kCallRel32 = 0xE8;
+constexpr std::uint8_t kJumpRel32 = 0xE9;
+constexpr std::uint8_t kGroupFF = 0xFF;
+constexpr std::uint8_t kCallIndirect = 0x15;  // FF /2, [disp32]
+constexpr std::uint8_t kJumpIndirect = 0x25;  // FF /4, [disp32]
+constexpr std::uint32_t kBranchSize = 5;
+
+std::uint32_t Word(const std::uint8_t* bytes) {
+    std::uint32_t word;
+    std::memcpy(&word, bytes, 4);
+    return word;
+}
+
+// Where the branch at `site` leads: E8/E9 rel32, or FF 15/FF 25 through a
+// pointer slot that can be read; false for anything else. Only E8 is a call
+// the plugin's gate can stand in for: a 6-byte call through a slot counts
+// as a jump.
+bool BranchDestination(const GameImage& image, std::uint32_t site, std::uint8_t& op, std::uint32_t& destination) {
+    std::uint8_t bytes[6];
+    if (!image.Read(site, bytes, kBranchSize)) return false;
+    op = bytes[0];
+    if (op == kCallRel32 || op == kJumpRel32) {
+        destination = site + kBranchSize + Word(bytes + 1);
+        return true;
+    }
+    if (op != kGroupFF || (bytes[1] != kCallIndirect && bytes[1] != kJumpIndirect) || !image.Read(site, bytes, 6))
+        return false;
+    return image.Read(Word(bytes + 2), &destination, 4);
+}
+
+}  // namespace
+
+bool GameImage::EarlierGate(std::uint32_t, std::uint32_t) const {
+    return false;
+}
+
+int FindBuildProbe(const GameImage& image) {
+    int index = 0;
+    for (const BuildProbe& probe : kBuildProbes) {
+        std::uint32_t word = 0;
+        if (image.Read(image.Rebase(probe.address), &word, 4) && word == probe.expected) return index;
+        ++index;
+    }
+    return -1;
+}
+
+AimSiteCheck CheckAimSite(const GameImage& image) {
+    AimSiteCheck check;
+    check.site = image.Rebase(kAimPointCallSite);
+    std::uint8_t bytes[kBranchSize];
+    if (!image.Read(check.site, bytes, kBranchSize)) {
+        check.what = "is not in the game's memory";
+        return check;
+    }
+    std::uint8_t op = 0;
+    std::uint32_t destination = 0;
+    if (!BranchDestination(image, check.site, op, destination)) {
+        check.holds = AimSiteHolds::NotACall;
+        check.what = "is not a call";
+        return check;
+    }
+    check.destination = destination;
+    const bool call = op == kCallRel32;
+    if (call && !image.Inside(destination) && image.EarlierGate(check.site, destination)) {
+        check.holds = AimSiteHolds::EarlierGate;
+        check.verdict = AimVerdict::Hooked;
+        check.what = "calls this plugin's gate, left from an earlier load";
+    } else if (call && destination == image.Rebase(kAimPointFunction)) {
+        check.holds = AimSiteHolds::GameCall;
+        check.verdict = AimVerdict::Hooked;
+        check.what = "calls the game's aim function";
+    } else if (image.Inside(destination)) {
+        check.holds = call ? AimSiteHolds::OtherGameFunction : AimSiteHolds::BranchIntoImage;
+        check.what = call ? "calls another function of the game" : "branches into the game's own code, not a call";
+    } else if (!image.Executable(destination)) {
+        check.holds = AimSiteHolds::NoCodeThere;
+        check.what = "leads to memory that holds no code";
+    } else if (call) {
+        check.holds = AimSiteHolds::ModCall;
+        check.verdict = AimVerdict::Hooked;
+        check.what = "calls another mod's hook, which the plugin will call in turn";
+    } else {
+        check.holds = AimSiteHolds::ModJump;
+        check.verdict = AimVerdict::SettingsOnly;
+        check.what = "holds another mod's jump to its own code";
+    }
+    return check;
+}
+
+FrameSiteCheck CheckFrameSite(const GameImage& image, std::int32_t build) {
+    FrameSiteCheck check;
+    check.site = image.Rebase(kFrameCallSite);
+    if (!HasFrameCall(build)) return check;
+    std::uint8_t bytes[kBranchSize];
+    if (!image.Read(check.site, bytes, kBranchSize) || bytes[0] != kCallRel32) {
+        check.holds = FrameSiteHolds::NotACall;
+        return check;
+    }
+    check.destination = check.site + kBranchSize + Word(bytes + 1);
+    check.holds = image.Inside(check.destination) ? FrameSiteHolds::GameCall : FrameSiteHolds::ModCall;
+    return check;
+}
+
+const char* WhyNoFrameHook(FrameSiteHolds holds) {
+    switch (holds) {
+        case FrameSiteHolds::NoFrameCall:
+            return "this build of the game has no frame call the plugin knows";
+        case FrameSiteHolds::NotACall:
+            return "another mod holds the frame call";
+        default:
+            return "";
+    }
+}
+
+GameCheck CheckGame(const GameImage& image) {
+    GameCheck game;
+    game.probe = FindBuildProbe(image);
+    game.build = game.probe < 0 ? 0 : kBuildProbes[game.probe].build;
+    game.atPreferredBase = image.Base() == kPreferredImageBase;
+    if (!game.atPreferredBase) return game;
+    game.aim = CheckAimSite(image);
+    game.frame = CheckFrameSite(image, game.build);
+    return game;
+}
+
+const char* GameCheck::WhyInactive() const {
+    if (!atPreferredBase) return "the game's executable is not where its code expects it";
+    if (aim.verdict == AimVerdict::Unknown) return "this is not a game the plugin knows";
+    return "";
+}
+
+}  // namespace host

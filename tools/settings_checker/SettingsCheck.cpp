@@ -1,15 +1,7 @@
 #include "tools/settings_checker/SettingsCheck.h"
 
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <sys/stat.h>
-#endif
-
-#include <cerrno>
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 #include "host/HostConstants.h"
@@ -105,106 +97,30 @@ Report Check(const std::string& bytes) {
     return report;
 }
 
-#ifdef _WIN32
-std::string Utf8(const wchar_t* text) {
-    const int n = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<std::size_t>(n > 0 ? n - 1 : 0), '\0');
-    if (n > 1) WideCharToMultiByte(CP_UTF8, 0, text, -1, &out[0], n, nullptr, nullptr);
-    return out;
-}
-
-std::wstring Wide(const std::string& text) {
-    const int n = MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, nullptr, 0);
-    std::wstring out(static_cast<std::size_t>(n > 0 ? n - 1 : 0), L'\0');
-    if (n > 1) MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, &out[0], n);
-    return out;
-}
-#endif
-
 namespace {
 
 // After "no such file": the checker can look elsewhere.
 const char kOrNameIt[] = "; or name the file to check: aimingsets-check path/to/aimingSets.dat";
 
-Report Unreadable(const std::string& fullPath, const std::string& why) {
-    Report report;
-    report.fullPath = fullPath;
-    report.unreadable = why;
-    return report;
-}
-
 }  // namespace
 
-#ifdef _WIN32
 Report CheckFile(const std::string& path) {
-    // Paths are UTF-8 here; Windows takes any script through its wide API.
-    const std::wstring wide = Wide(path);
-    std::wstring full(32768, L'\0');
-    const DWORD fullLength = GetFullPathNameW(wide.c_str(), 32768, &full[0], nullptr);
-    const std::string fullPath = fullLength && fullLength < 32768 ? Utf8(full.c_str()) : path;
-    const DWORD attributes = GetFileAttributesW(wide.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
-        return Unreadable(fullPath, "it is a folder, not a file");
-    HANDLE file = CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        const DWORD error = GetLastError();
-        const settings::OpenFailure failure = settings::OpenFailureOf(error);
-        std::string why = settings::OpenFailureMeaning(failure);
-        if (failure == settings::OpenFailure::NoSuchFile) {
-            why += kOrNameIt;
-            if (GetFileAttributesW((wide + L".txt").c_str()) != INVALID_FILE_ATTRIBUTES)
-                why += std::string("; ") + settings::kNotepadTxtHint;
+    // No more than the plugin reads.
+    const FileBytes read = ReadFileBytes(path, settings::kMaxFileBytes);
+    if (!read.read) {
+        Report report;
+        report.fullPath = read.fullPath;
+        report.unreadable = read.why;
+        if (read.missing) {
+            report.unreadable += kOrNameIt;
+            if (FileExists(path + ".txt")) report.unreadable += std::string("; ") + settings::kNotepadTxtHint;
         }
-        if (failure == settings::OpenFailure::Other) why += " (Windows error " + std::to_string(error) + ")";
-        return Unreadable(fullPath, why);
+        return report;
     }
-    if (GetFileType(file) != FILE_TYPE_DISK) {
-        CloseHandle(file);
-        return Unreadable(fullPath, "it is not a file on a disk (a device or a pipe): the plugin does not read it");
-    }
-    // No more than the plugin reads.
-    std::string bytes(settings::kMaxFileBytes, '\0');
-    const std::size_t size = settings::ReadUpTo(&bytes[0], bytes.size(), [file](char* into, std::size_t room) {
-        DWORD got = 0;
-        return ReadFile(file, into, static_cast<DWORD>(room), &got, nullptr) ? std::size_t{got} : std::size_t{0};
-    });
-    CloseHandle(file);
-    bytes.resize(size);
-    Report report = Check(bytes);
-    report.fullPath = fullPath;
+    Report report = Check(read.bytes);
+    report.fullPath = read.fullPath;
     return report;
 }
-#else
-Report CheckFile(const std::string& path) {
-    char* resolved = realpath(path.c_str(), nullptr);
-    const std::string fullPath = resolved ? resolved : path;
-    std::free(resolved);
-    struct stat info;
-    if (stat(path.c_str(), &info) != 0)
-        return Unreadable(fullPath, errno == ENOENT ? settings::OpenFailureMeaning(settings::OpenFailure::NoSuchFile) +
-                                                          std::string(kOrNameIt) +
-                                                          (stat((path + ".txt").c_str(), &info) == 0
-                                                               ? std::string("; ") + settings::kNotepadTxtHint
-                                                               : std::string())
-                                                    : std::string("it cannot be looked at: ") + std::strerror(errno));
-    if (S_ISDIR(info.st_mode)) return Unreadable(fullPath, "it is a folder, not a file");
-    // A pipe would make the open wait for a writer; a device may never end.
-    if (!S_ISREG(info.st_mode))
-        return Unreadable(fullPath, "it is not a file on a disk (a device or a pipe): the plugin does not read it");
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (!file) return Unreadable(fullPath, std::string("it cannot be opened: ") + std::strerror(errno));
-    // No more than the plugin reads.
-    std::string bytes(settings::kMaxFileBytes, '\0');
-    const std::size_t size = settings::ReadUpTo(
-        &bytes[0], bytes.size(), [file](char* into, std::size_t room) { return std::fread(into, 1, room, file); });
-    std::fclose(file);
-    bytes.resize(size);
-    Report report = Check(bytes);
-    report.fullPath = fullPath;
-    return report;
-}
-#endif
 
 int ExitStatus(const Report& report) {
     if (!report.readable) return 2;
@@ -253,6 +169,8 @@ std::size_t Utf8Sequence(const std::string& text, std::size_t i) {
     return length;
 }
 
+}  // namespace
+
 // A JSON string of `text`: valid UTF-8 whatever the bytes were (a path on
 // Linux may hold any); a byte that is no part of a character becomes U+FFFD.
 std::string JsonString(const std::string& text) {
@@ -279,7 +197,6 @@ std::string JsonString(const std::string& text) {
     }
     return out + "\"";
 }
-}  // namespace
 
 std::string FormatJson(const Report& report, const std::string& path) {
     std::string out =

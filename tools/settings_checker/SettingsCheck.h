@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "settings/SettingsFile.h"
+#include "tools/settings_checker/FileBytes.h"
 
 namespace checker {
 
@@ -34,11 +35,6 @@ struct Report {
 
 // Checks a settings file from its bytes.
 Report Check(const std::string& bytes);
-#ifdef _WIN32
-// UTF-8 as UTF-16, for the wide API (paths in any script), and back.
-std::wstring Wide(const std::string& text);
-std::string Utf8(const wchar_t* text);
-#endif
 
 // Checks the file at `path` (UTF-8). A file that cannot be read (missing, a
 // folder, a device or a pipe, one the system refuses) gives readable ==
@@ -47,6 +43,10 @@ Report CheckFile(const std::string& path);
 
 std::string FormatText(const Report& report, const std::string& path);
 std::string FormatJson(const Report& report, const std::string& path);
+
+// A JSON string of `text`: valid UTF-8 whatever the bytes were (a path on
+// Linux may hold any); a byte that is no part of a character becomes U+FFFD.
+std::string JsonString(const std::string& text);
 
 // 0: sound, 1: problems, 2: unreadable.
 int ExitStatus(const Report& report);

@@ -2,21 +2,29 @@
 // sets, what the plugin reads from it, and what is wrong with it.
 //
 //   aimingsets-check [--json] [FILE]             (FILE: aimingSets.dat by default)
+//   aimingsets-check [--json] --game GAME.exe [FILE]
 //   aimingsets-check --template [FILE] [--force] a fresh sample, to FILE or standard output
 //   aimingsets-check --version | --help
 //
-// Exit status: 0 sound, 1 problems found, 2 the file cannot be read (or the
-// command line or the template's destination is wrong).
+// A FILE that is a program (its name ends in .exe, or it starts as one) is
+// checked as the game's executable, as if given with --game.
 //
-// On Windows a file dropped on the program is checked, and when the program
+// Exit status, the worse of the two when both are checked: 0 sound, 1
+// problems found (in the game: the plugin would change nothing in it), 2 a
+// file cannot be read or is no 32-bit Windows program (or the command line or
+// the template's destination is wrong).
+//
+// On Windows files dropped on the program are checked, and when the program
 // has a console window of its own (it was double-clicked) it waits for Enter
 // before that window closes.
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <string>
 #include <vector>
 
+#include "tools/settings_checker/GameFile.h"
 #include "tools/settings_checker/SettingsCheck.h"
 
 #ifdef _WIN32
@@ -31,6 +39,7 @@ namespace {
 
 const char kUsage[] =
     "usage: aimingsets-check [--json] [FILE]\n"
+    "       aimingsets-check [--json] --game GAME.exe [FILE]\n"
     "       aimingsets-check --template [FILE] [--force]\n"
     "       aimingsets-check --version | --help\n"
     "\n"
@@ -38,9 +47,16 @@ const char kUsage[] =
     "the aiming plugin reads it: what each line sets, what is read from it, and\n"
     "every problem. --json prints the same as JSON. --template writes a fresh,\n"
     "fully labelled sample; it never replaces an existing file unless --force is\n"
-    "given. On Windows you can also drop a file on the program.\n"
+    "given.\n"
     "\n"
-    "Exit status: 0 the file is sound, 1 problems found, 2 the file cannot be read.\n";
+    "--game reads the game's executable (without running it) and says whether the\n"
+    "plugin knows it: the build it finds, what the two calls it uses hold, what it\n"
+    "would do there, and where it looks for its settings file and writes its log.\n"
+    "A FILE that is a program (.exe) is checked that way too. On Windows you can\n"
+    "also drop the settings file, the game's .exe or both on the program.\n"
+    "\n"
+    "Exit status: 0 sound, 1 problems found (or the plugin would change nothing\n"
+    "in the game), 2 a file cannot be read or is not a 32-bit Windows program.\n";
 
 #ifdef _WIN32
 // The arguments as the system has them (any script), in UTF-8.
@@ -130,11 +146,20 @@ int WriteTemplate(const std::string& path, bool force) {
     return WriteOut("") ? 0 : 2;
 }
 
+int Usage() {
+    std::fprintf(stderr, "%s", kUsage);
+    return 2;
+}
+
 int Run(const std::vector<std::string>& args) {
     bool json = false, writeTemplate = false, force = false;
-    std::string path;
-    for (const std::string& arg : args) {
-        if (arg == "--json") {
+    std::string path, game;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (arg == "--game") {
+            if (i + 1 == args.size() || !game.empty()) return Usage();
+            game = args[++i];
+        } else if (arg == "--json") {
             json = true;
         } else if (arg == "--template") {
             writeTemplate = true;
@@ -144,19 +169,38 @@ int Run(const std::vector<std::string>& args) {
             return WriteOut(std::string("aimingsets-check ") + AIMING_PLUGIN_VERSION + "\n") ? 0 : 2;
         } else if (arg == "--help" || arg == "-h" || arg == "/?") {
             return WriteOut(kUsage) ? 0 : 2;
-        } else if ((arg.size() > 1 && arg[0] == '-') || !path.empty()) {
-            std::fprintf(stderr, "%s", kUsage);
-            return 2;
+        } else if (arg.size() > 1 && arg[0] == '-') {
+            return Usage();
+        } else if (!writeTemplate && game.empty() && checker::LooksLikeProgram(arg)) {
+            game = arg;
+        } else if (!path.empty()) {
+            return Usage();
         } else {
             path = arg;
         }
     }
-    if (writeTemplate) return WriteTemplate(path, force);
-    if (path.empty()) path = "aimingSets.dat";
-    const checker::Report report = checker::CheckFile(path);
-    const std::string text = json ? checker::FormatJson(report, path) : checker::FormatText(report, path);
-    if (!WriteOut(text)) return 2;
-    return checker::ExitStatus(report);
+    if (writeTemplate) return game.empty() ? WriteTemplate(path, force) : Usage();
+    std::string gameText, settingsText;
+    int status = 0;
+    if (!game.empty()) {
+        const checker::GameReport report = checker::CheckGameFile(game);
+        gameText = json ? checker::FormatGameJson(report) : checker::FormatGameText(report);
+        status = checker::GameExitStatus(report);
+    }
+    if (game.empty() || !path.empty()) {
+        if (path.empty()) path = "aimingSets.dat";
+        const checker::Report report = checker::CheckFile(path);
+        settingsText = json ? checker::FormatJson(report, path) : checker::FormatText(report, path);
+        status = std::max(status, checker::ExitStatus(report));
+    }
+    std::string text;
+    if (gameText.empty() || settingsText.empty())
+        text = gameText + settingsText;
+    else if (json)
+        text = "{\"game\": " + gameText + ", \"settings\": " + settingsText + "}\n";
+    else
+        text = gameText + "\n" + settingsText;
+    return WriteOut(text) ? status : 2;
 }
 
 }  // namespace

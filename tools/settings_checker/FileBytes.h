@@ -1,0 +1,33 @@
+// Reading a file the checker was given: its full name as the system has it,
+// its bytes up to a limit, or why they cannot be read, in a player's words.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+namespace checker {
+
+struct FileBytes {
+    std::string fullPath;  // as the system names it (the path given, where it cannot say)
+    bool read = false;
+    bool missing = false;  // no such file (why says so too)
+    std::string why;       // when not read: why not, and what to do
+    std::string bytes;     // when read: the first `limit` bytes
+    bool more = false;     // the file goes on past them
+};
+
+// A folder, a device or a pipe is never opened, so nothing waits on it.
+FileBytes ReadFileBytes(const std::string& path, std::size_t limit);
+
+// The folder that holds `fullPath`, with its separator at the end.
+std::string FolderOf(const std::string& fullPath);
+
+bool FileExists(const std::string& path);
+
+#ifdef _WIN32
+// UTF-8 as UTF-16, for the wide API (paths in any script), and back.
+std::wstring Wide(const std::string& text);
+std::string Utf8(const wchar_t* text);
+#endif
+
+}  // namespace checker

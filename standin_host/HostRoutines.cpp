@@ -2,6 +2,7 @@
 // jumps from the host's functions to their doubles, probe words and data.
 #include <cstddef>
 #include <cstring>
+#include <string>
 
 #include "codepatch/branch.h"
 #include "codepatch/call_gate.h"
@@ -177,6 +178,38 @@ void WriteHostBytes(std::uint32_t address, const void* bytes, std::size_t size) 
 void WriteHostWord(std::uint32_t address, std::uint32_t value) {
     WriteHostBytes(address, &value, 4);
 }
+bool WriteImageFile(const std::wstring& path) {
+    auto* base = reinterpret_cast<std::uint8_t*>(GetModuleHandleW(nullptr));
+    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS32*>(base + dos->e_lfanew);
+    const std::uint32_t size = nt->OptionalHeader.SizeOfImage;
+    std::string file(size, '\0');
+    // Region by region, so that each keeps its own protection.
+    for (std::uint32_t offset = 0; offset < size;) {
+        MEMORY_BASIC_INFORMATION info;
+        if (!VirtualQuery(base + offset, &info, sizeof info)) return false;
+        const std::uint32_t regionEnd =
+            static_cast<std::uint32_t>(static_cast<const std::uint8_t*>(info.BaseAddress) + info.RegionSize - base);
+        const std::uint32_t end = regionEnd < size ? regionEnd : size;
+        if (info.State == MEM_COMMIT)
+            CopyHostBytes(static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(base + offset)), &file[offset],
+                          end - offset, false);
+        offset = end;
+    }
+    // The headers of the copy: file offsets equal to memory offsets.
+    auto* copy = reinterpret_cast<IMAGE_NT_HEADERS32*>(&file[static_cast<std::size_t>(dos->e_lfanew)]);
+    copy->OptionalHeader.FileAlignment = copy->OptionalHeader.SectionAlignment;
+    copy->OptionalHeader.SizeOfHeaders = copy->OptionalHeader.SectionAlignment;
+    IMAGE_SECTION_HEADER* section = IMAGE_FIRST_SECTION(copy);
+    for (unsigned i = 0; i < copy->FileHeader.NumberOfSections; ++i, ++section) {
+        const std::uint32_t room = size - section->VirtualAddress;
+        const std::uint32_t aligned = (section->Misc.VirtualSize + 0xFFF) & ~0xFFFu;
+        section->PointerToRawData = section->VirtualAddress;
+        section->SizeOfRawData = aligned < room ? aligned : room;
+    }
+    return WriteWholeFile(path, file);
+}
+
 std::vector<std::uint8_t> ReadHostBytes(std::uint32_t address, std::size_t size) {
     std::vector<std::uint8_t> bytes(size);
     CopyHostBytes(address, bytes.data(), size, false);

@@ -44,6 +44,12 @@ void WriteHostWord(std::uint32_t address, std::uint32_t value);
 std::vector<std::uint8_t> ReadHostBytes(std::uint32_t address, std::size_t size);
 std::uint32_t ReadHostWord(std::uint32_t address);
 
+// The host's image as it is now, written to `path` as an executable file
+// whose file layout is its memory's (each section's data at its address), as
+// a game executable with these bytes would be on disk; false when it cannot
+// be written.
+bool WriteImageFile(const std::wstring& path);
+
 constexpr std::uint32_t kDataFill = 0x7FC0DEAD;          // a NaN no settings file produces
 constexpr std::uint32_t kCodeConstantFill = 0x3F8CCCCD;  // 1.1f, the host's own constant
 

@@ -11,6 +11,7 @@
 
 #include "host/HostBuild.h"
 #include "standin_host/Standin.h"
+#include "tools/settings_checker/GameFile.h"
 
 namespace {
 
@@ -52,6 +53,17 @@ TEST(MovedImage, ThePluginChangesNothingAndSaysWhy) {
         << log;
     EXPECT_NE(log.find("the plugin changes nothing in it"), std::string::npos) << log;
     EXPECT_EQ(log.find("settings file"), std::string::npos) << "not even read: " << log;
+
+    // The checker, given this image as an executable on disk, says the same.
+    const std::wstring game = standin::Wide(directory.Path() + "game.exe");
+    ASSERT_TRUE(standin::WriteImageFile(game));
+    const checker::GameReport report = checker::CheckGameFile(standin::Utf8(game));
+    DeleteFileW(game.c_str());
+    ASSERT_TRUE(report.program) << report.problem;
+    EXPECT_FALSE(report.game.Active());
+    EXPECT_EQ(report.imageBase, 0x01400000u);
+    EXPECT_NE(log.find(std::string("verdict: not active, ") + report.game.WhyInactive()), std::string::npos) << log;
+    EXPECT_EQ(checker::GameExitStatus(report), 1);
 }
 
 }  // namespace

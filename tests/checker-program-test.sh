@@ -2,7 +2,7 @@
 # The checker as a player runs it: exit status for a sound, a broken and a
 # missing file, a folder, a pipe, a full disk, files saved the way editors
 # save them, --json for any path, --template that never replaces a file by
-# surprise, --version.
+# surprise, --version, --game of files that are not the game.
 # Arguments: RUNNER (empty or wine) CHECKER SAMPLE WORKDIR VERSION
 set -u
 runner=$1 checker=$2 sample=$3 work=$4 version=$5
@@ -76,6 +76,29 @@ if [ -z "$runner" ]; then
   grep -q 'bad\\ufffdname.dat' out.txt || { echo "FAIL: a byte that is no UTF-8 not replaced"; cat out.txt; fail=1; }
 fi
 iconv -f UTF-8 -t UTF-8 out.txt > /dev/null || { echo "FAIL: --json output is not UTF-8"; fail=1; }
+
+# --game reads a program from disk, and tells what is not the game for what it is.
+expect 2 --game aimingSets.dat
+grep -q "not the game: it is not a Windows program" out.txt || { echo "FAIL: --game of a text file"; cat out.txt; fail=1; }
+expect 2 --game
+grep -q "usage: aimingsets-check" out.txt || { echo "FAIL: --game without a file"; cat out.txt; fail=1; }
+expect 2 --game missing.exe
+grep -q "cannot be read: no such file" out.txt || { echo "FAIL: --game of a missing file"; cat out.txt; fail=1; }
+printf 'MZ' > cut.exe
+expect 2 cut.exe                           # an .exe named alone is checked as the game
+grep -q "cut short" out.txt || { echo "FAIL: a cut-short .exe"; cat out.txt; fail=1; }
+expect 2 --json --game cut.exe aimingSets.dat
+grep -q '"program": false' out.txt && grep -q '"linesRead": 31' out.txt ||
+  { echo "FAIL: --json of a game and a settings file"; cat out.txt; fail=1; }
+cp "$checker" program.exe
+if [ -n "$runner" ]; then                  # a 32-bit Windows program, but not the game
+  expect 1 --game program.exe aimingSets.dat
+  grep -q "the plugin in this game: not active, this is not a game the plugin knows" out.txt &&
+    grep -q "no problems found" out.txt || { echo "FAIL: --game of another program"; cat out.txt; fail=1; }
+else                                       # no Windows program at all
+  expect 2 --game program.exe
+  grep -q "not a Windows program" out.txt || { echo "FAIL: --game of a native program"; cat out.txt; fail=1; }
+fi
 
 expect 0 --version
 tr -d "\r" < out.txt | grep -qx "aimingsets-check $version" || { echo "FAIL: --version"; cat out.txt; fail=1; }

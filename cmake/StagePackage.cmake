@@ -4,7 +4,8 @@
 # Notepad, and SHA256SUMS.txt of them.
 # The same commit gives the same zip, byte for byte: the files in a fixed
 # order, each with the same permissions and the commit's time
-# (SOURCE_DATE_EPOCH when it is set).
+# (SOURCE_DATE_EPOCH when it is set). README.txt and CHANGELOG.txt name the
+# commit.
 # Variables: STAGE ZIP DLL CHECKER SAMPLE README CHANGELOG VERSION SOURCE_DIR
 cmake_minimum_required(VERSION 3.25)
 set(folder AimingPlugin-${VERSION})
@@ -15,15 +16,22 @@ file(COPY_FILE ${DLL} ${STAGE}/${folder}/AimingPlugin.dll)
 file(COPY_FILE ${SAMPLE} ${STAGE}/${folder}/aimingSets.dat)
 file(COPY_FILE ${CHECKER} ${STAGE}/${folder}/aimingsets-check.exe)
 
+include(${CMAKE_CURRENT_LIST_DIR}/SourceCommit.cmake)
+source_commit(${SOURCE_DIR} commit)
+
 function(write_crlf source destination)
   file(READ ${source} text)
   string(REPLACE "@VERSION@" "${VERSION}" text "${text}")
+  string(REPLACE "@COMMIT@" "${commit}" text "${text}")
   string(REPLACE "\r\n" "\n" text "${text}")
   string(REPLACE "\n" "\r\n" text "${text}")
   file(WRITE ${destination} "${text}")
 endfunction()
 write_crlf(${README} ${STAGE}/${folder}/README.txt)
-write_crlf(${CHANGELOG} ${STAGE}/${folder}/CHANGELOG.txt)
+# The changelog's copy names the version and commit it came with.
+file(READ ${CHANGELOG} changelog)
+file(WRITE ${STAGE}/CHANGELOG "This copy: version @VERSION@, built from commit @COMMIT@.\n\n${changelog}")
+write_crlf(${STAGE}/CHANGELOG ${STAGE}/${folder}/CHANGELOG.txt)
 write_crlf(${SOURCE_DIR}/LICENSE ${STAGE}/${folder}/LICENSE.txt)
 
 # The format sha256sum -c reads, and the guide's PowerShell line too.

@@ -41,5 +41,9 @@ echo "package: two builds of this commit, in two folders, gave the same DLL, che
 cp "build/windows/package/$zip" "dist/$zip"
 bash tests/package-test.sh "dist/$zip" "$version" build/windows/plugin-dll/plugin/AimingPlugin.dll
 echo "package: dist/$zip"
+if [ -n "$(git status --porcelain --untracked-files=no 2>/dev/null)" ]; then
+  echo "package: built with uncommitted changes (the files name the commit with +changes): commit them and" \
+    "package again before you release"
+fi
 echo "package: to release it, tag this commit: git tag v$version $(git rev-parse --short HEAD 2>/dev/null || echo HEAD)" \
   "&& git push origin v$version; publish the zip's own SHA-256 beside the download: $(sha256sum "dist/$zip" | cut -d' ' -f1)"

@@ -2,10 +2,16 @@
 # The release zip as a player unpacks it: one folder, AimingPlugin-<version>/,
 # with exactly the six files, names Windows knows how to open, checksums that
 # verify, the guide and the changelog with CR LF line ends, the version in the
-# guide, dated changelog entries, and the very DLL that was built.
+# guide, dated changelog entries, the commit it was built from named in the
+# guide, the changelog and both programs, and the very DLL that was built.
 # Arguments: ZIP VERSION BUILT_DLL
 set -u
 zip=$1 version=$2 dll=$3
+source=$(cd "$(dirname "$0")/.." && pwd)
+commit=$(git -C "$source" rev-parse HEAD 2>/dev/null) || commit=unknown
+if [ "$commit" != unknown ] && [ -n "$(git -C "$source" status --porcelain --untracked-files=no)" ]; then
+  commit="$commit+changes"
+fi
 # A folder of this run's own: two runs at once never unpack into each other's.
 mkdir -p "$(dirname "$zip")/../build" || exit 1
 work=$(mktemp -d "$(dirname "$zip")/../build/package-check.XXXXXX") || exit 1
@@ -36,6 +42,14 @@ grep -q "^$version ([0-9][0-9][0-9][0-9]-[0-9][0-9]-[0-9][0-9])" CHANGELOG.txt |
   { echo "FAIL: CHANGELOG.txt has no dated entry for $version"; fail=1; }
 undated=$(grep -E '^[0-9]+\.[0-9]+\.[0-9]+' CHANGELOG.txt | grep -vE '^[0-9.]+ \([0-9]{4}-[0-9]{2}-[0-9]{2}\)')
 [ -z "$undated" ] || { echo "FAIL: CHANGELOG.txt entries without a date: $undated"; fail=1; }
+grep -qF "Built from commit $commit of its source." README.txt ||
+  { echo "FAIL: README.txt does not name commit $commit"; fail=1; }
+grep -qF "This copy: version $version, built from commit $commit." CHANGELOG.txt ||
+  { echo "FAIL: CHANGELOG.txt does not name commit $commit"; fail=1; }
+for program in AimingPlugin.dll aimingsets-check.exe; do
+  strings -el "$program" | grep -qxF "Built from commit $commit" ||
+    { echo "FAIL: $program's version resource does not name commit $commit"; fail=1; }
+done
 cmp -s AimingPlugin.dll "$dll" || { echo "FAIL: the zip's DLL is not the one built"; fail=1; }
 [ $fail = 0 ] && echo "package check: $(basename "$zip") unpacks into $folder/ and holds what a player needs"
 exit $fail

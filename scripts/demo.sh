@@ -83,5 +83,20 @@ done
 say "Wine runs $AIMING_WINE_RUNS; the plugin in the stand-in host:"
 echo
 # Wine's own remarks about the host's drives are no part of the demonstration.
-wine build/windows/standin_host/standin-host.exe build/windows/standin_host/standin-demo.dll "${args[@]}" \
-  2> >(grep -v 'Read access denied for device' >&2)
+# The host's last line says how the demonstration ended; a run without it
+# was cut short (a Wine program whose wineserver is stopped under it exits 0).
+finished=
+while IFS= read -r line || [ -n "$line" ]; do
+  line=${line%$'\r'}
+  case $line in
+    "standin-host: finished, status "*) finished=${line##* } ;;
+    *) printf '%s\n' "$line" ;;
+  esac
+done < <(wine build/windows/standin_host/standin-host.exe build/windows/standin_host/standin-demo.dll "${args[@]}" \
+  2> >(grep -v 'Read access denied for device' >&2))
+if [ -z "$finished" ]; then
+  echo
+  say "the demonstration stopped before its end (was its Wine stopped, or did it crash?)"
+  exit 1
+fi
+exit "$finished"

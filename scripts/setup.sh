@@ -5,6 +5,15 @@
 # through qemu-i386-static, or stops and says what is missing.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# CMake (3.25, Debian 12's) cannot configure anything in a folder whose path
+# holds a double quote: its own generated files break. Said before any work.
+case $PWD in
+  *'"'*)
+    echo "setup: this clone's path holds a double quote (\"), in which CMake cannot build: $PWD" >&2
+    echo "setup: clone it into a folder whose path has none (spaces, ' and any letters are fine)" >&2
+    exit 1
+    ;;
+esac
 source scripts/emulation/i386.sh
 
 need=()

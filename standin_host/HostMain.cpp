@@ -7,7 +7,8 @@
 // loads MODULE.dll the way the game loads its modules and runs its exported
 // `standin_module_main(argc, argv)` with MODULE.dll as argv[0]. Test suites and
 // the demonstration are such modules; they drive the host image through the
-// stand-in library (Standin.h).
+// stand-in library (Standin.h). Its last line of output is always
+// "standin-host: finished, status N", N being the module's result.
 #include <windows.h>
 
 #include <cstdio>
@@ -66,6 +67,9 @@ int main(int argc, char** argv) {
         return 2;
     }
     const int status = moduleMain(argc - 1, argv + 1);
+    // The last line, always: a run that does not end with it was cut short
+    // (under Wine, a program whose wineserver is stopped under it exits 0).
+    std::printf("standin-host: finished, status %d\n", status);
     std::fflush(stdout);
     std::fflush(stderr);
     // Leave without unloading the module: its exit-time code may depend on a

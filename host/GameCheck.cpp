@@ -2,15 +2,16 @@
 
 #include <cstring>
 
+#include "codepatch/branch.h"
+
 namespace host {
 namespace {
 
-constexpr std::uint8_t kCallRel32 = 0xE8;
-constexpr std::uint8_t kJumpRel32 = 0xE9;
-constexpr std::uint8_t kGroupFF = 0xFF;
-constexpr std::uint8_t kCallIndirect = 0x15;  // FF /2, [disp32]
-constexpr std::uint8_t kJumpIndirect = 0x25;  // FF /4, [disp32]
-constexpr std::uint32_t kBranchSize = 5;
+// The branch forms the host's call sites may hold (codepatch/branch.h, whose
+// constants need no Windows).
+constexpr std::uint8_t kCallRel32 = codepatch::op_call_rel32;
+constexpr std::uint8_t kJumpRel32 = codepatch::op_jmp_rel32;
+constexpr std::uint32_t kBranchSize = codepatch::relative_branch_size;
 
 std::uint32_t Word(const std::uint8_t* bytes) {
     std::uint32_t word;
@@ -30,7 +31,9 @@ bool BranchDestination(const GameImage& image, std::uint32_t site, std::uint8_t&
         destination = site + kBranchSize + Word(bytes + 1);
         return true;
     }
-    if (op != kGroupFF || (bytes[1] != kCallIndirect && bytes[1] != kJumpIndirect) || !image.Read(site, bytes, 6))
+    if (op != codepatch::op_group_ff ||
+        (bytes[1] != codepatch::modrm_call_indirect && bytes[1] != codepatch::modrm_jmp_indirect) ||
+        !image.Read(site, bytes, 6))
         return false;
     return image.Read(Word(bytes + 2), &destination, 4);
 }

@@ -23,7 +23,8 @@ makes the game's aim and frame calls, and shows what the plugin did.
                    3200 3210, or 0 for one the plugin does not recognise
                    (default 1001; the frame call exists on 1001 and 1002 only)
   --frames N       frames to run, at least 60 (default 60)
-  --settings FILE  the settings file to use, read as it is
+  --settings FILE  the settings file to use, read as it is (the live edit
+                   that shows live reload is made on a copy of it)
   --dll FILE       the plugin DLL to run (default: the one just built)
   --folder DIR     run the DLL with the aimingSets.dat in DIR, as the game
                    would in its own folder; the log is written there

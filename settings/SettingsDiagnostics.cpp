@@ -345,6 +345,9 @@ int Misfits(const LineShape* shapes, int available, Shift::Kind kind, int at) {
 
 Shift DetectShift(const LineShape* shapes, int available) {
     const int asRead = Misfits(shapes, available, Shift::Kind::None, 0);
+    // No shift can do better by two than a file that misfits less than twice
+    // (the sound file, read on every save): nothing to look for.
+    if (asRead < 2) return Shift{};
     Shift best;
     int bestMisfits = asRead;
     for (const Shift::Kind kind : {Shift::Kind::Missing, Shift::Kind::Extra})

@@ -1,5 +1,6 @@
 #include "settings/TextLines.h"
 
+#include <algorithm>
 #include <cstring>
 #include <initializer_list>
 
@@ -107,6 +108,8 @@ namespace {
 // zero in the other. A short or accented first line is no hindrance; text in
 // other scripts here and there is none either.
 Encoding MarklessUtf16(const char* bytes, std::size_t size) {
+    // Every unit that counts holds a zero byte: text without one is plain.
+    if (!std::memchr(bytes, 0, size)) return Encoding::Plain;
     for (const bool little : {true, false}) {
         std::size_t units = 0, matching = 0;
         for (std::size_t i = 0; i + 1 < size; i += 2, ++units) {
@@ -152,7 +155,16 @@ TextLines::TextLines(const char* bytes, std::size_t size)
     const char* textEnd = at_ + (static_cast<std::size_t>(end_ - at_) / step) * step;
     bool anyLf = false, anyCr = false;
     int linesByLf = 1, linesByCr = 1;
-    for (const char* p = at_; p != textEnd; p += step) {
+    const char* p = at_;
+    if (step == 1) {  // plain text: up to its first Ctrl-Z at once
+        const void* ctrlZ = std::memchr(at_, kCtrlZ, static_cast<std::size_t>(textEnd - at_));
+        p = ctrlZ ? static_cast<const char*>(ctrlZ) : textEnd;
+        linesByLf += static_cast<int>(std::count(at_, p, '\n'));
+        linesByCr += static_cast<int>(std::count(at_, p, '\r'));
+        anyLf = linesByLf > 1;
+        anyCr = linesByCr > 1;
+    }
+    for (; p != textEnd; p += step) {
         const std::uint32_t c = character(p);
         if (c == static_cast<std::uint32_t>(kCtrlZ)) {
             for (const char* q = p + step; q != textEnd && !ctrlZLine_; q += step) {

@@ -5,10 +5,12 @@
 // the checker reads from the file is what the plugin reads in memory.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <functional>
 #include <string>
 
 #include "PluginSupport.h"
+#include "tools/settings_checker/FileBytes.h"
 #include "tools/settings_checker/GameFile.h"
 
 namespace {
@@ -83,6 +85,41 @@ TEST_F(GameCheck, TheCheckerSaysWhatThePluginDoesOnTheSameImage) {
         // And the text a player reads says the same.
         const std::string text = checker::FormatGameText(report);
         EXPECT_NE(text.find(game.Active() ? "weapon offsets: on" : "not active"), std::string::npos) << text;
+    }
+}
+
+// What no game can be, made from the stand-in's own image: the checker says
+// what it is, and that the plugin has nothing to do there (a 64-bit program
+// cannot even load it).
+TEST_F(GameCheck, WhatCannotBeTheGameIsSaidForWhatItIs) {
+    Prepare(1001, std::nullopt);
+    ASSERT_TRUE(standin::WriteImageFile(GamePath()));
+    const checker::FileBytes file = checker::ReadFileBytes(standin::Utf8(GamePath()), std::size_t{64} << 20);
+    const std::string& image = file.bytes;
+    ASSERT_TRUE(file.read && !file.more && image.size() > 0x1000u);
+    std::string amd64 = image;
+    std::uint32_t header = 0;
+    std::memcpy(&header, &image[0x3C], 4);
+    amd64[header + 4] = '\x64';
+    amd64[header + 5] = '\x86';
+    struct Case {
+        const char* name;
+        std::string bytes;
+        const char* says;
+    };
+    const Case cases[] = {
+        {"cut short", image.substr(0, image.size() / 2), "it is cut short"},
+        {"a 64-bit program", amd64, "it is a 64-bit program"},
+        {"a settings file", settings_cases::Join(settings_cases::ReferenceLines()), "it is not a Windows program"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(standin::WriteWholeFile(GamePath(), c.bytes));
+        const checker::GameReport report = checker::CheckGameFile(standin::Utf8(GamePath()));
+        EXPECT_FALSE(report.program);
+        EXPECT_NE(report.problem.find(c.says), std::string::npos) << report.problem;
+        EXPECT_EQ(checker::GameExitStatus(report), 2);
+        EXPECT_NE(checker::FormatGameText(report).find("not the game: " + report.problem), std::string::npos);
     }
 }
 

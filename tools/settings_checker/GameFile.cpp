@@ -246,11 +246,14 @@ std::string FormatGameText(const GameReport& r) {
                r.fullPath + ")\n";
     const host::GameCheck& g = r.game;
     std::string out = "checked game " + r.fullPath + "\n";
-    out += "  a 32-bit Windows program; its image goes to " + Hex8(r.imageBase);
-    out += g.atPreferredBase ? ", where the game's code expects it"
-                             : ", not " + Hex8(host::kPreferredImageBase) + " where the game's code expects it";
+    out += "  a 32-bit Windows program, loaded at " + Hex8(r.imageBase);
+    out += g.atPreferredBase ? " as the game's code expects"
+                             : ", not at " + Hex8(host::kPreferredImageBase) + " where the game's code expects it";
     out += "\n";
-    if (r.mayMove) out += "  it can be moved elsewhere by the system as it starts (the game's own executable cannot)\n";
+    if (r.mayMove)
+        out +=
+            "  the system may load it elsewhere as it starts (the game's own executable it cannot move): there the "
+            "plugin would change nothing\n";
     if (!g.atPreferredBase) {
         out += "the plugin in this game: not active, " + std::string(g.WhyInactive()) +
                ": it changes nothing in it (a changed or repacked executable?)\n";

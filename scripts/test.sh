@@ -3,8 +3,9 @@
 # runs every test: the settings library and checker natively under
 # AddressSanitizer and UBSan plus a short fuzz run, then the Windows build
 # (plugin, stand-in host, test modules) under Wine; then the release package,
-# the README against the tree, the demonstration in a modder's folder, what setup does on a machine without 32-bit
-# support, where Wine runs emulated its start-up, and the scripts against
+# the README against the tree, the demonstration in a modder's folder, what
+# setup does on a machine without 32-bit support, two runs sharing one Wine
+# session, where Wine runs emulated its start-up, and the scripts against
 # another Wine prefix.
 # Each step says how long it took.
 set -euo pipefail
@@ -29,6 +30,7 @@ check bash scripts/package.sh
 check bash tests/readme-test.sh
 check sh tests/demo-folder-test.sh
 check bash tests/i386-setup-test.sh
+check bash tests/wine-session-test.sh
 case $AIMING_WINE_RUNS in emulated*) check bash tests/emulated-start-test.sh ;; esac
 check bash tests/other-wine-test.sh  # last: the demo it runs ends this run's wineserver
 echo "release checks: $checks passed, 0 failed"

@@ -21,6 +21,7 @@
 #include "codepatch/memory.h"
 #include "host/FrameEvent.h"
 #include "host/HostInterface.h"
+#include "settings/SettingsFile.h"
 #include "standin_host/Standin.h"
 
 const wchar_t codepatch::call_gate_owner[] = L"plugin_bench";
@@ -288,6 +289,12 @@ void Reload(int perBatch) {
             0.25, "ns"});
     Report({"live reload frame that picks up an edit", "the same + 1 size-and-time query + 1 log line", edit,
             editFloorNs, 1.25, "ns"});
+    // What of the edit's cost is the reader's own: the sample read from its
+    // bytes in memory, against the floor's file system calls.
+    static settings::SettingsFile read;
+    const double parse =
+        MedianNs(perBatch * 20, [&] { settings::ReadSettingsFile(sample.data(), sample.size(), read); });
+    Report({"reading the settings file from its bytes (no file system)", "the floor above", parse, floorNs, 0, "ns"});
 }
 
 // An editor that saves the file as many do it, exclusively (no sharing), while

@@ -22,7 +22,7 @@ makes the game's aim and frame calls, and shows what the plugin did.
   --build N        the game build the stand-in plays: 1001 1002 1011 1101 1111
                    3200 3210, or 0 for one the plugin does not recognise
                    (default 1001; the frame call exists on 1001 and 1002 only)
-  --frames N       frames to run, at least 60 (default 60)
+  --frames N       frames to run, at least 60, at 60 a second (default 300)
   --settings FILE  the settings file to use, read as it is (the live edit
                    that shows live reload is made on a copy of it)
   --dll FILE       the plugin DLL to run (default: the one just built)

@@ -292,7 +292,7 @@ extern "C" __declspec(dllexport) int standin_module_main(int, char**) {
                     Vector(call->point.data()).c_str(), code == 59 ? "  (always the zero offset)" : "");
     }
 
-    std::printf("\n== %d frames: right mouse button and Space, then a live edit ==\n", options.frames);
+    std::printf("\n== %d frames at 60 a second: right mouse button and Space, then a live edit ==\n", options.frames);
     const int pressButton = options.frames / 6, pressSpace = options.frames / 4, releaseSpace = options.frames / 3,
               releaseButton = options.frames / 2, spaceAlone = options.frames * 7 / 12, edit = options.frames * 3 / 4;
     float last = FirstOffsetComponent(22);
@@ -315,6 +315,9 @@ extern "C" __declspec(dllexport) int standin_module_main(int, char**) {
                         frame, options.settings.empty() ? "" : " (in the demo's copy: your file is left as it is)");
         }
         standin::SetKeys(button, space);
+        // At the game's pace, 60 frames a second: live reload sees saves
+        // and seconds go by as it would in the game.
+        Sleep(16);
         standin::RunHostFrame();
         const float now = FirstOffsetComponent(22);
         if (what || now != last)
@@ -322,9 +325,14 @@ extern "C" __declspec(dllexport) int standin_module_main(int, char**) {
                         static_cast<double>(now));
         last = now;
     }
-    std::printf("  settings file read %d time(s) in all%s\n", standin::Counters().settingsOpens,
-                standin::Counters().settingsOpens > 1 ? ": once at load, then again whenever it changed (live reload)"
-                                                      : ": once at load (live reload is off: line 1 of the file is 0)");
+    if (standin::Counters().settingsOpens > 1)
+        std::printf(
+            "  settings file read %d time(s) in all: once at load; then, with live reload on, on the frame after its\n"
+            "  size or time stamp changed, on each frame for 20 ms after a save (a second save so soon may carry the\n"
+            "  same time stamp), and once a second to be safe\n",
+            standin::Counters().settingsOpens);
+    else
+        std::printf("  settings file read once, at load (live reload is off: line 1 of the file is 0)\n");
 
     std::printf("\n== Unloading the plugin (FreeLibrary) ==\n");
     plugin.reset();

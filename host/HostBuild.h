@@ -32,13 +32,14 @@ constexpr std::uint32_t RebaseHostAddressFrom(std::uint32_t imageBase, host::Add
 std::uint32_t RebaseHostAddress(host::Address address);
 
 // Index into host::kBuildProbes of the first probe whose whole word matches in
-// a host image loaded at imageBase, or -1. A probe in committed memory is read
-// inside its protection bracket, whatever its protection (PAGE_NOACCESS and
-// guard pages included); only uncommitted or free memory counts as a mismatch.
+// a host image loaded at imageBase, or -1. A probe in committed memory is read,
+// whatever its protection: as it stands where it may be read, otherwise
+// inside its protection bracket (PAGE_NOACCESS and guard pages); only
+// uncommitted or free memory counts as a mismatch.
 int FindMatchingBuildProbe(std::uint32_t imageBase);
 
-// A host image loaded at `base`, read in place: committed memory inside its
-// protection bracket, as FindMatchingBuildProbe reads it.
+// A host image loaded at `base`, read in place, as FindMatchingBuildProbe
+// reads it.
 class LoadedImage : public host::GameImage {
 public:
     LoadedImage(std::uint32_t base, std::uint32_t size) : base_(base), size_(size) {}

@@ -93,7 +93,7 @@ grep -q '"program": false' out.txt && grep -q '"linesRead": 31' out.txt ||
 cp "$checker" program.exe
 if [ -n "$runner" ]; then                  # a 32-bit Windows program, but not the game
   expect 1 --game program.exe aimingSets.dat
-  grep -q "the plugin in this game: not active, this is not a game the plugin knows" out.txt &&
+  grep -q "the plugin in this game: not active (this is not a game the plugin knows)" out.txt &&
     grep -q "no problems found" out.txt || { echo "FAIL: --game of another program"; cat out.txt; fail=1; }
 else                                       # no Windows program at all
   expect 2 --game program.exe

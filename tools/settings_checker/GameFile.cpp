@@ -221,15 +221,16 @@ const char* HoldsName(host::FrameSiteHolds holds) {
 
 // What the frame call holds, in a player's words.
 std::string FrameWords(const GameReport& r) {
+    const std::string bytes = r.frameBytes.empty() ? "" : " (" + r.frameBytes + ")";
     switch (r.game.frame.holds) {
         case host::FrameSiteHolds::NoFrameCall:
             return "not looked at: " + std::string(host::WhyNoFrameHook(r.game.frame.holds));
         case host::FrameSiteHolds::NotACall:
-            return (r.frameBytes.empty() ? std::string("nothing") : r.frameBytes) + ", not a 5-byte call";
+            return "not a 5-byte call" + bytes;
         case host::FrameSiteHolds::GameCall:
-            return r.frameBytes + ", calls the game's frame function";
+            return "calls the game's frame function" + bytes;
         case host::FrameSiteHolds::ModCall:
-            return r.frameBytes + ", calls out of the game's image (another mod's hook)";
+            return "calls out of the game's image, another mod's hook" + bytes;
     }
     return "";
 }
@@ -255,23 +256,23 @@ std::string FormatGameText(const GameReport& r) {
             "  the system may load it elsewhere as it starts (the game's own executable it cannot move): there the "
             "plugin would change nothing\n";
     if (!g.atPreferredBase) {
-        out += "the plugin in this game: not active, " + std::string(g.WhyInactive()) +
-               ": it changes nothing in it (a changed or repacked executable?)\n";
+        out += "the plugin in this game: not active (" + std::string(g.WhyInactive()) +
+               ": a changed or repacked executable?); it would change nothing in it\n";
         return out;
     }
     if (g.probe >= 0)
-        out += "  build " + std::to_string(g.build) + " (" + Hex6(host::kBuildProbes[g.probe].address) + " holds " +
-               r.probeBytes + ")\n";
+        out += "  build " + std::to_string(g.build) + ", known by its bytes at " +
+               Hex6(host::kBuildProbes[g.probe].address) + " (" + r.probeBytes + ")\n";
     else
         out += "  build not recognised: none of the " +
                std::to_string(sizeof host::kBuildProbes / sizeof host::kBuildProbes[0]) +
                " known builds' marks is in it\n";
-    out += "  aim call " + Hex6(host::kAimPointCallSite) + ": " +
-           (r.aimBytes.empty() ? std::string("not in the image") : r.aimBytes) + ", " + g.aim.what + "\n";
-    out += "  frame call " + Hex6(host::kFrameCallSite) + ": " + FrameWords(r) + "\n";
+    out += "  aim call (at " + Hex6(host::kAimPointCallSite) + "): " + g.aim.what +
+           (r.aimBytes.empty() ? std::string() : " (" + r.aimBytes + ")") + "\n";
+    out += "  frame call (at " + Hex6(host::kFrameCallSite) + "): " + FrameWords(r) + "\n";
     if (!g.Active()) {
-        out += "the plugin in this game: not active, " + std::string(g.WhyInactive()) +
-               ": it changes nothing in it (no settings, no weapon offsets, no toggle)\n";
+        out += "the plugin in this game: not active (" + std::string(g.WhyInactive()) +
+               "); it would change nothing in it: no settings, no weapon offsets, no toggle\n";
         return out;
     }
     const std::string frameWhy = host::WhyNoFrameHook(g.frame.holds);

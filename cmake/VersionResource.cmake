@@ -2,6 +2,13 @@
 # Explorer's Details tab shows, with the commit it was built from, filled in
 # at each build (cmake/SourceCommit.cmake).
 # type: VFT_DLL or VFT_APP.
+
+# The resource compiler hands its file's name and include folders to the
+# preprocessor through a shell, unquoted: a folder name with a ' in it breaks
+# that. It reads the file from standard input instead, and needs no include
+# folder of ours.
+set(CMAKE_RC_COMPILE_OBJECT "<CMAKE_RC_COMPILER> -O coff <DEFINES> <FLAGS> -J rc -o <OBJECT> < <SOURCE>")
+
 function(add_version_resource target description original_filename type)
   set(RESOURCE_DESCRIPTION ${description})
   set(RESOURCE_ORIGINAL_FILENAME ${original_filename})

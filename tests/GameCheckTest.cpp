@@ -82,9 +82,14 @@ TEST_F(GameCheck, TheCheckerSaysWhatThePluginDoesOnTheSameImage) {
                                 : !game.ToggleAndReload() ? host::WhyNoFrameHook(game.frame.holds)
                                                           : "verdict: ready";
         EXPECT_NE(log.find(why), std::string::npos) << log;
-        // And the text a player reads says the same.
+        // And what a player reads, or a program, says the same.
         const std::string text = checker::FormatGameText(report);
         EXPECT_NE(text.find(game.Active() ? "weapon offsets: on" : "not active"), std::string::npos) << text;
+        const std::string json = checker::FormatGameJson(report);
+        for (const std::string& field : {std::string("\"active\": ") + (did.active ? "true" : "false"),
+                                         std::string("\"weaponOffsets\": ") + (did.offsets ? "true" : "false"),
+                                         std::string("\"toggle\": ") + (did.toggle ? "true" : "false")})
+            EXPECT_NE(json.find(field), std::string::npos) << field << " in " << json;
     }
 }
 

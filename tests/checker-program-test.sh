@@ -92,7 +92,7 @@ grep -q '"program": false' out.txt && grep -q '"linesRead": 31' out.txt ||
   { echo "FAIL: --json of a game and a settings file"; cat out.txt; fail=1; }
 cp "$checker" program.exe
 if [ -n "$runner" ]; then                  # a 32-bit Windows program, but not the game
-  expect 1 --game program.exe aimingSets.dat
+  expect 1 aimingSets.dat program.exe     # both dropped on it, in any order
   grep -q "the plugin in this game: not active (this is not a game the plugin knows)" out.txt &&
     grep -q "no problems found" out.txt || { echo "FAIL: --game of another program"; cat out.txt; fail=1; }
 else                                       # no Windows program at all

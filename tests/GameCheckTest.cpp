@@ -82,6 +82,11 @@ TEST_F(GameCheck, TheCheckerSaysWhatThePluginDoesOnTheSameImage) {
                                 : !game.ToggleAndReload() ? host::WhyNoFrameHook(game.frame.holds)
                                                           : "verdict: ready";
         EXPECT_NE(log.find(why), std::string::npos) << log;
+        // Checked again after that start, the checker quotes the log's verdict.
+        const checker::GameReport after = checker::CheckGameFile(standin::Utf8(GamePath()));
+        EXPECT_EQ(after.logVerdict.rfind("verdict: ", 0), 0u) << after.logVerdict;
+        EXPECT_NE(log.find(after.logVerdict + "\r\n"), std::string::npos) << after.logVerdict;
+        EXPECT_EQ(after.logStarted.rfind("AimingPlugin ", 0), 0u) << after.logStarted;
         // And what a player reads, or a program, says the same.
         const std::string text = checker::FormatGameText(report);
         EXPECT_NE(text.find(game.Active() ? "weapon offsets: on" : "not active"), std::string::npos) << text;

@@ -48,6 +48,23 @@ std::string HexAt(const host::GameImage& image, std::uint32_t address, std::uint
     return text;
 }
 
+// The first line of the log at `path` and its last verdict line, if any.
+void ReadLastStart(const std::string& path, GameReport& report) {
+    const FileBytes log = ReadFileBytes(path, std::size_t{1} << 20);
+    if (!log.read) return;
+    const std::string& text = log.bytes;
+    const auto line = [&text](std::size_t at) {
+        const std::size_t end = text.find('\n', at);
+        std::string found = text.substr(at, end == std::string::npos ? std::string::npos : end - at);
+        if (!found.empty() && found.back() == '\r') found.pop_back();
+        return found;
+    };
+    if (text.compare(0, 13, "AimingPlugin ") != 0) return;  // not the plugin's log
+    report.logStarted = line(0);
+    for (std::size_t at = text.find("\nverdict: "); at != std::string::npos; at = text.find("\nverdict: ", at + 1))
+        report.logVerdict = line(at + 1);
+}
+
 const char kCutShort[] = "it is cut short: the file ends before the program does (a broken download or copy?)";
 
 }  // namespace
@@ -171,6 +188,7 @@ GameReport CheckGameFile(const std::string& path) {
     report.frameBytes = HexAt(image, image.Rebase(host::kFrameCallSite), 5);
     report.dllBeside = FileExists(report.folder + "AimingPlugin.dll");
     report.settingsBeside = FileExists(report.folder + "aimingSets.dat");
+    ReadLastStart(report.folder + "AimingPlugin.log", report);
     return report;
 }
 
@@ -241,6 +259,17 @@ std::string OnOff(bool on, const std::string& whyNot) {
 
 }  // namespace
 
+namespace {
+
+// What the log beside the game says of the plugin's last start there.
+std::string LastStart(const GameReport& r) {
+    if (r.logStarted.empty()) return "";
+    return "its log beside the game, from the last start (" + r.logStarted + "):\n  " +
+           (r.logVerdict.empty() ? std::string("no verdict: that start did not get to its end") : r.logVerdict) + "\n";
+}
+
+}  // namespace
+
 std::string FormatGameText(const GameReport& r) {
     if (!r.readable || !r.program)
         return r.path + ": " + (r.readable ? "not the game: " : "cannot be read: ") + r.problem + "\n  (looked at " +
@@ -255,11 +284,9 @@ std::string FormatGameText(const GameReport& r) {
         out +=
             "  the system may load it elsewhere as it starts (the game's own executable it cannot move): there the "
             "plugin would change nothing\n";
-    if (!g.atPreferredBase) {
-        out += "the plugin in this game: not active (" + std::string(g.WhyInactive()) +
-               ": a changed or repacked executable?); it would change nothing in it\n";
-        return out;
-    }
+    if (!g.atPreferredBase)
+        return out + "the plugin in this game: not active (" + g.WhyInactive() +
+               ": a changed or repacked executable?); it would change nothing in it\n" + LastStart(r);
     if (g.probe >= 0)
         out += "  build " + std::to_string(g.build) + ", known by its bytes at " +
                Hex6(host::kBuildProbes[g.probe].address) + " (" + r.probeBytes + ")\n";
@@ -270,11 +297,9 @@ std::string FormatGameText(const GameReport& r) {
     out += "  aim call (at " + Hex6(host::kAimPointCallSite) + "): " + g.aim.what +
            (r.aimBytes.empty() ? std::string() : " (" + r.aimBytes + ")") + "\n";
     out += "  frame call (at " + Hex6(host::kFrameCallSite) + "): " + FrameWords(r) + "\n";
-    if (!g.Active()) {
-        out += "the plugin in this game: not active (" + std::string(g.WhyInactive()) +
-               "); it would change nothing in it: no settings, no weapon offsets, no toggle\n";
-        return out;
-    }
+    if (!g.Active())
+        return out + "the plugin in this game: not active (" + g.WhyInactive() +
+               "); it would change nothing in it: no settings, no weapon offsets, no toggle\n" + LastStart(r);
     const std::string frameWhy = host::WhyNoFrameHook(g.frame.holds);
     out += "the plugin in this game:\n";
     out += "  settings: on (aimingSets.dat is applied as the game starts)\n";
@@ -288,7 +313,7 @@ std::string FormatGameText(const GameReport& r) {
            std::string(r.dllBeside ? "it is there now" : "it is not there yet") + "):\n";
     out += "  settings file: " + r.folder + "aimingSets.dat" + (r.settingsBeside ? "" : " (not there yet)") + "\n";
     out += "  log: " + r.folder + "AimingPlugin.log\n";
-    return out;
+    return out + LastStart(r);
 }
 
 std::string FormatGameJson(const GameReport& r) {
@@ -320,7 +345,11 @@ std::string FormatGameJson(const GameReport& r) {
     out += ",\n  \"settingsFile\": " + JsonString(r.folder + "aimingSets.dat") +
            ",\n  \"settingsFileThere\": " + (r.settingsBeside ? "true" : "false") +
            ",\n  \"log\": " + JsonString(r.folder + "AimingPlugin.log") +
-           ",\n  \"pluginThere\": " + (r.dllBeside ? "true" : "false") + "\n}\n";
+           ",\n  \"pluginThere\": " + (r.dllBeside ? "true" : "false") + ",\n  \"lastStart\": " +
+           (r.logStarted.empty()
+                ? std::string("null")
+                : "{\"log\": " + JsonString(r.logStarted) + ", \"verdict\": " + JsonString(r.logVerdict) + "}") +
+           "\n}\n";
     return out;
 }
 

@@ -56,6 +56,9 @@ struct GameReport {
     // Where the plugin reads and writes, when AimingPlugin.dll sits beside the game.
     std::string folder;
     bool dllBeside = false, settingsBeside = false;
+    // The log beside it, from the plugin's last start there: its first line
+    // (version and time) and its verdict ("" where there is none).
+    std::string logStarted, logVerdict;
 };
 
 GameReport CheckGameFile(const std::string& path);

@@ -16,6 +16,23 @@ function(source_commit dir out)
   set(${out} ${commit} PARENT_SCOPE)
 endfunction()
 
+# Gives `target` the header "source_commit.h", which defines
+# AIMING_SOURCE_COMMIT as the commit the sources were built from, filled in
+# at each build (the function's sources say where it shows).
+function(add_source_commit_header target)
+  set(dir ${CMAKE_CURRENT_BINARY_DIR}/${target}_commit)
+  file(WRITE ${dir}/source_commit.h.in
+       "// Generated at each build: the commit the sources were built from.\n"
+       "#define AIMING_SOURCE_COMMIT \"@SOURCE_COMMIT@\"\n")
+  add_custom_target(${target}_source_commit_header
+    COMMAND ${CMAKE_COMMAND} -DSOURCE_DIR=${PROJECT_SOURCE_DIR} -DTEMPLATE=${dir}/source_commit.h.in
+            -DOUT=${dir}/source_commit.h -P ${PROJECT_SOURCE_DIR}/cmake/SourceCommit.cmake
+    BYPRODUCTS ${dir}/source_commit.h
+    VERBATIM)
+  add_dependencies(${target} ${target}_source_commit_header)
+  target_include_directories(${target} PRIVATE ${dir})
+endfunction()
+
 # cmake -DSOURCE_DIR=... -DTEMPLATE=... -DOUT=... -P SourceCommit.cmake
 # writes OUT from TEMPLATE with @SOURCE_COMMIT@ filled in, and only when that
 # changes OUT (so that nothing is rebuilt while the commit stays the same).

@@ -22,6 +22,7 @@
 #include "plugin/PluginLog.h"
 #include "plugin/PluginPaths.h"
 #include "plugin/SettingsReload.h"
+#include "source_commit.h"
 
 // The name under which each load of the plugin finds its call gates again.
 const wchar_t codepatch::call_gate_owner[] = L"AimingPlugin";
@@ -36,8 +37,8 @@ const std::uint8_t kCopyMark[16] = {0x41, 0x69, 0x6D, 0x50, 0x6C, 0x75, 0x67, 0x
 void LogGame(const host::GameCheck& game) {
     SYSTEMTIME now;
     GetLocalTime(&now);
-    Log("AimingPlugin %s, started %04u-%02u-%02u %02u:%02u:%02u", AIMING_PLUGIN_VERSION, now.wYear, now.wMonth,
-        now.wDay, now.wHour, now.wMinute, now.wSecond);
+    Log("AimingPlugin %s (built from commit %s), started %04u-%02u-%02u %02u:%02u:%02u", AIMING_PLUGIN_VERSION,
+        AIMING_SOURCE_COMMIT, now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond);
     if (game.build)
         Log("game: build %d, image at 0x%08X", game.build, GetHostImageBase());
     else

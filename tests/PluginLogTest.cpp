@@ -20,7 +20,8 @@ TEST_F(PluginLogFile, TheLogTellsWhatWasDoneAndWhatIsWrongWithTheFile) {
     Unload();
     const std::string log = directory.ReadLog();
     const std::string expectedInOrder[] = {
-        "AimingPlugin " AIMING_PLUGIN_VERSION ", started 20",
+        "AimingPlugin " AIMING_PLUGIN_VERSION " (built from commit ",
+        "), started 20",
         "game: build 1001, image at 0x00400000\r\n",
         "aim call 0x527A95 (at 0x00527A95): held E8 66 9A FF FF, calls the game's aim function; redirected to the "
         "plugin through its gate\r\n",

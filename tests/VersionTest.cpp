@@ -1,5 +1,5 @@
 // What Explorer's Details tab shows for the two programs a player gets: one
-// version, the project's, everywhere.
+// version, the project's, everywhere, and the commit they were built from.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -39,7 +39,7 @@ VersionInfo Read(const std::string& path) {
     return info;
 }
 
-TEST(Version, BothProgramsCarryTheProjectVersionInTheirDetails) {
+TEST(Version, BothProgramsCarryTheProjectVersionAndTheirCommitInTheirDetails) {
     const std::wstring version = standin::Wide(AIMING_PLUGIN_VERSION);
     struct Case {
         std::string path;
@@ -47,9 +47,12 @@ TEST(Version, BothProgramsCarryTheProjectVersionInTheirDetails) {
     };
     const Case cases[] = {{standin::BuiltPluginPath(), L"AimingPlugin.dll"},
                           {AIMING_CHECKER_PATH, L"aimingsets-check.exe"}};
+    std::wstring commits[2];
+    int n = 0;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.path);
         const VersionInfo info = Read(c.path);
+        commits[n++] = info.Value(L"Comments");
         ASSERT_FALSE(info.data.empty()) << "no version resource";
         EXPECT_EQ(info.Value(L"FileVersion"), version);
         EXPECT_EQ(info.Value(L"ProductVersion"), version);
@@ -58,6 +61,10 @@ TEST(Version, BothProgramsCarryTheProjectVersionInTheirDetails) {
         EXPECT_EQ(info.Value(L"OriginalFilename"), c.original);
         EXPECT_FALSE(info.Value(L"FileDescription").empty());
     }
+    // Both name the one commit they were built from.
+    EXPECT_EQ(commits[0].rfind(L"Built from commit ", 0), 0u);
+    EXPECT_GT(commits[0].size(), std::wstring(L"Built from commit ").size());
+    EXPECT_EQ(commits[0], commits[1]);
 }
 
 }  // namespace

@@ -101,7 +101,8 @@ else                                       # no Windows program at all
 fi
 
 expect 0 --version
-tr -d "\r" < out.txt | grep -qx "aimingsets-check $version" || { echo "FAIL: --version"; cat out.txt; fail=1; }
+tr -d "\r" < out.txt | grep -qx "aimingsets-check $version (built from commit .*)" ||
+  { echo "FAIL: --version"; cat out.txt; fail=1; }
 expect 0 --help
 grep -q "usage: aimingsets-check" out.txt || { echo "FAIL: --help"; fail=1; }
 expect 2 --no-such-option

@@ -24,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "source_commit.h"
 #include "tools/settings_checker/GameFile.h"
 #include "tools/settings_checker/SettingsCheck.h"
 
@@ -166,7 +167,10 @@ int Run(const std::vector<std::string>& args) {
         } else if (arg == "--force") {
             force = true;
         } else if (arg == "--version") {
-            return WriteOut(std::string("aimingsets-check ") + AIMING_PLUGIN_VERSION + "\n") ? 0 : 2;
+            return WriteOut(std::string("aimingsets-check ") + AIMING_PLUGIN_VERSION +
+                            " (built from commit " AIMING_SOURCE_COMMIT ")\n")
+                       ? 0
+                       : 2;
         } else if (arg == "--help" || arg == "-h" || arg == "/?") {
             return WriteOut(kUsage) ? 0 : 2;
         } else if (arg.size() > 1 && arg[0] == '-') {

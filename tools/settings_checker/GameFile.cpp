@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 #include "tools/settings_checker/FileBytes.h"
 #include "tools/settings_checker/SettingsCheck.h"

@@ -28,7 +28,7 @@ public:
     virtual bool EarlierGate(std::uint32_t site, std::uint32_t destination) const;
 
     // The image's address of `address`, an address at the preferred base.
-    std::uint32_t Rebase(Address address) const { return Base() + address - kPreferredImageBase; }
+    std::uint32_t Rebase(Address address) const { return RebaseFrom(Base(), address); }
     bool Inside(std::uint32_t address) const { return address - Base() < Size(); }
 };
 

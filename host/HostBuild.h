@@ -26,7 +26,7 @@ std::uint32_t GetHostImageSize();
 
 // base + address - 0x400000, modulo 2^32.
 constexpr std::uint32_t RebaseHostAddressFrom(std::uint32_t imageBase, host::Address address) {
-    return imageBase + address - host::kPreferredImageBase;
+    return host::RebaseFrom(imageBase, address);
 }
 // The same for the running host's image base.
 std::uint32_t RebaseHostAddress(host::Address address);

@@ -22,6 +22,12 @@ using Address = std::uint32_t;
 
 constexpr Address kPreferredImageBase = 0x400000;
 
+// `address` (at the preferred base) in an image loaded at `imageBase`:
+// imageBase + address - 0x400000, modulo 2^32.
+constexpr std::uint32_t RebaseFrom(std::uint32_t imageBase, Address address) {
+    return imageBase + address - kPreferredImageBase;
+}
+
 // ---- Build probes (moved) -------------------------------------------------
 struct BuildProbe {
     Address address;

@@ -60,6 +60,10 @@ std::wstring Wide(const std::string& text) {
     return out;
 }
 
+bool PathExists(const std::string& path) {
+    return GetFileAttributesW(Wide(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
 bool FileExists(const std::string& path) {
     const DWORD attributes = GetFileAttributesW(Wide(path).c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
@@ -104,6 +108,11 @@ std::string FolderOf(const std::string& fullPath) {
     return slash == std::string::npos ? std::string(".\\") : fullPath.substr(0, slash + 1);
 }
 #else
+bool PathExists(const std::string& path) {
+    struct stat info;
+    return stat(path.c_str(), &info) == 0;
+}
+
 bool FileExists(const std::string& path) {
     struct stat info;
     return stat(path.c_str(), &info) == 0 && !S_ISDIR(info.st_mode);

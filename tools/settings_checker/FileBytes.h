@@ -22,6 +22,9 @@ FileBytes ReadFileBytes(const std::string& path, std::size_t limit);
 // The folder that holds `fullPath`, with its separator at the end.
 std::string FolderOf(const std::string& fullPath);
 
+// Whether anything (a file, a folder, a device) is at `path`, and whether
+// it is a file.
+bool PathExists(const std::string& path);
 bool FileExists(const std::string& path);
 
 #ifdef _WIN32

@@ -25,17 +25,6 @@ std::uint32_t RoundUp(std::uint32_t value, std::uint32_t alignment) {
     return alignment ? (value + alignment - 1) / alignment * alignment : value;
 }
 
-std::string Hex8(std::uint32_t value) {
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%08X", value);
-    return text;
-}
-std::string Hex6(std::uint32_t value) {
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%06X", value);
-    return text;
-}
-
 // `count` bytes at `address` as "E8 66 9A FF FF", or "" where the image has none.
 std::string HexAt(const host::GameImage& image, std::uint32_t address, std::uint32_t count) {
     unsigned char bytes[8];
@@ -60,7 +49,8 @@ void ReadLastStart(const std::string& path, GameReport& report) {
         if (!found.empty() && found.back() == '\r') found.pop_back();
         return found;
     };
-    if (text.compare(0, 13, "AimingPlugin ") != 0) return;  // not the plugin's log
+    static const char kFirstWord[] = "AimingPlugin ";
+    if (text.compare(0, sizeof kFirstWord - 1, kFirstWord) != 0) return;  // not the plugin's log
     report.logStarted = line(0);
     for (std::size_t at = text.find("\nverdict: "); at != std::string::npos; at = text.find("\nverdict: ", at + 1))
         report.logVerdict = line(at + 1);
@@ -277,9 +267,9 @@ std::string FormatGameText(const GameReport& r) {
                r.fullPath + ")\n";
     const host::GameCheck& g = r.game;
     std::string out = "checked game " + r.fullPath + "\n";
-    out += "  a 32-bit Windows program, loaded at " + Hex8(r.imageBase);
+    out += "  a 32-bit Windows program, loaded at " + Hex(r.imageBase, 8);
     out += g.atPreferredBase ? " as the game's code expects"
-                             : ", not at " + Hex8(host::kPreferredImageBase) + " where the game's code expects it";
+                             : ", not at " + Hex(host::kPreferredImageBase, 8) + " where the game's code expects it";
     out += "\n";
     if (r.mayMove)
         out +=
@@ -290,14 +280,14 @@ std::string FormatGameText(const GameReport& r) {
                ": a changed or repacked executable?); it would change nothing in it\n" + LastStart(r);
     if (g.probe >= 0)
         out += "  build " + std::to_string(g.build) + ", known by its bytes at " +
-               Hex6(host::kBuildProbes[g.probe].address) + " (" + r.probeBytes + ")\n";
+               Hex(host::kBuildProbes[g.probe].address) + " (" + r.probeBytes + ")\n";
     else
         out += "  build not recognised: none of the " +
                std::to_string(sizeof host::kBuildProbes / sizeof host::kBuildProbes[0]) +
                " known builds' marks is in it\n";
-    out += "  aim call (at " + Hex6(host::kAimPointCallSite) + "): " + g.aim.what +
+    out += "  aim call (at " + Hex(host::kAimPointCallSite) + "): " + g.aim.what +
            (r.aimBytes.empty() ? std::string() : " (" + r.aimBytes + ")") + "\n";
-    out += "  frame call (at " + Hex6(host::kFrameCallSite) + "): " + FrameWords(r) + "\n";
+    out += "  frame call (at " + Hex(host::kFrameCallSite) + "): " + FrameWords(r) + "\n";
     if (!g.Active())
         return out + "the plugin in this game: not active (" + g.WhyInactive() +
                "); it would change nothing in it: no settings, no weapon offsets, no toggle\n" + LastStart(r);
@@ -324,15 +314,15 @@ std::string FormatGameJson(const GameReport& r) {
                       ",\n  \"program\": " + (r.program ? "true" : "false") +
                       ",\n  \"status\": " + std::to_string(GameExitStatus(r));
     if (!r.program) return out + ",\n  \"problem\": " + JsonString(r.problem) + "\n}\n";
-    out += ",\n  \"imageBase\": " + JsonString(Hex8(r.imageBase));
+    out += ",\n  \"imageBase\": " + JsonString(Hex(r.imageBase, 8));
     out += ",\n  \"atExpectedBase\": " + std::string(g.atPreferredBase ? "true" : "false");
     out += ",\n  \"mayMove\": " + std::string(r.mayMove ? "true" : "false");
     out += ",\n  \"build\": " + (g.probe >= 0 ? std::to_string(g.build) : std::string("null"));
     if (g.atPreferredBase) {
-        out += ",\n  \"aimCall\": {\"address\": " + JsonString(Hex6(host::kAimPointCallSite)) +
+        out += ",\n  \"aimCall\": {\"address\": " + JsonString(Hex(host::kAimPointCallSite)) +
                ", \"bytes\": " + JsonString(r.aimBytes) + ", \"holds\": " + JsonString(HoldsName(g.aim.holds)) +
                ", \"what\": " + JsonString(g.aim.what) + "}";
-        out += ",\n  \"frameCall\": {\"address\": " + JsonString(Hex6(host::kFrameCallSite)) +
+        out += ",\n  \"frameCall\": {\"address\": " + JsonString(Hex(host::kFrameCallSite)) +
                ", \"bytes\": " + JsonString(r.frameBytes) + ", \"holds\": " + JsonString(HoldsName(g.frame.holds)) +
                "}";
     }

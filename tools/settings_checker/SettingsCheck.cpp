@@ -16,18 +16,19 @@ static_assert(settings::kHostValueCount == host::kAimValueCount, "one file line 
 #include "settings_template.h"
 
 namespace checker {
+
+std::string Hex(std::uint32_t value, int digits) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%0*X", digits, value);
+    return text;
+}
+
 namespace {
 
 // A value as the plugin's log prints it too.
 std::string Number(float value) {
     char text[settings::kNumberTextSize];
     return std::string(text, settings::FormatNumber(value, text));
-}
-
-std::string Hex(std::uint32_t value) {
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%06X", value);
-    return text;
 }
 
 std::string WhatItSets(int number) {

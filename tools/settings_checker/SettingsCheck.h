@@ -44,6 +44,10 @@ Report CheckFile(const std::string& path);
 std::string FormatText(const Report& report, const std::string& path);
 std::string FormatJson(const Report& report, const std::string& path);
 
+// `value` as 0x and at least `digits` hex digits: a host address (6) or an
+// image's base (8).
+std::string Hex(std::uint32_t value, int digits = 6);
+
 // A JSON string of `text`: valid UTF-8 whatever the bytes were (a path on
 // Linux may hold any); a byte that is no part of a character becomes U+FFFD.
 std::string JsonString(const std::string& text);

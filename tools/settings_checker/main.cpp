@@ -32,8 +32,6 @@
 #include <windows.h>
 // After windows.h, which it builds on.
 #include <shellapi.h>
-#else
-#include <sys/stat.h>
 #endif
 
 namespace {
@@ -70,10 +68,6 @@ std::vector<std::string> Arguments(int, char**) {
     return args;
 }
 
-bool Exists(const std::string& path) {
-    return GetFileAttributesW(checker::Wide(path).c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
 std::FILE* OpenForWriting(const std::string& path) {
     return _wfopen(checker::Wide(path).c_str(), L"wb");
 }
@@ -91,11 +85,6 @@ void WaitIfTheWindowIsOurs() {
 #else
 std::vector<std::string> Arguments(int argc, char** argv) {
     return std::vector<std::string>(argv + 1, argv + argc);
-}
-
-bool Exists(const std::string& path) {
-    struct stat info;
-    return stat(path.c_str(), &info) == 0;
 }
 
 std::FILE* OpenForWriting(const std::string& path) {
@@ -128,7 +117,7 @@ bool WriteOut(const std::string& text) {
 int WriteTemplate(const std::string& path, bool force) {
     const std::string& text = checker::TemplateText();
     if (path.empty()) return WriteOut(text) ? 0 : 2;
-    if (Exists(path) && !force) {
+    if (checker::PathExists(path) && !force) {
         std::fprintf(stderr, "%s already exists: it is not replaced (add --force to replace it)\n", path.c_str());
         return 2;
     }

@@ -191,7 +191,7 @@ void FrameCall(int perBatch) {
     // plugin), then one or two call-site manager hooks over it.
     standin::ResetHost(1001);
     standin::LogHostEvents(false);
-    FrameEvent& event = GetFrameEvent();
+    static FrameEvent event;
     event.AddCallback(FrameEvent::Phase::After, &ReferenceCallback);
     using StackedHooker = codepatch::function_hooker<FrameCallSite, std::uint32_t()>;
     std::vector<std::unique_ptr<StackedHooker>> extra;

@@ -1,8 +1,6 @@
 #include "codepatch/call_gate.h"
 
 #include <windows.h>
-// After windows.h, which it needs.
-#include <tlhelp32.h>
 
 #include <cstddef>
 #include <cstring>
@@ -15,15 +13,14 @@ extern "C" const std::uint8_t codepatch_gate_stub_begin[];
 extern "C" const std::uint8_t codepatch_gate_stub_copy[];
 extern "C" const std::uint8_t codepatch_gate_stub_return[];
 extern "C" const std::uint8_t codepatch_gate_stub_end[];
+extern "C" const std::uint8_t codepatch_jump_stub_begin[];
+extern "C" const std::uint8_t codepatch_jump_stub_end[];
 
 namespace codepatch {
 
 namespace {
 
-constexpr char block_magic[16] = "codepatch gate2";
-constexpr std::uint32_t block_size = 4096;
 constexpr std::uint32_t placeholder_base = 0x7A7E0000;  // GATE in gate_stub.S
-constexpr std::uint32_t frame_mark = 0x6A7E5EED;        // MARK in gate_stub.S
 using gate_block = call_gate_block;
 using block_record = call_gate_record;
 
@@ -31,30 +28,15 @@ std::uint32_t address_of(const void* p) {
     return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(p));
 }
 
-// True when `address` is a block that this process made: private committed
-// executable memory that starts there and says so. A name that something
-// else took can hold any address; this is what keeps us from writing to it.
-bool is_gate_block(std::uint32_t address) {
-    const void* at = reinterpret_cast<const void*>(static_cast<std::uintptr_t>(address));
-    MEMORY_BASIC_INFORMATION info;
-    if (address == 0 || VirtualQuery(at, &info, sizeof info) == 0) return false;
-    if (info.State != MEM_COMMIT || info.Type != MEM_PRIVATE || info.AllocationBase != at ||
-        info.RegionSize < block_size || info.Protect != PAGE_EXECUTE_READ)
-        return false;
-    const auto* block = static_cast<const gate_block*>(at);
-    return std::memcmp(block->magic, block_magic, sizeof block_magic) == 0 &&
-           block->process_id == GetCurrentProcessId() && block->self == address;
-}
-
 gate_block* make_block() {
-    void* memory = VirtualAlloc(nullptr, block_size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+    void* memory = VirtualAlloc(nullptr, call_gate_block_size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
     if (!memory) return nullptr;
     auto* block = static_cast<gate_block*>(memory);
-    std::memcpy(block->magic, block_magic, sizeof block_magic);
+    std::memcpy(block->magic, call_gate_block_magic, sizeof call_gate_block_magic);
     block->process_id = GetCurrentProcessId();
     block->self = address_of(block);
     DWORD old = 0;
-    VirtualProtect(memory, block_size, PAGE_EXECUTE_READ, &old);
+    VirtualProtect(memory, call_gate_block_size, PAGE_EXECUTE_READ, &old);
     return block;
 }
 
@@ -75,11 +57,12 @@ block_lookup look_up_block() {
         if ((found.block = make_block())) found.origin = gate_block_origin::made_unregistered;
         return found;
     }
-    if (existed && std::memcmp(record->magic, block_magic, sizeof block_magic) == 0 && is_gate_block(record->address)) {
+    if (existed && std::memcmp(record->magic, call_gate_block_magic, sizeof call_gate_block_magic) == 0 &&
+        is_call_gate_block(record->address)) {
         found.block = reinterpret_cast<gate_block*>(static_cast<std::uintptr_t>(record->address));
         found.origin = gate_block_origin::found;
     } else if ((found.block = make_block())) {
-        std::memcpy(record->magic, block_magic, sizeof block_magic);
+        std::memcpy(record->magic, call_gate_block_magic, sizeof call_gate_block_magic);
         record->address = address_of(found.block);
         found.origin = gate_block_origin::made;
     }
@@ -91,50 +74,103 @@ block_lookup look_up_block() {
     return found;
 }
 
+// A block's thread slot index is allocated once per process, with the
+// block, so that loads and unloads take no index of their own.
+void give_thread_slot(gate_block& block) {
+    if (block.thread_slot != 0) return;
+    const DWORD index = TlsAlloc();
+    if (index == TLS_OUT_OF_INDEXES) return;
+    const std::uint32_t stored = index + 1;
+    protected_write(patch_address(address_of(&block.thread_slot)), &stored, 4, protection::lift);
+}
+
 block_lookup& this_load() {
-    static block_lookup lookup = look_up_block();
+    static block_lookup lookup = [] {
+        block_lookup found = look_up_block();
+        if (found.block) give_thread_slot(*found.block);
+        return found;
+    }();
     return lookup;
 }
 
-std::uint32_t shape_word(gate_shape shape) {
-    return shape.argument_words | (shape.callee_removes_arguments ? 0x100u : 0u);
+// The calling thread's TLS value at `index`, read from its thread
+// environment block (TlsGetValue would clear the last error): slots 0-63 at
+// FS:0xE10, the rest in the expansion array that FS:0xF94 points to.
+void* read_thread_slot(DWORD index) {
+    void* value;
+    if (index < 64) {
+        __asm__ volatile("movl %%fs:0xE10(,%1,4), %0" : "=r"(value) : "r"(index));
+        return value;
+    }
+    void** expansion;
+    __asm__ volatile("movl %%fs:0xF94, %0" : "=r"(expansion));
+    return expansion ? expansion[index - 64] : nullptr;
 }
 
-// The gate's code: the stub with this gate's addresses in place of the
-// placeholders, one push per argument where the stub is cut, and a `ret`
-// that removes the arguments where the callee does.
-void write_gate_code(call_gate& made, std::uint32_t gate, gate_shape shape) {
+void* make_thread_slot(DWORD index) {
+    const DWORD last_error = GetLastError();
+    void* slot = HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, gate_thread_slot_size);
+    if (slot && !TlsSetValue(index, slot)) {
+        HeapFree(GetProcessHeap(), 0, slot);
+        slot = nullptr;
+    }
+    SetLastError(last_error);
+    return slot;
+}
+
+std::uint32_t shape_word(gate_shape shape) {
+    return shape.argument_words | (shape.callee_removes_arguments ? 0x100u : 0u) | (shape.jump_on ? 0x200u : 0u);
+}
+
+// Puts this gate's addresses in place of the placeholders in code[from, to).
+void patch_placeholders(call_gate& made, std::uint32_t gate, std::size_t from, std::size_t to) {
+    for (std::size_t i = from; i + 4 <= to; ++i) {
+        std::uint32_t word;
+        std::memcpy(&word, made.code + i, 4);
+        if (word - placeholder_base < offsetof(call_gate, code)) {
+            word = gate + (word - placeholder_base);
+            std::memcpy(made.code + i, &word, 4);
+            i += 3;
+        }
+    }
+}
+
+// The around gate's code: the stub with this gate's addresses in place of
+// the placeholders, one push per argument where the stub is cut, and a `ret`
+// that removes the arguments where the callee does. False when it does not
+// fit.
+bool write_around_code(call_gate& made, std::uint32_t gate, gate_shape shape) {
     const std::size_t cut = static_cast<std::size_t>(codepatch_gate_stub_copy - codepatch_gate_stub_begin);
     const std::size_t rest = static_cast<std::size_t>(codepatch_gate_stub_end - codepatch_gate_stub_copy);
     const std::size_t copies = 3 * shape.argument_words;
-    static_assert(sizeof made.code >= 0xA8 + 3 * max_gate_argument_words, "room for gate_stub.S (0xA5 bytes)");
+    const std::size_t size = cut + copies + rest;
+    if (size > sizeof made.code) return false;
     std::memcpy(made.code, codepatch_gate_stub_begin, cut);
     for (std::uint32_t k = shape.argument_words; k >= 1; --k) {
         std::uint8_t* push = made.code + cut + 3 * (shape.argument_words - k);
-        push[0] = 0xFF;  // push dword ptr [ebp + 4 + 4k]
+        push[0] = 0xFF;  // FF 75 disp8: push dword ptr [ebp + 4 + 4k]
         push[1] = 0x75;
         push[2] = static_cast<std::uint8_t>(4 + 4 * k);
     }
     std::memcpy(made.code + cut + copies, codepatch_gate_stub_copy, rest);
-    const std::size_t size = cut + copies + rest;
     std::memset(made.code + size, 0xCC, sizeof made.code - size);
-    const auto patch_placeholders = [&](std::size_t from, std::size_t to) {
-        for (std::size_t i = from; i + 4 <= to; ++i) {
-            std::uint32_t word;
-            std::memcpy(&word, made.code + i, 4);
-            if (word - placeholder_base < offsetof(call_gate, code)) {
-                word = gate + (word - placeholder_base);
-                std::memcpy(made.code + i, &word, 4);
-                i += 3;
-            }
-        }
-    };
-    patch_placeholders(0, cut);
-    patch_placeholders(cut + copies, size);
+    patch_placeholders(made, gate, 0, cut);
+    patch_placeholders(made, gate, cut + copies, size);
     const std::size_t ret =
         cut + copies + static_cast<std::size_t>(codepatch_gate_stub_return - codepatch_gate_stub_copy);
     const std::uint16_t removed = static_cast<std::uint16_t>(shape.callee_removes_arguments ? copies / 3 * 4 : 0);
-    std::memcpy(made.code + ret + 1, &removed, 2);
+    std::memcpy(made.code + ret + 1, &removed, 2);  // C2 iw: ret imm16
+    return true;
+}
+
+// The jump-on gate's code: the stub with this gate's addresses.
+bool write_jump_code(call_gate& made, std::uint32_t gate) {
+    const std::size_t size = static_cast<std::size_t>(codepatch_jump_stub_end - codepatch_jump_stub_begin);
+    if (size > sizeof made.code) return false;
+    std::memcpy(made.code, codepatch_jump_stub_begin, size);
+    std::memset(made.code + size, 0xCC, sizeof made.code - size);
+    patch_placeholders(made, gate, 0, size);
+    return true;
 }
 
 template <typename T>
@@ -164,7 +200,9 @@ call_gate* find_call_gate(patch_address site, std::uint32_t target, gate_shape s
     made.target = target;
     made.site = site.value;
     made.shape = shape_word(shape);
-    write_gate_code(made, address_of(&gate), shape);
+    const bool written =
+        shape.jump_on ? write_jump_code(made, address_of(&gate)) : write_around_code(made, address_of(&gate), shape);
+    if (!written) return nullptr;
     protected_write(patch_address(address_of(&gate)), &made, sizeof made, protection::lift);
     const std::uint32_t count = block->count + 1;
     protected_write(patch_address(address_of(&block->count)), &count, 4, protection::lift);
@@ -208,7 +246,7 @@ call_gate_record* map_record(HANDLE& handle) {
     if (!handle) return nullptr;
     auto* record =
         static_cast<call_gate_record*>(MapViewOfFile(handle, FILE_MAP_WRITE, 0, 0, sizeof(call_gate_record)));
-    if (record && std::memcmp(record->magic, block_magic, sizeof block_magic) == 0) return record;
+    if (record && std::memcmp(record->magic, call_gate_block_magic, sizeof call_gate_block_magic) == 0) return record;
     if (record) UnmapViewOfFile(record);
     CloseHandle(handle);
     handle = nullptr;
@@ -249,10 +287,6 @@ void release_process_claim(const std::uint8_t* mark) {
     CloseHandle(handle);
 }
 
-std::uint32_t gate_address(const call_gate& gate) {
-    return address_of(gate.code);
-}
-
 void set_gate_target(call_gate& gate, std::uint32_t target) {
     store_word(gate.target, target);
 }
@@ -263,6 +297,28 @@ void set_gate_handlers(call_gate& gate, gate_handler before, gate_handler after,
     store_word(gate.after, address_of(reinterpret_cast<const void*>(after)));
 }
 
+void set_gate_prelude(call_gate& gate, gate_prelude prelude) {
+    store_word(gate.prelude_argument, prelude.argument);
+    store_word(gate.prelude, prelude.function);
+}
+
+void* gate_thread_slot() {
+    const gate_block* block = this_load().block;
+    if (!block || block->thread_slot == 0) return nullptr;
+    const DWORD index = block->thread_slot - 1;
+    void* slot = read_thread_slot(index);
+    return slot ? slot : make_thread_slot(index);
+}
+
+gate_range call_gates_made() {
+    const gate_block* block = this_load().block;
+    gate_range range;
+    if (!block) return range;
+    range.first = address_of(&block->gates[0]);
+    range.last = address_of(&block->gates[block->count]);
+    return range;
+}
+
 void clear_gate_handlers(call_gate& gate) {
     store_word(gate.before, 0);
     store_word(gate.after, 0);
@@ -270,97 +326,6 @@ void clear_gate_handlers(call_gate& gate) {
 
 void set_gate_displaced_by(call_gate& gate, std::uint32_t destination) {
     store_word(gate.displaced_by, destination);
-}
-
-namespace {
-
-// Whether the stack of the stopped thread `thread`, from its stack pointer
-// up, holds the mark of a gate of `block`.
-bool inside_a_handler(HANDLE thread, const gate_block* block) {
-    CONTEXT context = {};
-    context.ContextFlags = CONTEXT_CONTROL;
-    if (!GetThreadContext(thread, &context)) return false;
-    MEMORY_BASIC_INFORMATION info;
-    const auto* top = reinterpret_cast<const std::uint32_t*>(static_cast<std::uintptr_t>(context.Esp & ~3u));
-    if (VirtualQuery(top, &info, sizeof info) == 0 || info.State != MEM_COMMIT) return false;
-    const auto* end =
-        reinterpret_cast<const std::uint32_t*>(static_cast<const char*>(info.BaseAddress) + info.RegionSize);
-    const std::uint32_t first = address_of(&block->gates[0]);
-    const std::uint32_t last = address_of(&block->gates[block->count]);
-    for (const std::uint32_t* word = top; word + 1 < end; ++word)
-        if (word[1] == frame_mark && word[0] >= first && word[0] < last) return true;
-    return false;
-}
-
-double milliseconds_since(const LARGE_INTEGER& start) {
-    LARGE_INTEGER now, frequency;
-    QueryPerformanceCounter(&now);
-    QueryPerformanceFrequency(&frequency);
-    return static_cast<double>(now.QuadPart - start.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart);
-}
-
-constexpr std::uint32_t max_threads = 1024;
-
-// The ids of the process's other threads, as a snapshot lists them (taken
-// before any thread is stopped: nothing here allocates while one is).
-std::uint32_t other_threads(DWORD* ids) {
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-    if (snapshot == INVALID_HANDLE_VALUE) return 0;
-    std::uint32_t count = 0;
-    THREADENTRY32 entry;
-    entry.dwSize = sizeof entry;
-    const DWORD process = GetCurrentProcessId(), self = GetCurrentThreadId();
-    for (BOOL more = Thread32First(snapshot, &entry); more && count < max_threads;
-         more = Thread32Next(snapshot, &entry))
-        if (entry.th32OwnerProcessID == process && entry.th32ThreadID != self) ids[count++] = entry.th32ThreadID;
-    CloseHandle(snapshot);
-    return count;
-}
-
-enum class thread_state { outside, inside, not_inspected };
-
-thread_state inspect(DWORD id, const gate_block* block) {
-    HANDLE thread = OpenThread(THREAD_SUSPEND_RESUME | THREAD_GET_CONTEXT | THREAD_QUERY_INFORMATION, FALSE, id);
-    if (!thread) return thread_state::outside;  // gone meanwhile
-    thread_state state = thread_state::not_inspected;
-    if (SuspendThread(thread) != static_cast<DWORD>(-1)) {
-        state = inside_a_handler(thread, block) ? thread_state::inside : thread_state::outside;
-        ResumeThread(thread);
-    }
-    CloseHandle(thread);
-    return state;
-}
-
-}  // namespace
-
-gate_drain drain_call_gates() {
-    gate_drain drain;
-    const gate_block* block = this_load().block;
-    if (!block || block->count == 0) return drain;
-    LARGE_INTEGER start;
-    QueryPerformanceCounter(&start);
-    static DWORD ids[max_threads];  // one drain at a time: the module's unload
-    std::uint32_t count = other_threads(ids);
-    bool first_round = true;
-    while (count) {
-        std::uint32_t kept = 0;
-        for (std::uint32_t i = 0; i < count; ++i) switch (inspect(ids[i], block)) {
-                case thread_state::inside:
-                    ids[kept++] = ids[i];
-                    break;
-                case thread_state::not_inspected:
-                    if (first_round) ++drain.threads_not_inspected;
-                    break;
-                case thread_state::outside:
-                    break;
-            }
-        if (first_round) drain.threads_waited_for = kept;
-        first_round = false;
-        count = kept;
-        if (count) Sleep(1);
-    }
-    drain.milliseconds = milliseconds_since(start);
-    return drain;
 }
 
 }  // namespace codepatch

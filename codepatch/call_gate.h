@@ -1,22 +1,26 @@
 // Call gates: small routines in executable memory that the process keeps
 // after the module that made them is unloaded.
 //
-//   call site:  E8 rel32 -> gate      gate:  before handler (optional)
-//                                            call target   (what the site called)
-//                                            after handler (optional)
-//                                            ret           (the callee's way)
+//   around gate:  E8 rel32 -> gate: before handler (optional)
+//                                   call target    (what the site called)
+//                                   after handler  (optional)
+//                                   ret            (the callee's way)
 //
-// The gate itself calls on to the function the site called before, so that
-// function always returns into the gate, never into a module's code: a call
-// that is inside the game's function while the module unloads comes back to
-// live code. A module's own code runs only inside the handlers, and a thread
-// is inside one exactly while its stack holds the gate's mark (gate_stub.S);
-// once the handlers are cleared, drain_call_gates waits for just those
-// threads, and the module can go.
+//   jump-on gate: E8 rel32 -> gate: prelude        (a game function, optional)
+//                                   before handler
+//                                   follow-up call (a game function, if asked)
+//                                   jmp target     (the caller's own stack)
 //
-// The gate starts like an ordinary function (push ebp; mov ebp, esp), not
-// with a jump: a hooking library that follows jumps from a call site finds
-// the gate, which outlives the module, and never the module's handlers.
+// A module's own code runs only inside the handlers, and a thread is inside
+// one exactly while its stack holds the gate's mark (gate_stub.S); the
+// game's functions are called by the gate itself, never under the mark, and
+// return into the gate or straight to the game. Once the handlers are
+// cleared, drain_call_gates (gate_drain.h) waits for just the threads inside
+// a handler, and the module can go.
+//
+// A gate starts like an ordinary function (push ebp; mov ebp, esp) or with a
+// compare, not with a jump: a hooking library that follows jumps from a call
+// site finds the gate, which outlives the module, and never the handlers.
 //
 // A module's gates share one page per process, found again by name at the
 // module's next load: loading and unloading the module any number of times
@@ -31,13 +35,17 @@
 
 namespace codepatch {
 
-// Code run around the gate's call: `arguments` points at the call's stack
-// arguments as the caller pushed them (a `before` handler may replace them,
-// the first one say, before the call copies them on), `scratch` at 16 bytes
-// that live until the gate returns. C convention. A `before` handler returns
-// nonzero when it replaced an argument (the gate then calls the target with
-// the copy and comes back), 0 when the call may go on as the caller made it;
-// an `after` handler's result is not looked at.
+// Code run by a gate: `arguments` points at the call's stack arguments as the
+// caller pushed them, `scratch` at 24 bytes of the gate's frame. C
+// convention. It must not block, and calls nothing of the game's: the gate
+// makes those calls.
+//   around gate, `before`: may replace arguments (the call then copies them
+//     on); returns nonzero when it did, 0 when the call may go on as the
+//     caller made it. `after`: its result is not looked at.
+//   jump-on gate, `before`: the scratch's first word holds the prelude's
+//     result. To substitute, it replaces arguments in place (what they point
+//     to must outlive the module), fills the scratch as a gate_follow_up and
+//     returns nonzero; returns 0 to let the call go on unchanged.
 using gate_handler = std::uint32_t(__cdecl*)(void* context, std::uint32_t* arguments, void* scratch);
 
 // How the function called at a site takes its arguments: the number of
@@ -46,8 +54,26 @@ using gate_handler = std::uint32_t(__cdecl*)(void* context, std::uint32_t* argum
 struct gate_shape {
     std::uint32_t argument_words = 0;
     bool callee_removes_arguments = false;
+    bool jump_on = false;  // a jump-on gate: `before` only, the target reached by a jump
 };
-constexpr std::uint32_t max_gate_argument_words = 16;
+constexpr std::uint32_t max_gate_argument_words = 8;
+
+// What a jump-on gate's `before` handler asks for, in the scratch: one
+// this-call of the game's, made with the mark down before the jump.
+struct gate_follow_up {
+    std::uint32_t prelude_result;  // set by the gate
+    std::uint32_t function;
+    std::uint32_t object;  // ECX
+    std::uint32_t arguments[2];
+};
+static_assert(sizeof(gate_follow_up) <= 24, "inside the gate's scratch");
+
+// A game function a jump-on gate calls before its handler (C convention,
+// one argument), with the mark down; the handler gets its result.
+struct gate_prelude {
+    std::uint32_t function = 0;
+    std::uint32_t argument = 0;
+};
 
 struct call_gate {
     std::uint32_t target;   // where the gate calls on: what the site called before
@@ -59,8 +85,10 @@ struct call_gate {
     // What the site called when the gate was last handed back while another
     // hook held the site (0: none): that hook may call on through the gate.
     std::uint32_t displaced_by;
-    std::uint32_t reserved;
-    std::uint8_t code[224];  // gate_stub.S, with this gate's addresses and argument copies
+    std::uint32_t prelude;  // jump-on gates: gate_prelude
+    std::uint32_t prelude_argument;
+    std::uint32_t reserved[3];
+    std::uint8_t code[208];  // gate_stub.S, with this gate's addresses and argument copies
 };
 static_assert(sizeof(call_gate) == 256, "a gate is 256 bytes");
 
@@ -69,12 +97,20 @@ static_assert(sizeof(call_gate) == 256, "a gate is 256 bytes");
 struct call_gate_block {
     char magic[16];
     std::uint32_t process_id;
-    std::uint32_t self;   // the block's own address
-    std::uint32_t count;  // gates made
-    std::uint32_t reserved;
+    std::uint32_t self;         // the block's own address
+    std::uint32_t count;        // gates made
+    std::uint32_t thread_slot;  // TLS index + 1 of gate_thread_slot, 0: none
     call_gate gates[(4096 - 32) / sizeof(call_gate)];
 };
 static_assert(sizeof(call_gate_block) <= 4096, "one page");
+constexpr char call_gate_block_magic[16] = "codepatch gate3";
+constexpr std::uint32_t call_gate_block_size = 4096;
+// True when `address` is a block of gates that this process made: private
+// committed executable memory that starts there and says so. A name that
+// something else took can hold any address; this is what keeps us from
+// writing to it.
+bool is_call_gate_block(std::uint32_t address);
+
 struct call_gate_record {
     char magic[16];
     std::uint32_t address;  // of the call_gate_block
@@ -98,7 +134,7 @@ inline void call_gate_record_name(wchar_t (&name)[128], const wchar_t* owner, un
 // The gate of `site` in this module's block, made on first use (for a
 // function of `shape`, leading straight on to `target`, no handlers);
 // nullptr when none can be had (no memory, the block is full, or the gate
-// there serves a function of another shape).
+// there serves a function of another shape or is of the other kind).
 call_gate* find_call_gate(patch_address site, std::uint32_t target, gate_shape shape);
 // The gate of `site` when this module has one already, else nullptr.
 const call_gate* existing_call_gate(patch_address site);
@@ -127,7 +163,26 @@ process_claim claim_process(const std::uint8_t* mark, std::uint32_t mark_size);
 void release_process_claim(const std::uint8_t* mark);
 
 // The address a call site calls to go through the gate: its code.
-std::uint32_t gate_address(const call_gate& gate);
+inline std::uint32_t gate_address(const call_gate& gate) {
+    return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(gate.code));
+}
+// The gate, of any module of this process, whose code starts at `address`;
+// nullptr when no gate's does.
+const call_gate* call_gate_at(std::uint32_t address);
+
+// 32 bytes of the calling thread's own, in memory that outlives the module
+// (allocated at the thread's first call, kept until the process ends), for
+// what a jump-on gate's handler hands the game; nullptr when none can be
+// had. Leaves the thread's last error and registers as it found them.
+void* gate_thread_slot();
+constexpr std::uint32_t gate_thread_slot_size = 32;
+
+// The range of this module's gates, [first, last): what a drain looks for
+// in a mark. Empty when the module has none.
+struct gate_range {
+    std::uint32_t first = 0, last = 0;
+};
+gate_range call_gates_made();
 
 // Writes one of the gate's words (one aligned store: a thread reading it
 // meanwhile sees either the old value or the new one). Handlers are cleared
@@ -135,20 +190,8 @@ std::uint32_t gate_address(const call_gate& gate);
 // read them before.
 void set_gate_target(call_gate& gate, std::uint32_t target);
 void set_gate_handlers(call_gate& gate, gate_handler before, gate_handler after, void* context);
+void set_gate_prelude(call_gate& gate, gate_prelude prelude);
 void clear_gate_handlers(call_gate& gate);
 void set_gate_displaced_by(call_gate& gate, std::uint32_t destination);
-
-// Waits until no thread of the process is inside a handler of this module's
-// gates: each other thread is stopped for a moment, its stack looked at from
-// its stack pointer up, and let go. Threads found inside are looked at again
-// until they have left; a thread inside the function a gate calls on (the
-// game's) is not inside a handler, and is not waited for. Call it after
-// clearing the handlers. Returns how many threads had to be waited for.
-struct gate_drain {
-    std::uint32_t threads_waited_for = 0;
-    std::uint32_t threads_not_inspected = 0;  // could not be stopped (none on a normal system)
-    double milliseconds = 0;
-};
-gate_drain drain_call_gates();
 
 }  // namespace codepatch

@@ -8,7 +8,10 @@ gated_call::take_result gated_call::take(patch_address site, std::uint32_t found
     call_gate* gate = find_call_gate(site, found, shape);
     if (!gate) return take_result::no_gate;
     const std::uint32_t entry = gate_address(*gate);
-    const auto set_handlers = [&] { set_gate_handlers(*gate, with.before, with.after, with.context); };
+    const auto set_handlers = [&] {
+        set_gate_prelude(*gate, with.prelude);
+        set_gate_handlers(*gate, with.before, with.after, with.context);
+    };
     if (!game_function && (found == entry || (gate->displaced_by != 0 && found == gate->displaced_by))) {
         // The site is left as it is, but must still be what the check saw.
         if (!is_call_to(site, found)) return take_result::site_changed;
@@ -30,7 +33,9 @@ gated_call::take_result gated_call::take(patch_address site, std::uint32_t found
 }
 
 void gated_call::set_handlers(const handlers& with) {
-    if (gate_) set_gate_handlers(*gate_, with.before, with.after, with.context);
+    if (!gate_) return;
+    set_gate_prelude(*gate_, with.prelude);
+    set_gate_handlers(*gate_, with.before, with.after, with.context);
 }
 
 gated_call::revert_result gated_call::release() {

@@ -37,6 +37,7 @@ public:
         gate_handler before = nullptr;
         gate_handler after = nullptr;
         void* context = nullptr;
+        gate_prelude prelude;  // jump-on gates
     };
 
     // What the site held, as it was taken.
@@ -69,7 +70,7 @@ public:
 
     // Clears the handlers and puts the site back while it still calls the
     // gate (`displaced` otherwise). What a handler still runs on another
-    // thread is drain_call_gates' to wait for.
+    // thread is drain_call_gates' (gate_drain.h) to wait for.
     revert_result release();
 
     bool taken() const { return gate_ != nullptr; }

@@ -86,8 +86,3 @@ codepatch::gated_call::revert_result FrameEvent::RemoveHook() {
     hookState_ = HookState::Removed;
     return site_.release();
 }
-
-FrameEvent& GetFrameEvent() {
-    static FrameEvent event;
-    return event;
-}

@@ -42,7 +42,8 @@ public:
     // Takes the hook off the call site (at unload, before the statics go):
     // the lists stop running, and the site goes back while it still calls
     // the gate. The lists themselves stay until the event goes, for a frame
-    // that is running them on another thread (drain_call_gates waits for it).
+    // that is running them on another thread (drain_call_gates, in
+    // codepatch/gate_drain.h, waits for it).
     codepatch::gated_call::revert_result RemoveHook();
 
     enum class HookState {
@@ -69,6 +70,3 @@ private:
     CallbackList after_;
     codepatch::gated_call site_;
 };
-
-// The process's frame event, created on first use.
-FrameEvent& GetFrameEvent();

@@ -3,15 +3,16 @@
 
 #include <cstdint>
 
-// Run by the aim call's gate just before it calls the host function 0x521500
-// (or whatever the site called before the plugin), with the call's four
-// stack arguments (the point, then three floats as raw bits) and 16 bytes of
-// scratch that live until that call returns. For the listed weapon-type codes
-// of the current character it has host 0x5334F0 turn that weapon's offset
-// into a point in the scratch, and makes the scratch the call's first
-// argument and returns nonzero; otherwise it leaves the arguments as the host
-// pushed them and returns 0. The gate makes the call itself (from its own
-// frame, with a copy of the arguments, after a substitution; by a jump, with
-// the host's own stack, otherwise), so nothing of the plugin runs after the
-// host function returns.
+// The before handler of the aim call's jump-on gate (codepatch/call_gate.h).
+// The gate has already asked host 0x56E210 for the current character (its
+// prelude, with -1) and hands the record over in the scratch; `arguments`
+// are the call's four stack arguments (the point, then three floats as raw
+// bits). For the listed weapon-type codes of that character it puts the
+// weapon's offset and the point to be made from it in the thread's slot
+// (memory that outlives the plugin), makes the slot's point the call's first
+// argument, asks the gate to have host 0x5334F0 fill it, and returns
+// nonzero; otherwise it changes nothing and returns 0. Either way the gate
+// then jumps on to host 0x521500 (or whatever the site called before the
+// plugin): nothing of the plugin is on the stack while the game runs, and
+// the plugin calls none of the game's functions itself.
 std::uint32_t __cdecl AimPointHook(void* context, std::uint32_t* arguments, void* scratch) noexcept;

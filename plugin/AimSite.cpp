@@ -31,9 +31,12 @@ host::AimVerdict AimSite::Install(const host::AimSiteCheck& check) {
     }
     codepatch::gated_call::handlers handlers;
     handlers.before = &AimPointHook;
+    handlers.prelude.function = host::kCharacterLookupFunction;
+    handlers.prelude.argument = static_cast<std::uint32_t>(host::kCurrentCharacter);
     codepatch::gate_shape shape;
     shape.argument_words = 4;
     shape.callee_removes_arguments = true;  // this-call
+    shape.jump_on = true;
     const bool gameFunction = check.holds == host::AimSiteHolds::GameCall;
     switch (patch_.take(site, check.destination, gameFunction, shape, handlers)) {
         case codepatch::gated_call::take_result::taken:

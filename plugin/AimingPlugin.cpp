@@ -7,9 +7,11 @@
 #include <cstdio>
 #include <cstring>
 #include <cwchar>
+#include <new>
 
 #include "codepatch/call_gate.h"
 #include "codepatch/caller_state.h"
+#include "codepatch/gate_drain.h"
 #include "codepatch/memory.h"
 #include "host/FrameEvent.h"
 #include "host/HostBuild.h"
@@ -88,19 +90,44 @@ bool ClaimTheProcess() {
     return true;
 }
 
+// How long an unload waits for a game thread inside the plugin's own code.
+// What runs there is bounded by itself: the aim handler is a few hundred
+// instructions that neither block nor call the game; the frame handler makes
+// two key queries and, with live reload on, one look at the settings file
+// and at most one read of it. Two seconds is far beyond either, emulated
+// too; a thread still inside after that is starved or stuck in the system.
+constexpr std::uint32_t kUnloadWaitMilliseconds = 2000;
+
 void LogDrain(const codepatch::gate_drain& drain) {
     // Whole tenths, printed as integers: the C runtime's formatting of a
     // floating-point number keeps memory of its own that an unload would leave.
     const auto tenths = static_cast<unsigned>(drain.milliseconds * 10 + 0.5);
+    if (!drain.clear()) {
+        if (drain.threads_still_inside)
+            Log("unload: %u thread(s) of the game were still inside the plugin after %u.%u s (held up by the "
+                "system?)",
+                drain.threads_still_inside, tenths / 10000, tenths / 1000 % 10);
+        if (drain.threads_not_inspected)
+            Log("unload: %u thread(s) of the game could not be looked at (protected from other threads, or "
+                "ending?), so the plugin cannot tell whether they are inside it",
+                drain.threads_not_inspected);
+        Log("unload: so that no game thread runs into freed code, the plugin keeps its code and data in memory "
+            "until the game exits; everything it changed in the game is put back all the same");
+        return;
+    }
     if (drain.threads_waited_for == 0)
         Log("unload: no call left inside the plugin (waited %u.%u ms, for no thread)", tenths / 10, tenths % 10);
     else
         Log("unload: no call left inside the plugin (waited %u.%u ms, for %u thread(s) that were inside it)",
             tenths / 10, tenths % 10, drain.threads_waited_for);
-    if (drain.threads_not_inspected)
-        Log("unload: %u thread(s) of the game could not be looked at (a debugger holding them?); if one was inside "
-            "the plugin at this moment, the game may crash",
-            drain.threads_not_inspected);
+}
+
+// Keeps this module mapped until the process ends, whatever FreeLibrary is
+// called for it (the loader honours it during the unload that is under way).
+void KeepModuleLoaded() {
+    HMODULE self = nullptr;
+    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                       reinterpret_cast<LPCWSTR>(&KeepModuleLoaded), &self);
 }
 
 // Nothing may be left calling into a module that fails to start: unless the
@@ -114,7 +141,7 @@ public:
         if (done_) return;
         frameSite_.Remove();
         aimSite_.Remove();
-        codepatch::drain_call_gates();
+        codepatch::drain_call_gates(kUnloadWaitMilliseconds);
         Log("the start-up failed half-way (out of memory?): everything is put back");
     }
     void Done() { done_ = true; }
@@ -163,23 +190,29 @@ public:
     // Unloading while the host goes on: each call site goes back to what it
     // held, but only while it still calls this module's gate; a site that
     // something else has rewritten since keeps that code's bytes. Then the
-    // unload waits for the threads inside the plugin's own code (never for
-    // one inside the game's function: that returns into the gate), and only
-    // then logs what it did, when no other thread can be logging.
-    ~AimingPlugin() {
+    // unload waits, for a bounded time, for the threads inside the plugin's
+    // own code (never for one inside a game function: that returns into the
+    // gate), and only then logs what it did. False when a thread may still
+    // be inside: the plugin's code and this object must then stay.
+    bool Unload() noexcept {
+        bool clear = true;
         if (installed_) {
             const auto frame = frameSite_.Remove();
             const auto aim = aimSite_.Remove();
             // At the process's exit no other thread runs, and none is looked at.
             const bool exiting = ProcessIsExiting();
-            const codepatch::gate_drain drain = exiting ? codepatch::gate_drain{} : codepatch::drain_call_gates();
+            const codepatch::gate_drain drain =
+                exiting ? codepatch::gate_drain{} : codepatch::drain_call_gates(kUnloadWaitMilliseconds);
+            clear = drain.clear();
+            if (!clear) KeepModuleLoaded();
             LogCallSiteRemoval("frame", host::kFrameCallSite, frame);
             LogCallSiteRemoval("aim", host::kAimPointCallSite, aim);
             if (!exiting) LogDrain(drain);
         }
         if (claimed_) codepatch::release_process_claim(kCopyMark);
         Log("unloaded");
-        CloseLog();
+        if (clear) CloseLog();
+        return clear;
     }
 
 private:
@@ -230,6 +263,23 @@ private:
     bool installed_ = false;
 };
 
-AimingPlugin aimingPlugin;
+// The plugin in storage that the runtime never destroys by itself: an
+// unload that cannot make sure that no game thread is inside the plugin any
+// more keeps it whole, with the module's code, for the rest of the process.
+class PluginInstance {
+public:
+    PluginInstance() noexcept { new (storage_) AimingPlugin; }
+    ~PluginInstance() {
+        AimingPlugin& plugin = *std::launder(reinterpret_cast<AimingPlugin*>(storage_));
+        if (plugin.Unload()) plugin.~AimingPlugin();
+    }
+    PluginInstance(const PluginInstance&) = delete;
+    PluginInstance& operator=(const PluginInstance&) = delete;
+
+private:
+    alignas(AimingPlugin) unsigned char storage_[sizeof(AimingPlugin)];
+};
+
+PluginInstance aimingPlugin;
 
 }  // namespace

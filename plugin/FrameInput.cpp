@@ -40,7 +40,7 @@ struct FrameInputCallback {
 
 }  // namespace
 
-void RegisterFrameInput(SettingsReload& reload) {
+void RegisterFrameInput(FrameEvent& event, SettingsReload& reload) {
     const FrameInputCallback callback{&reload};
-    GetFrameEvent().AddCallback(FrameEvent::Phase::After, callback);
+    event.AddCallback(FrameEvent::Phase::After, callback);
 }

@@ -7,17 +7,15 @@
 #include "plugin/FrameInput.h"
 #include "plugin/PluginLog.h"
 
-namespace {
-
 // Whether the frame call was hooked, and if not, why.
-void LogFrameHook() {
+void FrameSite::LogHook() const {
     const codepatch::patch_address site = FrameCallSite::address();
     char held[3 * 16 + 1];
     HexBytes(site, 6, held);
-    switch (GetFrameEvent().State()) {
+    switch (event_.State()) {
         case FrameEvent::HookState::Installed:
             Log("frame call 0x%06X (at 0x%08X): %s; the aim toggle and live reload work", host::kFrameCallSite,
-                site.value, CallSiteRoute(GetFrameEvent().Route()));
+                site.value, CallSiteRoute(event_.Route()));
             break;
         case FrameEvent::HookState::SiteChanged:
             Log("frame call 0x%06X (at 0x%08X) changed between the plugin's check and its write (another mod "
@@ -42,19 +40,17 @@ void LogFrameHook() {
     }
 }
 
-}  // namespace
-
 void FrameSite::Install(SettingsReload& reload) {
-    RegisterFrameInput(reload);
-    LogFrameHook();
+    RegisterFrameInput(event_, reload);
+    LogHook();
 }
 
 bool FrameSite::Hooked() const {
-    return GetFrameEvent().State() == FrameEvent::HookState::Installed;
+    return event_.State() == FrameEvent::HookState::Installed;
 }
 
 const char* FrameSite::WhyNot() const {
-    switch (GetFrameEvent().State()) {
+    switch (event_.State()) {
         case FrameEvent::HookState::SiteNotACall:
         case FrameEvent::HookState::SiteChanged:
             return host::WhyNoFrameHook(host::FrameSiteHolds::NotACall);
@@ -68,5 +64,5 @@ const char* FrameSite::WhyNot() const {
 }
 
 codepatch::gated_call::revert_result FrameSite::Remove() {
-    return GetFrameEvent().RemoveHook();
+    return event_.RemoveHook();
 }

@@ -4,11 +4,16 @@
 #pragma once
 
 #include "codepatch/gated_call.h"
+#include "host/FrameEvent.h"
 
 class SettingsReload;
 
 class FrameSite {
 public:
+    FrameSite() = default;
+    FrameSite(const FrameSite&) = delete;
+    FrameSite& operator=(const FrameSite&) = delete;
+
     // Registers the frame callback (the aim toggle and `reload`'s live
     // reload) with the frame event, whose first registration decides whether
     // the call is hooked. Logs what the site held and what that means.
@@ -22,4 +27,9 @@ public:
     bool Hooked() const;
     // Why not, in a player's words (when it does not).
     const char* WhyNot() const;
+
+private:
+    void LogHook() const;
+
+    FrameEvent event_;
 };

@@ -312,18 +312,9 @@ std::uint32_t PlaceDetour(std::uint32_t site, std::uint32_t callee) {
 }
 
 std::uint32_t PastGate(std::uint32_t destination) {
-    constexpr std::uint32_t kCodeOffset = offsetof(codepatch::call_gate, code);
-    MEMORY_BASIC_INFORMATION info;
-    const auto* at = reinterpret_cast<const std::uint8_t*>(static_cast<std::uintptr_t>(destination));
-    if (destination < kCodeOffset || VirtualQuery(at - kCodeOffset, &info, sizeof info) == 0 ||
-        info.State != MEM_COMMIT || static_cast<const std::uint8_t*>(info.BaseAddress) > at - kCodeOffset)
-        return destination;
-    // A gate's code starts as a function does: push ebp; mov ebp, esp; sub esp, 24.
-    static const std::uint8_t kGateStart[] = {0x55, 0x89, 0xE5, 0x83, 0xEC, 0x18};
-    if (std::memcmp(at, kGateStart, sizeof kGateStart) != 0) return destination;
-    codepatch::call_gate gate;
-    std::memcpy(&gate, at - kCodeOffset, sizeof gate);
-    return gate.before ? gate.before : gate.after ? gate.after : gate.target;
+    const codepatch::call_gate* gate = codepatch::call_gate_at(destination);
+    if (!gate) return destination;
+    return gate->before ? gate->before : gate->after ? gate->after : gate->target;
 }
 
 namespace {
@@ -343,8 +334,10 @@ std::uint32_t MovableLength(const std::uint8_t* code) {
         case 0x89:
         case 0x8B:  // mov r/m32, r32 (register form)
             return (code[1] & 0xC0) == 0xC0 ? 2 : 0;
-        case 0x83:  // sub/add esp, imm8
-            return code[1] == 0xEC || code[1] == 0xC4 ? 3 : 0;
+        case 0x83:  // sub/add esp, imm8; cmp dword ptr [abs32], imm8
+            return code[1] == 0xEC || code[1] == 0xC4 ? 3 : code[1] == 0x3D ? 7 : 0;
+        case 0x8D:  // lea r32, [esp + disp8]
+            return (code[1] & 0xC7) == 0x44 && code[2] == 0x24 ? 4 : 0;
         case 0x6A:  // push imm8
             return 2;
         default:

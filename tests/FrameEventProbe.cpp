@@ -42,6 +42,12 @@ struct Callback {
     }
 };
 
+// The module's one frame event, made at its first use and gone at its unload.
+FrameEvent& GetFrameEvent() {
+    static FrameEvent event;
+    return event;
+}
+
 FrameEvent::Phase List(int which) {
     return which == 0 ? FrameEvent::Phase::Before : FrameEvent::Phase::After;
 }

@@ -20,12 +20,28 @@ void* frameEntered = nullptr;  // events of a frame call held inside the frame f
 void* frameRelease = nullptr;
 const wchar_t* frameLibrary = nullptr;  // loaded and freed over and over while the frame is held
 void* lookupResult = nullptr;
+void* lookupEntered = nullptr;  // events of a character lookup held inside the lookup
+void* lookupRelease = nullptr;
+const wchar_t* lookupLibrary = nullptr;  // loaded and freed over and over while the lookup is held
+void** lookupRecovery = nullptr;         // where the next lookup leaves to by longjmp
 bool logEvents = true;
 
 std::array<std::uint32_t, 3> BitsOf(const float* v) {
     std::array<std::uint32_t, 3> bits;
     std::memcpy(bits.data(), v, sizeof bits);
     return bits;
+}
+
+// A host function held up: waits for `release`, loading and freeing
+// `library` over and over meanwhile when one is named (each load takes the
+// loader lock, which an unload on another thread holds).
+void HoldUntilReleased(void* release, const wchar_t* library) {
+    if (!library) {
+        WaitForSingleObject(release, INFINITE);
+        return;
+    }
+    while (WaitForSingleObject(release, 0) == WAIT_TIMEOUT)
+        if (HMODULE loaded = LoadLibraryW(library)) FreeLibrary(loaded);
 }
 
 std::uint32_t HOST_THISCALL AimFunctionDouble(void* object, const float* point, std::uint32_t arg2, std::uint32_t arg3,
@@ -53,6 +69,14 @@ void HOST_THISCALL OffsetToPointDouble(void* character, float* point, const floa
 
 void* HOST_CDECL CharacterLookupDouble(std::int32_t which) {
     if (logEvents) characterLookups.push_back(which);
+    if (void* entered = InterlockedExchangePointer(&lookupEntered, nullptr)) {
+        SetEvent(entered);
+        HoldUntilReleased(lookupRelease, lookupLibrary);
+        lookupLibrary = nullptr;
+    }
+    if (void** recovery =
+            static_cast<void**>(InterlockedExchangePointer(reinterpret_cast<void**>(&lookupRecovery), nullptr)))
+        __builtin_longjmp(recovery, 1);
     return lookupResult;
 }
 
@@ -60,14 +84,7 @@ std::uint32_t FrameFunctionDouble() {
     ++frameCalls;
     if (void* entered = InterlockedExchangePointer(&frameEntered, nullptr)) {
         SetEvent(entered);
-        if (frameLibrary)
-            while (WaitForSingleObject(frameRelease, 0) == WAIT_TIMEOUT) {
-                // Each load takes the loader lock: an unload on another
-                // thread holds it meanwhile.
-                if (HMODULE library = LoadLibraryW(frameLibrary)) FreeLibrary(library);
-            }
-        else
-            WaitForSingleObject(frameRelease, INFINITE);
+        HoldUntilReleased(frameRelease, frameLibrary);
         frameLibrary = nullptr;
     }
     LogEvent("host frame function");
@@ -123,6 +140,14 @@ void HoldNextHostFrame(void* entered, void* release) {
 void HoldNextHostFrameLoadingLibrary(void* entered, void* release, const wchar_t* library) {
     frameLibrary = library;
     HoldNextHostFrame(entered, release);
+}
+void HoldNextCharacterLookup(void* entered, void* release, const wchar_t* library) {
+    lookupRelease = release;
+    lookupLibrary = library;
+    InterlockedExchangePointer(&lookupEntered, entered);
+}
+void LeaveNextCharacterLookupTo(void** recovery) {
+    InterlockedExchangePointer(reinterpret_cast<void**>(&lookupRecovery), recovery);
 }
 void SetHostFrameResult(std::uint32_t value) {
     frameResult = value;

@@ -175,6 +175,14 @@ void HoldNextHostFrame(void* entered, void* release);
 // The same, but while held the frame function loads and frees `library` over
 // and over (as a game's loading screen does), until `release` is set.
 void HoldNextHostFrameLoadingLibrary(void* entered, void* release, const wchar_t* library);
+// The next character lookup (0x56E210) sets `entered`, then waits for
+// `release`, loading and freeing `library` over and over meanwhile when one
+// is named (a game whose lookup loads a library).
+void HoldNextCharacterLookup(void* entered, void* release, const wchar_t* library);
+// The next character lookup leaves by __builtin_longjmp to `recovery` (a
+// __builtin_setjmp buffer of five words), as a game's own error recovery
+// might, past whatever called it.
+void LeaveNextCharacterLookupTo(void** recovery);
 
 // What the doubles return: 0x521500 returns kAimFunctionResult + number of
 // calls so far; the frame function returns SetHostFrameResult's value.

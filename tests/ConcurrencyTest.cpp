@@ -352,4 +352,170 @@ TEST_F(Concurrency, AFrameThatLogsWhileThePluginUnloadsLeavesAWholeLog) {
     }
 }
 
+// ---- What an unload waits for, and what it does not --------------------------
+// (A frame inside the game's frame function, inside the plugin's own key
+// query, and inside a frame function that loads libraries are above.)
+
+// One aim call for weapon 22 on a plain Windows thread of its own.
+struct OneAimCallThread {
+    standin::HostCallOutcome outcome;
+    static DWORD WINAPI Run(void* self) {
+        static int object = 0x0B1EC7;
+        static const float point[3] = {1.0f, 2.0f, 3.0f};
+        standin::AimCallArgs args{&object, point, 0x3F800000, 0x40000000, 0x40400000};
+        static_cast<OneAimCallThread*>(self)->outcome = standin::RunHostAimCall(args);
+        return 0;
+    }
+};
+
+// The aim call's thread is inside the game's character lookup, which loads
+// a library over and over (each load needs the loader lock, which the
+// unload holds): the gate makes that call, not the plugin, so the unload
+// waits for nothing, and the call, once the lookup returns, goes on to the
+// game's function unchanged.
+TEST_F(Concurrency, AnUnloadDoesNotWaitForAnAimCallInsideTheGamesLookupThatLoadsALibrary) {
+    Prepare(1001, settings_cases::Join(settings_cases::ReferenceLines()));
+    Load();
+    standin::LogHostEvents(false);
+    standin::Character().SetWeapon(22);
+    HANDLE entered = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    standin::HoldNextCharacterLookup(entered, release, L"version.dll");
+    OneAimCallThread aim;
+    HANDLE thread = CreateThread(nullptr, 0, &OneAimCallThread::Run, &aim, 0, nullptr);
+    ASSERT_NE(thread, nullptr);
+    ASSERT_EQ(WaitForSingleObject(entered, 10000), static_cast<DWORD>(WAIT_OBJECT_0));
+    Unload();  // on this thread, with the aim thread taking the loader lock in a loop
+    SetEvent(release);
+    WaitForSingleObject(thread, INFINITE);
+    for (HANDLE h : {thread, entered, release}) CloseHandle(h);
+    EXPECT_EQ(aim.outcome.result & 0xFFFF0000u, standin::kAimFunctionResult) << "the game's function answered";
+    EXPECT_TRUE(aim.outcome.stackBalanced && aim.outcome.registersPreserved);
+    EXPECT_EQ(standin::HostOffsetCallCount(), 0) << "nothing substituted once the plugin was gone";
+    EXPECT_NE(directory.ReadLog().find(", for no thread)"), std::string::npos) << directory.ReadLog();
+}
+
+// The game's lookup leaves by longjmp, past the gate, to the game's own
+// recovery, and the thread then waits there: nothing of the plugin's is on
+// its stack, so the unload waits for nothing, and the next aim call works.
+TEST_F(Concurrency, AnAimCallWhoseLookupLeavesByLongjmpLeavesNothingToWaitFor) {
+    Prepare(1001, settings_cases::Join(settings_cases::ReferenceLines()));
+    Load();
+    standin::LogHostEvents(false);
+    standin::Character().SetWeapon(22);
+    struct Recovering {
+        HANDLE recovered, release;
+        volatile LONG leftByLongjmp = 0;
+        static DWORD WINAPI Run(void* self) {
+            auto* r = static_cast<Recovering*>(self);
+            void* recovery[5];
+            if (__builtin_setjmp(recovery) == 0) {
+                standin::LeaveNextCharacterLookupTo(recovery);
+                OneAimCallThread call;
+                OneAimCallThread::Run(&call);
+            } else {
+                InterlockedExchange(&r->leftByLongjmp, 1);
+            }
+            SetEvent(r->recovered);
+            WaitForSingleObject(r->release, INFINITE);
+            return 0;
+        }
+    } recovering{CreateEventW(nullptr, TRUE, FALSE, nullptr), CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+    HANDLE thread = CreateThread(nullptr, 0, &Recovering::Run, &recovering, 0, nullptr);
+    ASSERT_NE(thread, nullptr);
+    ASSERT_EQ(WaitForSingleObject(recovering.recovered, 10000), static_cast<DWORD>(WAIT_OBJECT_0));
+    EXPECT_EQ(recovering.leftByLongjmp, 1);
+    Unload();
+    SetEvent(recovering.release);
+    WaitForSingleObject(thread, INFINITE);
+    for (HANDLE h : {thread, recovering.recovered, recovering.release}) CloseHandle(h);
+    EXPECT_NE(directory.ReadLog().find(", for no thread)"), std::string::npos) << directory.ReadLog();
+    const long offsets = standin::HostOffsetCallCount();
+    OneAimCallThread after;
+    OneAimCallThread::Run(&after);
+    EXPECT_TRUE(after.outcome.stackBalanced && after.outcome.registersPreserved);
+    EXPECT_EQ(standin::HostOffsetCallCount(), offsets);
+}
+
+// A game thread that no other thread may open (its security descriptor has
+// an empty access list) is inside the plugin's frame handler as the plugin
+// unloads. The unload cannot tell whether it is inside, so it takes the
+// safe way: it does not wait, keeps the plugin's code and data in memory,
+// and says so; the frame then comes back through code that is still there.
+// The module stays loaded, so the suite runs in a process of its own
+// (tests/CMakeLists.txt).
+class UnseenThread : public PluginTest {
+protected:
+    static bool Mapped(HMODULE module) {
+        HMODULE still = nullptr;
+        return GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                                  reinterpret_cast<LPCWSTR>(module), &still);
+    }
+};
+
+// A frame held inside the plugin's key query past the unload's bound (a
+// thread starved or stuck in the system): the unload stops waiting after
+// the bound, keeps the plugin in memory, says so, and the frame comes back.
+TEST_F(UnseenThread, AThreadStillInsideAtTheBoundKeepsThePluginInMemory) {
+    Prepare(1001, settings_cases::Join(settings_cases::ReferenceLines()));
+    Load();
+    const HMODULE module = plugin->Handle();
+    standin::LogHostEvents(false);
+    standin::SetHostFrameResult(1234);
+    HANDLE entered = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    standin::HoldNextKeyQuery(entered, release);
+    OneFrameThread frame;
+    HANDLE frameThread = CreateThread(nullptr, 0, &OneFrameThread::Run, &frame, 0, nullptr);
+    ASSERT_NE(frameThread, nullptr);
+    ASSERT_EQ(WaitForSingleObject(entered, 10000), static_cast<DWORD>(WAIT_OBJECT_0)) << "the frame queried a key";
+    Unload();  // returns at the bound: the frame is released only afterwards
+    EXPECT_TRUE(Mapped(module)) << "the plugin's code went while a thread was inside it";
+    SetEvent(release);
+    WaitForSingleObject(frameThread, INFINITE);
+    for (HANDLE h : {frameThread, entered, release}) CloseHandle(h);
+    EXPECT_EQ(frame.outcome.result, 1234u);
+    EXPECT_TRUE(frame.outcome.stackBalanced && frame.outcome.registersPreserved);
+    const std::string log = directory.ReadLog();
+    EXPECT_NE(log.find("1 thread(s) of the game were still inside the plugin after 2."), std::string::npos) << log;
+    EXPECT_NE(log.find("keeps its code and data in memory until the game exits"), std::string::npos) << log;
+}
+
+TEST_F(UnseenThread, AThreadTheUnloadCannotLookAtKeepsThePluginInMemory) {
+    Prepare(1001, settings_cases::Join(settings_cases::ReferenceLines()));
+    Load();
+    const HMODULE module = plugin->Handle();
+    standin::LogHostEvents(false);
+    standin::SetHostFrameResult(1234);
+    HANDLE entered = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    standin::HoldNextKeyQuery(entered, release);
+    SECURITY_DESCRIPTOR descriptor;
+    ACL emptyList;
+    ASSERT_TRUE(InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION));
+    ASSERT_TRUE(InitializeAcl(&emptyList, sizeof emptyList, ACL_REVISION));
+    ASSERT_TRUE(SetSecurityDescriptorDacl(&descriptor, TRUE, &emptyList, FALSE));
+    SECURITY_ATTRIBUTES closed{sizeof closed, &descriptor, FALSE};
+    OneFrameThread frame;
+    DWORD id = 0;
+    HANDLE frameThread = CreateThread(&closed, 0, &OneFrameThread::Run, &frame, 0, &id);
+    ASSERT_NE(frameThread, nullptr);
+    ASSERT_EQ(WaitForSingleObject(entered, 10000), static_cast<DWORD>(WAIT_OBJECT_0)) << "the frame queried a key";
+    HANDLE opened = OpenThread(THREAD_QUERY_LIMITED_INFORMATION, FALSE, id);
+    EXPECT_EQ(opened, nullptr) << "the thread can be opened: this test shows nothing here";
+    if (opened) CloseHandle(opened);
+    Unload();
+    EXPECT_TRUE(Mapped(module)) << "the plugin's code went while a thread may have been inside it";
+    SetEvent(release);
+    WaitForSingleObject(frameThread, INFINITE);
+    for (HANDLE h : {frameThread, entered, release}) CloseHandle(h);
+    EXPECT_EQ(frame.outcome.result, 1234u);
+    EXPECT_TRUE(frame.outcome.stackBalanced && frame.outcome.registersPreserved);
+    const std::string log = directory.ReadLog();
+    EXPECT_NE(log.find("1 thread(s) of the game could not be looked at"), std::string::npos) << log;
+    EXPECT_NE(log.find("keeps its code and data in memory until the game exits"), std::string::npos) << log;
+    EXPECT_EQ(standin::CallSiteBytes(host::kFrameCallSite), standin::OriginalFrameCallBytes());
+    EXPECT_EQ(standin::CallSiteBytes(host::kAimPointCallSite), standin::OriginalAimCallBytes());
+}
+
 }  // namespace

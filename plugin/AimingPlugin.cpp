@@ -204,7 +204,10 @@ public:
             const codepatch::gate_drain drain =
                 exiting ? codepatch::gate_drain{} : codepatch::drain_call_gates(kUnloadWaitMilliseconds);
             clear = drain.clear();
-            if (!clear) KeepModuleLoaded();
+            if (!clear) {
+                KeepModuleLoaded();
+                KeepRuntimeResources();
+            }
             LogCallSiteRemoval("frame", host::kFrameCallSite, frame);
             LogCallSiteRemoval("aim", host::kAimPointCallSite, aim);
             if (!exiting) LogDrain(drain);

@@ -25,8 +25,7 @@ HANDLE semaphores[kMaxSemaphores];
 LONG semaphoreCount = 0;
 bool keepRuntime = false;
 
-HANDLE WINAPI RecordedCreateSemaphoreW(LPSECURITY_ATTRIBUTES attributes, LONG initial, LONG maximum,
-                                       LPCWSTR name) {
+HANDLE WINAPI RecordedCreateSemaphoreW(LPSECURITY_ATTRIBUTES attributes, LONG initial, LONG maximum, LPCWSTR name) {
     // Looked up at each call (a handful per load): a guarded local static
     // would lock the very mutex whose semaphore is being made.
     using Create = HANDLE(WINAPI*)(LPSECURITY_ATTRIBUTES, LONG, LONG, LPCWSTR);

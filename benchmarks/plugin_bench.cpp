@@ -25,8 +25,6 @@
 #include "settings/WeaponTable.h"
 #include "standin_host/Standin.h"
 
-const wchar_t codepatch::call_gate_owner[] = L"plugin_bench";
-
 namespace {
 
 int batches = 51;
@@ -230,7 +228,8 @@ void FrameCall(int perBatch) {
     // plugin), then one or two call-site manager hooks over it.
     standin::ResetHost(1001);
     standin::LogHostEvents(false);
-    static FrameEvent event;
+    static codepatch::gate_registry gates(L"plugin_bench");
+    static FrameEvent event(gates);
     event.AddCallback(FrameEvent::Phase::After, &ReferenceCallback);
     using StackedHooker = codepatch::function_hooker<FrameCallSite, std::uint32_t()>;
     std::vector<std::unique_ptr<StackedHooker>> extra;

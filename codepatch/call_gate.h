@@ -18,20 +18,15 @@
 // cleared, drain_call_gates (gate_drain.h) waits for just the threads inside
 // a handler, and the module can go.
 //
-// A gate starts like an ordinary function (push ebp; mov ebp, esp) or with a
-// compare, not with a jump: a hooking library that follows jumps from a call
-// site finds the gate, which outlives the module, and never the handlers.
+// A gate starts like an ordinary function (push ebp; mov ebp, esp), not with
+// a jump: a hooking library that follows jumps from a call site finds the
+// gate, which outlives the module, and never the handlers.
 //
-// A module's gates share one page per process, found again by name at the
-// module's next load: loading and unloading the module any number of times
-// takes no more memory, address space or handles than the first load (the
-// page and one handle to its name stay for the life of the process).
+// A module's gates share one page per process (gate_registry.h).
 #pragma once
 
 #include <cstdint>
 #include <cwchar>
-
-#include "codepatch/patch_address.h"
 
 namespace codepatch {
 
@@ -120,48 +115,6 @@ struct call_gate_record {
     std::uint32_t claim_mark;
 };
 
-// The name under which this module finds its gates again. Each module that
-// uses gates defines it once; no two modules may share one, since a gate
-// leads to one module's handlers.
-extern const wchar_t call_gate_owner[];
-
-// The name of an owner's gate record in a process
-// ("Local\<owner>.gates.<process id>"), into `name`.
-inline void call_gate_record_name(wchar_t (&name)[128], const wchar_t* owner, unsigned long process_id) {
-    std::swprintf(name, 128, L"Local\\%ls.gates.%lu", owner, process_id);
-}
-
-// The gate of `site` in this module's block, made on first use (for a
-// function of `shape`, leading straight on to `target`, no handlers);
-// nullptr when none can be had (no memory, the block is full, or the gate
-// there serves a function of another shape or is of the other kind).
-call_gate* find_call_gate(patch_address site, std::uint32_t target, gate_shape shape);
-// The gate of `site` when this module has one already, else nullptr.
-const call_gate* existing_call_gate(patch_address site);
-
-// How the block was had at this load: found again, made and registered
-// under the owner's name, made for this load only because the name is held
-// by something else (each load then takes a block of its own), or none.
-enum class gate_block_origin { none, found, made, made_unregistered };
-gate_block_origin call_gate_block_origin();
-
-// One copy of a module per process, claimed in the gates' record. `mark`:
-// bytes inside the calling module's image that only a copy of it holds at
-// that place. Another copy is a loaded module, not this one, that holds the
-// same bytes at the same offset from its base: no data that any program can
-// write into the record makes a module of this process hold them, so a
-// forged or stale claim is taken over, not obeyed. The name held by
-// something that is not the gates' record (the gates then use a page for
-// this load only) gives `name_taken`, and the process goes unclaimed.
-enum class claim_result { ours, another_copy, taken_over, name_taken };
-struct process_claim {
-    claim_result result = claim_result::name_taken;
-    std::uint32_t holder = 0;  // another copy's base, or the forged claim's module
-};
-process_claim claim_process(const std::uint8_t* mark, std::uint32_t mark_size);
-// Gives the claim up, if it is this module's (at unload).
-void release_process_claim(const std::uint8_t* mark);
-
 // The address a call site calls to go through the gate: its code.
 inline std::uint32_t gate_address(const call_gate& gate) {
     return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(gate.code));
@@ -170,19 +123,18 @@ inline std::uint32_t gate_address(const call_gate& gate) {
 // nullptr when no gate's does.
 const call_gate* call_gate_at(std::uint32_t address);
 
-// 32 bytes of the calling thread's own, in memory that outlives the module
-// (allocated at the thread's first call, kept until the process ends), for
-// what a jump-on gate's handler hands the game; nullptr when none can be
-// had. Leaves the thread's last error and registers as it found them.
-void* gate_thread_slot();
-constexpr std::uint32_t gate_thread_slot_size = 32;
+// The name of an owner's gate record in a process
+// ("Local\\<owner>.gates.<process id>"), into `name`.
+inline void call_gate_record_name(wchar_t (&name)[128], const wchar_t* owner, unsigned long process_id) {
+    std::swprintf(name, 128, L"Local\\%ls.gates.%lu", owner, process_id);
+}
 
-// The range of this module's gates, [first, last): what a drain looks for
-// in a mark. Empty when the module has none.
-struct gate_range {
-    std::uint32_t first = 0, last = 0;
-};
-gate_range call_gates_made();
+// The shape as a gate records it: a gate serves one shape of function.
+std::uint32_t gate_shape_word(gate_shape shape);
+// Fills `made` (to be copied to `at`) as the gate of `site`, leading
+// straight on to `target`, no handlers; false when a function of `shape`
+// takes more arguments than a gate can copy.
+bool write_call_gate(call_gate& made, std::uint32_t at, std::uint32_t site, std::uint32_t target, gate_shape shape);
 
 // Writes one of the gate's words (one aligned store: a thread reading it
 // meanwhile sees either the old value or the new one). Handlers are cleared

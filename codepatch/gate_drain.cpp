@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "codepatch/call_gate.h"
+#include "codepatch/gate_registry.h"
 
 namespace codepatch {
 
@@ -187,9 +187,9 @@ private:
 
 }  // namespace
 
-gate_drain drain_call_gates(std::uint32_t bound_milliseconds) {
+gate_drain drain_call_gates(const gate_registry& registry, std::uint32_t bound_milliseconds) {
     gate_drain drain;
-    const gate_range gates = call_gates_made();
+    const gate_range gates = registry.made();
     if (gates.first == gates.last) return drain;
     LARGE_INTEGER start;
     QueryPerformanceCounter(&start);

@@ -15,6 +15,8 @@
 
 #include <cstdint>
 
+#include "codepatch/gate_registry.h"
+
 namespace codepatch {
 
 struct gate_drain {
@@ -26,9 +28,9 @@ struct gate_drain {
     bool clear() const { return threads_not_inspected == 0 && threads_still_inside == 0; }
 };
 
-// Call after clearing the handlers. Waits at most `bound_milliseconds` for
+// Call after clearing the handlers of `gates`. Waits at most `bound_milliseconds` for
 // threads found inside; a thread inside the function a gate calls (the
 // game's) is not inside a handler, and is not waited for.
-gate_drain drain_call_gates(std::uint32_t bound_milliseconds);
+gate_drain drain_call_gates(const gate_registry& gates, std::uint32_t bound_milliseconds);
 
 }  // namespace codepatch

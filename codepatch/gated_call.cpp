@@ -2,10 +2,10 @@
 
 namespace codepatch {
 
-gated_call::take_result gated_call::take(patch_address site, std::uint32_t found, bool game_function, gate_shape shape,
-                                         const handlers& with) {
+gated_call::take_result gated_call::take(gate_registry& gates, patch_address site, std::uint32_t found,
+                                         bool game_function, gate_shape shape, const handlers& with) {
     release();
-    call_gate* gate = find_call_gate(site, found, shape);
+    call_gate* gate = gates.find(site, found, shape);
     if (!gate) return take_result::no_gate;
     const std::uint32_t entry = gate_address(*gate);
     const auto set_handlers = [&] {

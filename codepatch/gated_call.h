@@ -25,6 +25,7 @@
 #include "codepatch/branch.h"
 #include "codepatch/call_gate.h"
 #include "codepatch/call_patch.h"
+#include "codepatch/gate_registry.h"
 
 namespace codepatch {
 
@@ -59,11 +60,11 @@ public:
     ~gated_call() { release(); }
 
     // Routes the E8 call at `site`, which calls `found` (a function of
-    // `shape`) as a check read it just before, through the gate with
-    // `with`'s handlers. `game_function`: the caller knows `found` for the
+    // `shape`) as a check read it just before, through its gate in `gates`
+    // with `with`'s handlers. `game_function`: the caller knows `found` for the
     // game's own function.
-    take_result take(patch_address site, std::uint32_t found, bool game_function, gate_shape shape,
-                     const handlers& with);
+    take_result take(gate_registry& gates, patch_address site, std::uint32_t found, bool game_function,
+                     gate_shape shape, const handlers& with);
 
     // Replaces the handlers of a site taken (one store each).
     void set_handlers(const handlers& with);

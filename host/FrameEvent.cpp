@@ -48,7 +48,7 @@ void FrameEvent::AddCallback(Phase phase, const Callback& callback) {
         return;
     }
     if (hookState_ != HookState::Undecided) return;
-    const host::FrameSiteCheck check = CheckRunningFrameSite();
+    const host::FrameSiteCheck check = CheckRunningFrameSite(gates_);
     if (check.holds == host::FrameSiteHolds::NoFrameCall) {
         hookState_ = HookState::NoFrameCall;
     } else if (!check.Hookable()) {
@@ -57,7 +57,7 @@ void FrameEvent::AddCallback(Phase phase, const Callback& callback) {
         // A call into the game's own image is the game's frame function.
         const codepatch::patch_address site(check.site);
         const bool gameFunction = check.holds == host::FrameSiteHolds::GameCall;
-        switch (site_.take(site, check.destination, gameFunction, codepatch::gate_shape{}, Handlers())) {
+        switch (site_.take(gates_, site, check.destination, gameFunction, codepatch::gate_shape{}, Handlers())) {
             case codepatch::gated_call::take_result::taken:
                 hookState_ = HookState::Installed;
                 break;

@@ -31,7 +31,8 @@ public:
     // Which list a callback goes to: run before the host function, or after it.
     enum class Phase { Before, After };
 
-    FrameEvent() = default;
+    // Hooks the frame call through a gate of `gates`, which outlives the event.
+    explicit FrameEvent(codepatch::gate_registry& gates) : gates_(gates) {}
     FrameEvent(const FrameEvent&) = delete;
     FrameEvent& operator=(const FrameEvent&) = delete;
 
@@ -65,6 +66,7 @@ private:
     static std::uint32_t __cdecl RunAfter(void* event, std::uint32_t* arguments, void* scratch);
     codepatch::gated_call::handlers Handlers();
 
+    codepatch::gate_registry& gates_;
     HookState hookState_ = HookState::Undecided;
     CallbackList before_;
     CallbackList after_;

@@ -5,6 +5,7 @@
 #include "codepatch/call_gate.h"
 #include "host/HostInterface.h"
 #include "plugin/AimSettings.h"
+#include "plugin/AimSite.h"
 #include "settings/WeaponTable.h"
 
 namespace {
@@ -29,7 +30,9 @@ static_assert(sizeof(Substitute) <= codepatch::gate_thread_slot_size, "fits the 
 
 }  // namespace
 
-std::uint32_t __cdecl AimPointHook(void*, std::uint32_t* arguments, void* scratch) noexcept {
+std::uint32_t __cdecl AimPointHook(void* context, std::uint32_t* arguments, void* scratch) noexcept {
+    const AimSite& site = *static_cast<const AimSite*>(context);
+    const AimSettings& record = site.Settings();
     auto& call = *static_cast<codepatch::gate_follow_up*>(scratch);
     const void* character = reinterpret_cast<const void*>(static_cast<std::uintptr_t>(call.prelude_result));
     if (!character || (Field<std::uint32_t>(character, host::kRecordStateWord) & host::kStateAimBlocked)) return 0;
@@ -39,17 +42,17 @@ std::uint32_t __cdecl AimPointHook(void*, std::uint32_t* arguments, void* scratc
         character, host::kRecordWeaponSlots + host::kWeaponSlotSize * slot + host::kSlotWeaponType);
     const int row = weapons::OffsetRow(weaponType);
     if (row == weapons::kNone) return 0;
-    auto* substitute = static_cast<Substitute*>(codepatch::gate_thread_slot());
+    auto* substitute = static_cast<Substitute*>(site.Gates().thread_slot());
     if (!substitute) return 0;
     // The row as one load left it; a weapon whose row no file has given
     // keeps the host's own point.
     float(&offset)[3] = substitute->offset;
     if (row == weapons::kZeroVector)
         offset[0] = offset[1] = offset[2] = 0.0f;
-    else if (!ReadWeaponOffset(row, offset))
+    else if (!record.ReadWeaponOffset(row, offset))
         return 0;
     // A multiplication, not a store: -x gives -0.0, an infinity or NaN gives NaN.
-    if (aimSettings.zeroOffsetX) offset[0] *= 0.0f;
+    if (__atomic_load_n(&record.zeroOffsetX, __ATOMIC_RELAXED)) offset[0] *= 0.0f;
 
     call.function = host::kOffsetToPointFunction;
     call.object = call.prelude_result;

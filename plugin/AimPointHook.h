@@ -3,7 +3,8 @@
 
 #include <cstdint>
 
-// The before handler of the aim call's jump-on gate (codepatch/call_gate.h).
+// The before handler of the aim call's jump-on gate (codepatch/call_gate.h),
+// whose context is the AimSite (its settings record and its gates).
 // The gate has already asked host 0x56E210 for the current character (its
 // prelude, with -1) and hands the record over in the scratch; `arguments`
 // are the call's four stack arguments (the point, then three floats as raw

@@ -2,16 +2,14 @@
 
 #include <windows.h>
 
-AimSettings aimSettings = {};
-
-bool ReadWeaponOffsetAfterAWrite(int row, float (&offset)[3]) {
+bool AimSettings::ReadWeaponOffsetAfterAWrite(int row, float (&offset)[3]) const {
     for (unsigned attempt = 1;; ++attempt) {
-        const std::uint32_t before = __atomic_load_n(&aimSettings.weaponOffsetsVersion, __ATOMIC_ACQUIRE);
+        const std::uint32_t before = __atomic_load_n(&weaponOffsetsVersion, __ATOMIC_ACQUIRE);
         if ((before & 1) == 0) {
-            const bool given = __atomic_load_n(&aimSettings.weaponOffsetGiven[row], __ATOMIC_RELAXED);
-            for (int i = 0; i < 3; ++i) __atomic_load(&aimSettings.weaponOffsets[row][i], &offset[i], __ATOMIC_RELAXED);
+            const bool given = __atomic_load_n(&weaponOffsetGiven[row], __ATOMIC_RELAXED);
+            for (int i = 0; i < 3; ++i) __atomic_load(&weaponOffsets[row][i], &offset[i], __ATOMIC_RELAXED);
             __atomic_thread_fence(__ATOMIC_ACQUIRE);
-            if (__atomic_load_n(&aimSettings.weaponOffsetsVersion, __ATOMIC_RELAXED) == before) return given;
+            if (__atomic_load_n(&weaponOffsetsVersion, __ATOMIC_RELAXED) == before) return given;
         }
         // A write takes microseconds; a writer that lost its processor
         // meanwhile gets it back sooner when this thread steps aside.
@@ -19,18 +17,18 @@ bool ReadWeaponOffsetAfterAWrite(int row, float (&offset)[3]) {
     }
 }
 
-void BeginWeaponOffsetsWrite() {
-    const std::uint32_t version = __atomic_load_n(&aimSettings.weaponOffsetsVersion, __ATOMIC_RELAXED);
-    __atomic_store_n(&aimSettings.weaponOffsetsVersion, version + 1, __ATOMIC_RELAXED);
+void AimSettings::BeginWeaponOffsetsWrite() {
+    const std::uint32_t version = __atomic_load_n(&weaponOffsetsVersion, __ATOMIC_RELAXED);
+    __atomic_store_n(&weaponOffsetsVersion, version + 1, __ATOMIC_RELAXED);
     __atomic_thread_fence(__ATOMIC_RELEASE);
 }
 
-void WriteWeaponOffset(int row, const float* values, int count) {
-    for (int i = 0; i < count; ++i) __atomic_store(&aimSettings.weaponOffsets[row][i], &values[i], __ATOMIC_RELAXED);
-    __atomic_store_n(&aimSettings.weaponOffsetGiven[row], true, __ATOMIC_RELAXED);
+void AimSettings::WriteWeaponOffset(int row, const float* values, int count) {
+    for (int i = 0; i < count; ++i) __atomic_store(&weaponOffsets[row][i], &values[i], __ATOMIC_RELAXED);
+    __atomic_store_n(&weaponOffsetGiven[row], true, __ATOMIC_RELAXED);
 }
 
-void EndWeaponOffsetsWrite() {
-    const std::uint32_t version = __atomic_load_n(&aimSettings.weaponOffsetsVersion, __ATOMIC_RELAXED);
-    __atomic_store_n(&aimSettings.weaponOffsetsVersion, version + 1, __ATOMIC_RELEASE);
+void AimSettings::EndWeaponOffsetsWrite() {
+    const std::uint32_t version = __atomic_load_n(&weaponOffsetsVersion, __ATOMIC_RELAXED);
+    __atomic_store_n(&weaponOffsetsVersion, version + 1, __ATOMIC_RELEASE);
 }

@@ -31,6 +31,7 @@ host::AimVerdict AimSite::Install(const host::AimSiteCheck& check) {
     }
     codepatch::gated_call::handlers handlers;
     handlers.before = &AimPointHook;
+    handlers.context = this;
     handlers.prelude.function = host::kCharacterLookupFunction;
     handlers.prelude.argument = static_cast<std::uint32_t>(host::kCurrentCharacter);
     codepatch::gate_shape shape;
@@ -38,7 +39,7 @@ host::AimVerdict AimSite::Install(const host::AimSiteCheck& check) {
     shape.callee_removes_arguments = true;  // this-call
     shape.jump_on = true;
     const bool gameFunction = check.holds == host::AimSiteHolds::GameCall;
-    switch (patch_.take(site, check.destination, gameFunction, shape, handlers)) {
+    switch (patch_.take(gates_, site, check.destination, gameFunction, shape, handlers)) {
         case codepatch::gated_call::take_result::taken:
             break;
         case codepatch::gated_call::take_result::site_changed:
@@ -57,7 +58,7 @@ host::AimVerdict AimSite::Install(const host::AimSiteCheck& check) {
     }
     Log("aim call 0x%06X (at 0x%08X): held %s, %s; %s", host::kAimPointCallSite, site.value, held, check.what,
         CallSiteRoute(patch_.how()));
-    if (codepatch::call_gate_block_origin() == codepatch::gate_block_origin::made_unregistered)
+    if (gates_.origin() == codepatch::gate_block_origin::made_unregistered)
         Log("aim call: the name under which the next load finds the plugin's gate again is taken by something else, "
             "so each load of the plugin keeps a page of memory of its own in the game");
     return Verdict::Hooked;

@@ -6,9 +6,21 @@
 
 #include "codepatch/gated_call.h"
 #include "host/GameCheck.h"
+#include "plugin/AimSettings.h"
 
 class AimSite {
 public:
+    // Hooks the aim call through a gate of `gates`, which outlives the site.
+    explicit AimSite(codepatch::gate_registry& gates) : gates_(gates) {}
+    AimSite(const AimSite&) = delete;
+    AimSite& operator=(const AimSite&) = delete;
+
+    // The settings record the aim handler reads: the weapon table and the
+    // toggle, for the loader and the frame callback to write.
+    AimSettings& Settings() { return settings_; }
+    const AimSettings& Settings() const { return settings_; }
+    const codepatch::gate_registry& Gates() const { return gates_; }
+
     // Where `check` (what the site holds, host::CheckAimSite) found the
     // game's own call or another mod's call of a hook outside the game,
     // routes the site through the plugin's gate to AimPointHook. Logs what
@@ -26,6 +38,8 @@ public:
     const char* WhyNoOffsets() const { return whyNoOffsets_; }
 
 private:
+    codepatch::gate_registry& gates_;
+    AimSettings settings_;
     codepatch::gated_call patch_;
     const char* whyNoOffsets_ = "";
 };

@@ -9,10 +9,11 @@
 #include <cwchar>
 #include <new>
 
-#include "codepatch/call_gate.h"
 #include "codepatch/caller_state.h"
 #include "codepatch/gate_drain.h"
+#include "codepatch/gate_registry.h"
 #include "codepatch/memory.h"
+#include "codepatch/process_claim.h"
 #include "host/FrameEvent.h"
 #include "host/HostBuild.h"
 #include "host/RunningGame.h"
@@ -25,9 +26,6 @@
 #include "plugin/PluginPaths.h"
 #include "plugin/SettingsReload.h"
 #include "source_commit.h"
-
-// The name under which each load of the plugin finds its call gates again.
-const wchar_t codepatch::call_gate_owner[] = L"AimingPlugin";
 
 namespace {
 
@@ -60,8 +58,8 @@ bool ImageWhereTheGameExpectsIt(const host::GameCheck& game) {
 
 // One copy of the plugin per process: false when another copy (renamed, or
 // "AimingPlugin - Copy.dll") is loaded already, and this one is to stay out.
-bool ClaimTheProcess() {
-    const codepatch::process_claim claim = codepatch::claim_process(kCopyMark, sizeof kCopyMark);
+bool ClaimTheProcess(const codepatch::gate_registry& gates) {
+    const codepatch::process_claim claim = codepatch::claim_process(gates, kCopyMark, sizeof kCopyMark);
     // The module the claim names, by its file (as much of it as a log line holds).
     const auto holderFile = [&claim] {
         wchar_t holder[1024];
@@ -134,19 +132,21 @@ void KeepModuleLoaded() {
 // start-up gets to its end, this puts back what it had changed.
 class StartupRollback {
 public:
-    StartupRollback(AimSite& aimSite, FrameSite& frameSite) : aimSite_(aimSite), frameSite_(frameSite) {}
+    StartupRollback(const codepatch::gate_registry& gates, AimSite& aimSite, FrameSite& frameSite)
+        : gates_(gates), aimSite_(aimSite), frameSite_(frameSite) {}
     StartupRollback(const StartupRollback&) = delete;
     StartupRollback& operator=(const StartupRollback&) = delete;
     ~StartupRollback() {
         if (done_) return;
         frameSite_.Remove();
         aimSite_.Remove();
-        codepatch::drain_call_gates(kUnloadWaitMilliseconds);
+        codepatch::drain_call_gates(gates_, kUnloadWaitMilliseconds);
         Log("the start-up failed half-way (out of memory?): everything is put back");
     }
     void Done() { done_ = true; }
 
 private:
+    const codepatch::gate_registry& gates_;
     AimSite& aimSite_;
     FrameSite& frameSite_;
     bool done_ = false;
@@ -164,13 +164,13 @@ public:
         // What the game's image holds decides everything below; nothing is
         // written before it is known (the settings checker decides the same
         // from the executable on disk).
-        const host::GameCheck game = CheckRunningGame();
+        const host::GameCheck game = CheckRunningGame(gates_);
         LogGame(game);
         if (!ImageWhereTheGameExpectsIt(game)) {
             LogInactive(game.WhyInactive());
             return;
         }
-        if (!ClaimTheProcess()) {
+        if (!ClaimTheProcess(gates_)) {
             LogInactive("another copy of this plugin is loaded");
             return;
         }
@@ -202,7 +202,7 @@ public:
             // At the process's exit no other thread runs, and none is looked at.
             const bool exiting = ProcessIsExiting();
             const codepatch::gate_drain drain =
-                exiting ? codepatch::gate_drain{} : codepatch::drain_call_gates(kUnloadWaitMilliseconds);
+                exiting ? codepatch::gate_drain{} : codepatch::drain_call_gates(gates_, kUnloadWaitMilliseconds);
             clear = drain.clear();
             if (!clear) {
                 KeepModuleLoaded();
@@ -212,7 +212,7 @@ public:
             LogCallSiteRemoval("aim", host::kAimPointCallSite, aim);
             if (!exiting) LogDrain(drain);
         }
-        if (claimed_) codepatch::release_process_claim(kCopyMark);
+        if (claimed_) codepatch::release_process_claim(gates_, kCopyMark);
         Log("unloaded");
         if (clear) CloseLog();
         return clear;
@@ -238,7 +238,7 @@ private:
         char frameText[160];
         if (frameSite_.Hooked())
             std::snprintf(frameText, sizeof frameText, "toggle on, live reload %s",
-                          aimSettings.reloadEveryFrame ? "on" : "off (line 1 of the file is 0)");
+                          aimSite_.Settings().reloadEveryFrame ? "on" : "off (line 1 of the file is 0)");
         else
             std::snprintf(frameText, sizeof frameText, "toggle and live reload off (%s)", frameSite_.WhyNot());
         Log("verdict: ready: %s, weapon offsets %s, %s", settingsText, offsetsText, frameText);
@@ -249,7 +249,7 @@ private:
     // memory runs out half-way.
     bool LoadSettingsAndHookFrames() noexcept {
         try {
-            StartupRollback rollback(aimSite_, frameSite_);
+            StartupRollback rollback(gates_, aimSite_, frameSite_);
             reload_.LoadAimSettings();
             frameSite_.Install(reload_);
             rollback.Done();
@@ -259,9 +259,11 @@ private:
         }
     }
 
-    SettingsReload reload_;
-    AimSite aimSite_;
-    FrameSite frameSite_;
+    // The name under which each load of the plugin finds its call gates again.
+    codepatch::gate_registry gates_{L"AimingPlugin"};
+    AimSite aimSite_{gates_};
+    SettingsReload reload_{aimSite_.Settings()};
+    FrameSite frameSite_{gates_};
     bool claimed_ = false;
     bool installed_ = false;
 };

@@ -22,9 +22,9 @@ constexpr SHORT kSpaceDown = static_cast<SHORT>(0x8000);  // bit 15
 // right button clears it. Then the frame's turn of live reload.
 void HandleFrameInput(SettingsReload& reload) noexcept {
     if (GetKeyState(VK_RBUTTON) & kRightButtonDown) {
-        if (GetKeyState(VK_SPACE) & kSpaceDown) aimSettings.zeroOffsetX = 1;
+        if (GetKeyState(VK_SPACE) & kSpaceDown) reload.Record().zeroOffsetX = 1;
     } else {
-        aimSettings.zeroOffsetX = 0;
+        reload.Record().zeroOffsetX = 0;
     }
     reload.Frame();
 }

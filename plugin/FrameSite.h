@@ -10,7 +10,7 @@ class SettingsReload;
 
 class FrameSite {
 public:
-    FrameSite() = default;
+    explicit FrameSite(codepatch::gate_registry& gates) : event_(gates) {}
     FrameSite(const FrameSite&) = delete;
     FrameSite& operator=(const FrameSite&) = delete;
 

@@ -29,10 +29,10 @@ codepatch::patch_address CodeConstantSite() {
 // The host's data words and block are written with plain stores at their
 // fixed addresses, and only where the memory is committed and writable; the
 // constant inside the host's code goes through a protection bracket.
-void HostSettings::Apply(const settings::SettingsFile& file) {
+void HostSettings::Apply(const settings::SettingsFile& file, AimSettings& record) {
     Forget();
     const settings::LineValues& reload = file.Given(LineKind::ReloadSwitch);
-    if (reload.count) aimSettings.reloadEveryFrame = reload.integer;
+    if (reload.count) record.reloadEveryFrame = reload.integer;
 
     for (int k = 0; k < settings::kHostValueCount; ++k) {
         const settings::LineValues& given = file.Given(LineKind::HostValue, k);
@@ -57,15 +57,15 @@ void HostSettings::Apply(const settings::SettingsFile& file) {
     // file gives keeps the host's own value.
     if (file.aimRowsPublished > 0) {
         if (Writable(host::kAimBlock, host::kAimBlockBytes))
-            std::memcpy(aimSettings.aimRows, HostData<void>(host::kAimBlock), sizeof aimSettings.aimRows);
+            std::memcpy(record.aimRows, HostData<void>(host::kAimBlock), sizeof record.aimRows);
         for (int r = 0; r < file.aimRowsPublished; ++r)
             for (int i = 0; i < file.AimValuesPublished(r); ++i) {
-                aimSettings.aimRows[r][i] = file.Given(LineKind::AimRow, r).values[i];
+                record.aimRows[r][i] = file.Given(LineKind::AimRow, r).values[i];
                 aim_[r][i] = true;
             }
-        const std::size_t size = static_cast<std::size_t>(file.aimRowsPublished) * sizeof aimSettings.aimRows[0];
+        const std::size_t size = static_cast<std::size_t>(file.aimRowsPublished) * sizeof record.aimRows[0];
         if (Writable(host::kAimBlock, static_cast<std::uint32_t>(size))) {
-            std::memcpy(HostData<void>(host::kAimBlock), aimSettings.aimRows, size);
+            std::memcpy(HostData<void>(host::kAimBlock), record.aimRows, size);
             anyAim_ = true;
         } else {
             aimBlockSkipped_ = true;
@@ -74,22 +74,22 @@ void HostSettings::Apply(const settings::SettingsFile& file) {
     }
 
     // Whole rows to the aim hook, whichever thread it runs on.
-    BeginWeaponOffsetsWrite();
+    record.BeginWeaponOffsetsWrite();
     for (int r = 0; r < settings::kWeaponOffsetRows; ++r) {
         const settings::LineValues& given = file.Given(LineKind::WeaponOffset, r);
-        if (given.count) WriteWeaponOffset(r, given.values, given.count);
+        if (given.count) record.WriteWeaponOffset(r, given.values, given.count);
     }
-    EndWeaponOffsetsWrite();
+    record.EndWeaponOffsetsWrite();
 }
 
-void HostSettings::Reapply() const {
+void HostSettings::Reapply(const AimSettings& record) const {
     for (int k = 0; k < settings::kHostValueCount; ++k)
         if (hostValue_[k] && Writable(host::kAimValues[k], 4)) *HostData<float>(host::kAimValues[k]) = hostValues_[k];
     if (anyAim_ && Writable(host::kAimBlock, host::kAimBlockBytes)) {
         auto* block = HostData<float>(host::kAimBlock);
         for (int r = 0; r < settings::kAimRowCount; ++r)
             for (int i = 0; i < settings::kAimRowLength; ++i)
-                if (aim_[r][i]) block[r * settings::kAimRowLength + i] = aimSettings.aimRows[r][i];
+                if (aim_[r][i]) block[r * settings::kAimRowLength + i] = record.aimRows[r][i];
     }
     if (codeConstant_) {
         const codepatch::patch_address at = CodeConstantSite();

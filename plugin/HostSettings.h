@@ -5,21 +5,23 @@
 
 #include <cstdint>
 
+#include "plugin/AimSettings.h"
 #include "settings/SettingsFile.h"
 
 class HostSettings {
 public:
-    // Writes every value `file` gives into its destination; a destination
-    // the file does not give keeps its value, and so does host memory that
-    // is not writable. What the last Apply wrote is forgotten.
-    void Apply(const settings::SettingsFile& file);
+    // Writes every value `file` gives into its destination, the host's and
+    // `record`'s; a destination the file does not give keeps its value, and
+    // so does host memory that is not writable. What the last Apply wrote is
+    // forgotten.
+    void Apply(const settings::SettingsFile& file, AimSettings& record);
     // A load that read no file: there is nothing to put back.
     void Forget() { *this = HostSettings{}; }
     // Puts back into the host what the last Apply wrote, with plain stores;
     // the code constant only where its bytes differ, so that an unchanged
     // frame lifts no protection. The host then holds what reading the file
     // again would give.
-    void Reapply() const;
+    void Reapply(const AimSettings& record) const;
 
     // What the last Apply found not writable, and so left alone.
     bool HostValueSkipped(int index) const { return hostValueSkipped_[index]; }
@@ -35,6 +37,6 @@ private:
     float hostValues_[settings::kHostValueCount] = {};
     bool codeConstant_ = false;
     std::uint32_t codeBits_ = 0;
-    bool aim_[settings::kAimRowCount][settings::kAimRowLength] = {};  // values in aimSettings.aimRows
+    bool aim_[settings::kAimRowCount][settings::kAimRowLength] = {};  // values in AimSettings::aimRows
     bool anyAim_ = false;
 };

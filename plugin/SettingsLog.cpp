@@ -135,7 +135,7 @@ void LogOutcome(const SettingsLoad& load, const settings::LineValues* before) {
         offsetRows += file.Given(LineKind::WeaponOffset, r).count ? 1 : 0;
     Log("  applied: live reload %s, %d of %d host values, %s, %d of %d aim block rows, %d of %d weapon offset rows",
         !file.Given(LineKind::ReloadSwitch).count ? "unchanged"
-        : aimSettings.reloadEveryFrame            ? "on"
+        : load.record->reloadEveryFrame           ? "on"
                                                   : "off",
         hostValues, settings::kHostValueCount,
         file.Given(LineKind::CodeConstant).count ? "the code constant" : "no code constant",

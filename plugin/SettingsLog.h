@@ -11,6 +11,7 @@ struct SettingsLoad {
     bool notRegular = false;                       // opened, but not a file on a disk
     const settings::SettingsFile* file = nullptr;  // what was read; null when nothing was
     const HostSettings* host = nullptr;            // what applying it did
+    const AimSettings* record = nullptr;           // the plugin's record after it
 };
 
 // Writes the load to the log as one entry: the file (with the time, for a

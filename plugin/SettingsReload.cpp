@@ -62,22 +62,23 @@ std::size_t ReadAll(HANDLE file, char* bytes, std::size_t capacity) {
 }  // namespace
 
 void SettingsReload::Frame() {
-    if (aimSettings.reloadEveryFrame == 0 && !stopUnconfirmed_) return;
+    if (record_.reloadEveryFrame == 0 && !stopUnconfirmed_) return;
     // An unconfirmed stop reads on every frame until a read confirms it.
     if (stopUnconfirmed_ || watch_.ReadDue())
         LoadAimSettings();
     else
-        host_.Reapply();
+        host_.Reapply(record_);
 }
 
 void SettingsReload::LoadAimSettings() {
     // The start-up's read counts as one with live reload on: a file it sees
     // empty or cut short (an editor saving it as the game starts) is watched
     // until one read finds it whole, whatever its line 1 said half-way.
-    const bool reloadWasOn = aimSettings.reloadEveryFrame != 0 || stopUnconfirmed_ || lastLoad_ == 0;
+    const bool reloadWasOn = record_.reloadEveryFrame != 0 || stopUnconfirmed_ || lastLoad_ == 0;
     SettingsLoad load;
     load.path = SettingsFilePath();
     load.host = &host_;
+    load.record = &record_;
     if (!watch_.Started() && load.path[0] != L'\0') watch_.Start(load.path);
     host_.Forget();
     if (load.path[0] != L'\0') {
@@ -98,7 +99,7 @@ void SettingsReload::LoadAimSettings() {
             CloseHandle(file);
         }
     }
-    if (load.file) host_.Apply(file_);
+    if (load.file) host_.Apply(file_, record_);
     fileRead_ = load.file != nullptr;
     // Another program holding the file (an editor saving it) lets go soon:
     // try again on the next frame rather than wait for the next change. Access
@@ -112,7 +113,7 @@ void SettingsReload::LoadAimSettings() {
     // all its lines, or the same text twice in a row. A frame that caught the
     // editor half-way through writing it would otherwise keep the half it saw.
     const std::uint64_t fingerprint = FingerprintOf(load);
-    stopUnconfirmed_ = reloadWasOn && load.file && aimSettings.reloadEveryFrame == 0 &&
+    stopUnconfirmed_ = reloadWasOn && load.file && record_.reloadEveryFrame == 0 &&
                        file_.linesRead < settings::kLineCount && fingerprint != lastLoad_;
     lastLoad_ = fingerprint;
     if (anyLogged_ && fingerprint == lastLogged_) return;

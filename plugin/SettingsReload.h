@@ -5,12 +5,18 @@
 
 #include <cstdint>
 
+#include "plugin/AimSettings.h"
 #include "plugin/HostSettings.h"
 #include "plugin/SettingsWatch.h"
 #include "settings/SettingsFile.h"
 
 class SettingsReload {
 public:
+    // Loads into the host and into `record`, which outlives this object.
+    explicit SettingsReload(AimSettings& record) : record_(record) {}
+    SettingsReload(const SettingsReload&) = delete;
+    SettingsReload& operator=(const SettingsReload&) = delete;
+
     // Reads aimingSets.dat from the plugin's directory and applies every
     // value it provides. A file that cannot be opened, or that is not a file
     // on a disk, changes nothing. The first load, and every later one whose
@@ -26,9 +32,11 @@ public:
     // What the last load did, for the start-up's verdict: whether a file was
     // read at all, and how many problems it had.
     bool FileRead() const { return fileRead_; }
+    AimSettings& Record() const { return record_; }
     int Problems() const { return fileRead_ ? file_.problems.count : 0; }
 
 private:
+    AimSettings& record_;
     // Line 1 read 0 from a file cut short that changed since the load before
     // (or at start-up): live reload goes on until a load confirms it (see
     // LoadAimSettings).

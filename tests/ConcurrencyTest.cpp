@@ -41,24 +41,25 @@ struct UnloadThread {
 // second to come back with half a row before it finishes.
 TEST(WeaponOffsets, AReadDuringAWriteReturnsTheWholeRowOnceTheWriteIsOver) {
     const float before[3] = {1.5f, 2.5f, 3.5f}, after[3] = {-4.5f, -5.5f, -6.5f};
-    BeginWeaponOffsetsWrite();
-    WriteWeaponOffset(1, before, 3);
-    EndWeaponOffsetsWrite();
+    static AimSettings record;
+    record.BeginWeaponOffsetsWrite();
+    record.WriteWeaponOffset(1, before, 3);
+    record.EndWeaponOffsetsWrite();
 
-    BeginWeaponOffsetsWrite();
-    WriteWeaponOffset(1, after, 1);  // half-way through the row
+    record.BeginWeaponOffsetsWrite();
+    record.WriteWeaponOffset(1, after, 1);  // half-way through the row
     struct Read {
         float seen[3] = {};
         static DWORD WINAPI Run(void* self) {
-            ReadWeaponOffset(1, static_cast<Read*>(self)->seen);
+            record.ReadWeaponOffset(1, static_cast<Read*>(self)->seen);
             return 0;
         }
     } read;
     HANDLE reader = CreateThread(nullptr, 0, &Read::Run, &read, 0, nullptr);
     ASSERT_NE(reader, nullptr);
     const DWORD earlyRead = WaitForSingleObject(reader, 200);
-    WriteWeaponOffset(1, after, 3);
-    EndWeaponOffsetsWrite();
+    record.WriteWeaponOffset(1, after, 3);
+    record.EndWeaponOffsetsWrite();
     WaitForSingleObject(reader, INFINITE);
     CloseHandle(reader);
     const float(&seen)[3] = read.seen;

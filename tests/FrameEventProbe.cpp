@@ -9,8 +9,6 @@
 
 #include "host/FrameEvent.h"
 
-const wchar_t codepatch::call_gate_owner[] = L"frame_event_probe";
-
 namespace {
 
 using Logger = void (*)(const char*);
@@ -44,7 +42,8 @@ struct Callback {
 
 // The module's one frame event, made at its first use and gone at its unload.
 FrameEvent& GetFrameEvent() {
-    static FrameEvent event;
+    static codepatch::gate_registry gates(L"frame_event_probe");
+    static FrameEvent event(gates);
     return event;
 }
 

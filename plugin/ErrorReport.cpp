@@ -6,7 +6,7 @@
 #include <cstdio>
 
 bool ReportError(const char* format, ...) {
-    static char message[kErrorMessageCapacity];
+    char message[kErrorMessageCapacity];
     va_list args;
     va_start(args, format);
     std::vsnprintf(message, sizeof message, format, args);

@@ -14,6 +14,7 @@ struct PluginPaths {
     wchar_t directory[kPathCapacity];
     wchar_t settings[kPathCapacity];
     wchar_t log[kPathCapacity];
+    wchar_t logName[kPathCapacity];  // the module's file name with ".log" for its extension
 };
 PluginPaths paths;
 
@@ -47,8 +48,7 @@ void FindPaths() {
     }
     ComposePath(paths.directory, kSettingsFileName, paths.settings, kPathCapacity);
 
-    // The module's file name with ".log" for its extension.
-    static wchar_t name[kPathCapacity];
+    wchar_t* name = paths.logName;
     std::wcscpy(name, paths.module + std::wcslen(paths.directory));
     if (wchar_t* dot = std::wcsrchr(name, L'.')) *dot = L'\0';
     if (std::wcslen(name) + 5 > kPathCapacity) return;

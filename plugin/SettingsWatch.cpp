@@ -36,10 +36,9 @@ void SettingsWatch::Start(const wchar_t* path) {
     lastRead_ = stampSeen_ = GetTickCount64();
     // FAT keeps write times to two seconds; other file systems to the
     // system's timer tick, about 16 ms (20 ms leaves room).
-    static wchar_t volume[kPathCapacity];
     wchar_t system[MAX_PATH + 1] = {};
-    if (GetVolumePathNameW(path, volume, kPathCapacity) &&
-        GetVolumeInformationW(volume, nullptr, 0, nullptr, nullptr, nullptr, system, MAX_PATH + 1) &&
+    if (GetVolumePathNameW(path, volume_, kPathCapacity) &&
+        GetVolumeInformationW(volume_, nullptr, 0, nullptr, nullptr, nullptr, system, MAX_PATH + 1) &&
         std::wcsncmp(system, L"FAT", 3) == 0)
         tick_ = 2000 * 10000ull;
 }

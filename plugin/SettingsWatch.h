@@ -12,6 +12,8 @@
 // And the file is read at least once a second, whatever the stamp says.
 #pragma once
 
+#include "plugin/PluginPaths.h"
+
 class SettingsWatch {
 public:
     // Watches the file at `path`. Called before the first read.
@@ -32,6 +34,7 @@ private:
     unsigned long long tick_ = 20 * 10000ull;  // the file system's time step, in 100 ns units
     alignas(8) unsigned char stamp_[40] = {};  // a WIN32_FILE_ATTRIBUTE_DATA, as last seen
     bool again_ = false;
-    unsigned long long lastRead_ = 0;   // GetTickCount64 at the last read
-    unsigned long long stampSeen_ = 0;  // ... when the stamp was first seen as it is
+    unsigned long long lastRead_ = 0;     // GetTickCount64 at the last read
+    unsigned long long stampSeen_ = 0;    // ... when the stamp was first seen as it is
+    wchar_t volume_[kPathCapacity] = {};  // the volume the file is on, as Start found it
 };

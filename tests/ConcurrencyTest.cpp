@@ -280,6 +280,56 @@ TEST_F(Concurrency, AnUnloadWaitsForAFrameInsideThePlugin) {
     EXPECT_NE(log.find("for 1 thread(s) that were inside it)"), std::string::npos) << log;
 }
 
+// The same with the frame call's gate entered on a stack two bytes off the
+// word boundary (a game's own code may call so): the gate aligns its frame,
+// so the unload finds the mark and waits all the same.
+extern "C" std::uint32_t __cdecl call_with_stack_off_by_two(std::uint32_t function);
+__asm__(
+    ".text\n"
+    "_call_with_stack_off_by_two:\n"
+    "    push %ebp\n"
+    "    mov %esp, %ebp\n"
+    "    sub $2, %esp\n"
+    "    call *8(%ebp)\n"
+    "    leave\n"
+    "    ret\n");
+
+TEST_F(Concurrency, AnUnloadWaitsForAFrameInsideThePluginEnteredOnAMisalignedStack) {
+    Prepare(1001, settings_cases::Join(settings_cases::ReferenceLines()));
+    Load();
+    standin::LogHostEvents(false);
+    standin::SetHostFrameResult(1234);
+    HANDLE entered = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    standin::HoldNextKeyQuery(entered, release);
+    struct MisalignedFrame {
+        std::uint32_t gate, result = 0;
+        LONG doneAs = 0;
+        static DWORD WINAPI Run(void* self) {
+            auto* f = static_cast<MisalignedFrame*>(self);
+            f->result = call_with_stack_off_by_two(f->gate);  // what the frame call calls: the gate
+            f->doneAs = InterlockedIncrement(&finishOrder);
+            return 0;
+        }
+    } frame{codepatch::branch_target(codepatch::patch_address(host::kFrameCallSite))};
+    UnloadThread unloader{plugin.get()};
+    HANDLE frameThread = CreateThread(nullptr, 0, &MisalignedFrame::Run, &frame, 0, nullptr);
+    ASSERT_NE(frameThread, nullptr);
+    ASSERT_EQ(WaitForSingleObject(entered, 10000), static_cast<DWORD>(WAIT_OBJECT_0)) << "the frame queried a key";
+    HANDLE unloadThread = CreateThread(nullptr, 0, &UnloadThread::Run, &unloader, 0, nullptr);
+    ASSERT_NE(unloadThread, nullptr);
+    EXPECT_EQ(WaitForSingleObject(unloadThread, 100), static_cast<DWORD>(WAIT_TIMEOUT))
+        << "the unload returned while a frame was inside the plugin";
+    SetEvent(release);
+    WaitForSingleObject(unloadThread, INFINITE);
+    WaitForSingleObject(frameThread, INFINITE);
+    for (HANDLE h : {frameThread, unloadThread, entered, release}) CloseHandle(h);
+    EXPECT_LT(frame.doneAs, unloader.doneAs) << "the frame was out before the unload returned";
+    EXPECT_EQ(frame.result, 1234u);
+    EXPECT_NE(directory.ReadLog().find("for 1 thread(s) that were inside it)"), std::string::npos)
+        << directory.ReadLog();
+}
+
 // The game's frame function, held in a loading screen, loads and frees a
 // library over and over (each load takes the loader lock, which the unload
 // holds) while the plugin unloads on another thread: the unload does not

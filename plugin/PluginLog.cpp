@@ -54,37 +54,53 @@ void DeleteOnClose(HANDLE file) {
     SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof disposition);
 }
 
+// Whether the open `file` is the log's own file at `path` (see CreateLog).
+bool OwnFile(HANDLE file, const wchar_t* path, wchar_t (&scratch)[2][kPathCapacity]) {
+    BY_HANDLE_FILE_INFORMATION info;
+    return GetFileInformationByHandle(file, &info) && !(info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+           info.nNumberOfLinks == 1 && GetFileType(file) == FILE_TYPE_DISK &&
+           AtItsOwnName(file, path, scratch[0], scratch[1]);
+}
+
 // Readers may look while the game runs, and the file may be deleted
 // meanwhile; no other writer may open it, so a second game process that
 // loads the plugin from the same folder can neither empty this log nor
-// write into it.
+// write into it. The handle the log is written through has no delete
+// access: a reader that does not itself share delete access (the C
+// runtime's fopen, `type`, PowerShell) could not open the file while one
+// that has it is open.
 //
 // Only a file of its own: a name that is a symbolic link, a junction or one
 // of several hard links to a file leads to a file that is not the log, and
 // that file is neither emptied nor written. The name is opened as it stands
 // (the link itself, not what it points to) and looked at before anything is
 // emptied. A name that is not there is created anew, and looked at the same
-// way: where a dangling link led the new file elsewhere, it is deleted again.
+// way: where a dangling link led the new file elsewhere, it is deleted
+// again; where it is the log's own, it is opened again, for writing only.
 // `scratch`: room for two paths.
 HANDLE CreateLog(const wchar_t* path, wchar_t (&scratch)[2][kPathCapacity]) {
     constexpr DWORD kShare = FILE_SHARE_READ | FILE_SHARE_DELETE;
     constexpr DWORD kFlags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT;
-    bool created = false;
     HANDLE file = INVALID_HANDLE_VALUE;
-    for (int attempt = 0; attempt < 2 && file == INVALID_HANDLE_VALUE; ++attempt) {
+    for (int attempt = 0; attempt < 3 && file == INVALID_HANDLE_VALUE; ++attempt) {
         file = CreateFileW(path, GENERIC_WRITE, kShare, nullptr, OPEN_EXISTING, kFlags, nullptr);
         if (file != INVALID_HANDLE_VALUE || GetLastError() != ERROR_FILE_NOT_FOUND) break;
-        file = CreateFileW(path, GENERIC_WRITE | DELETE, kShare, nullptr, CREATE_NEW, kFlags, nullptr);
-        created = file != INVALID_HANDLE_VALUE;
-        if (!created && GetLastError() != ERROR_FILE_EXISTS) break;
+        HANDLE created = CreateFileW(path, GENERIC_WRITE | DELETE, kShare, nullptr, CREATE_NEW, kFlags, nullptr);
+        if (created == INVALID_HANDLE_VALUE) {
+            if (GetLastError() != ERROR_FILE_EXISTS) break;
+            continue;
+        }
+        const bool own = OwnFile(created, path, scratch);
+        if (!own) DeleteOnClose(created);
+        CloseHandle(created);
+        if (!own) {
+            SetLastError(ERROR_CANT_ACCESS_FILE);
+            return INVALID_HANDLE_VALUE;
+        }
     }
     if (file == INVALID_HANDLE_VALUE) return file;
-    BY_HANDLE_FILE_INFORMATION info;
-    const bool ownFile = GetFileInformationByHandle(file, &info) &&
-                         !(info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) && info.nNumberOfLinks == 1 &&
-                         GetFileType(file) == FILE_TYPE_DISK && AtItsOwnName(file, path, scratch[0], scratch[1]);
-    if (!ownFile && created) DeleteOnClose(file);
-    if (!ownFile || SetFilePointer(file, 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER || !SetEndOfFile(file)) {
+    if (!OwnFile(file, path, scratch) || SetFilePointer(file, 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER ||
+        !SetEndOfFile(file)) {
         CloseHandle(file);
         SetLastError(ERROR_CANT_ACCESS_FILE);
         return INVALID_HANDLE_VALUE;

@@ -137,6 +137,31 @@ TEST_F(PluginLogFile, LiveReloadLogsAChangeOnceAndIsSilentWhileNothingChanges) {
     EXPECT_EQ(LogSize(), afterEdit);
 }
 
+// A reader that shares read and write access only (the C runtime's fopen,
+// `type`, PowerShell's Get-Content) opens the log while the game runs, on
+// the first start in a folder (the log is made then) and on a later one.
+TEST_F(PluginLogFile, AReaderThatSharesNoDeleteAccessOpensTheLogWhileThePluginIsLoaded) {
+    Prepare(1001, settings_cases::Join(settings_cases::ReferenceLines()));
+    for (const char* start : {"first start", "later start"}) {
+        SCOPED_TRACE(start);
+        Load();
+        HANDLE reader = CreateFileA(directory.LogPath().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        EXPECT_NE(reader, INVALID_HANDLE_VALUE) << "error " << GetLastError();
+        char text[64] = {};
+        DWORD read = 0;
+        if (reader != INVALID_HANDLE_VALUE) {
+            ReadFile(reader, text, sizeof text - 1, &read, nullptr);
+            CloseHandle(reader);
+        }
+        EXPECT_EQ(std::string(text).rfind("AimingPlugin ", 0), 0u) << text;
+        std::FILE* viaRuntime = std::fopen(directory.LogPath().c_str(), "rb");
+        EXPECT_NE(viaRuntime, nullptr);
+        if (viaRuntime) std::fclose(viaRuntime);
+        Unload();
+    }
+}
+
 TEST_F(PluginLogFile, TheLogStopsAtOneMegabyteAndSaysSo) {
     // Every frame reads a file with other problems than the last: a log entry each.
     // Line 3 changes on every frame; the 28 lines after it without a number stay.

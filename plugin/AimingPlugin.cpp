@@ -227,18 +227,33 @@ private:
     void LogReady(bool weaponOffsets) const {
         char offsetsText[96];
         std::snprintf(offsetsText, sizeof offsetsText, weaponOffsets ? "on" : "off (%s)", aimSite_.WhyNoOffsets());
-        char settingsText[96];
+        // What was written, not what was read: a file whose every line was
+        // refused is read, and applies nothing.
+        char settingsText[128];
+        const int applied = reload_.DestinationsApplied();
+        char problems[64] = "";
+        if (reload_.Problems())
+            std::snprintf(problems, sizeof problems, ", with %d problem(s) in the file", reload_.Problems());
         if (!reload_.FileRead())
-            std::snprintf(settingsText, sizeof settingsText, "no settings file read (see above)");
-        else if (reload_.Problems())
+            std::snprintf(settingsText, sizeof settingsText, "settings not applied (no settings file read, see above)");
+        else if (applied == 0)
             std::snprintf(settingsText, sizeof settingsText,
-                          "settings applied, with %d problem(s) in the file (see above)", reload_.Problems());
+                          "settings not applied (nothing in the file could be used: %d problem(s), see above)",
+                          reload_.Problems());
+        else if (applied < SettingsReload::kDestinations)
+            std::snprintf(settingsText, sizeof settingsText, "settings partly applied (%d of %d values%s, see above)",
+                          applied, SettingsReload::kDestinations, problems);
+        else if (reload_.Problems())
+            std::snprintf(settingsText, sizeof settingsText, "settings applied%s (see above)", problems);
         else
             std::snprintf(settingsText, sizeof settingsText, "settings applied");
         char frameText[160];
         if (frameSite_.Hooked())
             std::snprintf(frameText, sizeof frameText, "toggle on, live reload %s",
-                          aimSite_.Settings().reloadEveryFrame ? "on" : "off (line 1 of the file is 0)");
+                          aimSite_.Settings().reloadEveryFrame ? "on"
+                          : !reload_.FileRead()                ? "off (no settings file was read)"
+                          : !reload_.ReloadSwitchGiven()       ? "off (line 1 of the file gives no whole number)"
+                                                               : "off (line 1 of the file is 0)");
         else
             std::snprintf(frameText, sizeof frameText, "toggle and live reload off (%s)", frameSite_.WhyNot());
         Log("verdict: ready: %s, weapon offsets %s, %s", settingsText, offsetsText, frameText);

@@ -61,6 +61,19 @@ std::size_t ReadAll(HANDLE file, char* bytes, std::size_t capacity) {
 
 }  // namespace
 
+int SettingsReload::DestinationsApplied() const {
+    if (!fileRead_) return 0;
+    using settings::LineKind;
+    int applied = 0;
+    for (int k = 0; k < settings::kHostValueCount; ++k)
+        applied += file_.Given(LineKind::HostValue, k).count && !host_.HostValueSkipped(k) ? 1 : 0;
+    applied += file_.Given(LineKind::CodeConstant).count && !host_.CodeConstantSkipped() ? 1 : 0;
+    if (!host_.AimBlockSkipped()) applied += file_.aimRowsPublished;
+    for (int r = 0; r < settings::kWeaponOffsetRows; ++r)
+        applied += file_.Given(LineKind::WeaponOffset, r).count ? 1 : 0;
+    return applied;
+}
+
 void SettingsReload::Frame() {
     if (record_.reloadEveryFrame == 0 && !stopUnconfirmed_) return;
     // An unconfirmed stop reads on every frame until a read confirms it.

@@ -32,6 +32,14 @@ public:
     // What the last load did, for the start-up's verdict: whether a file was
     // read at all, and how many problems it had.
     bool FileRead() const { return fileRead_; }
+    // How many of the file's destinations (6 host values, the code
+    // constant, 4 aim block rows, 16 weapon offset rows) the last load
+    // wrote; 0 when it read no file.
+    static constexpr int kDestinations =
+        settings::kHostValueCount + 1 + settings::kAimRowCount + settings::kWeaponOffsetRows;
+    int DestinationsApplied() const;
+    // Whether the last file read gave line 1 a whole number.
+    bool ReloadSwitchGiven() const { return fileRead_ && file_.Given(settings::LineKind::ReloadSwitch).count > 0; }
     AimSettings& Record() const { return record_; }
     int Problems() const { return fileRead_ ? file_.problems.count : 0; }
 

@@ -41,8 +41,8 @@ TEST_F(PluginLogFile, TheLogTellsWhatWasDoneAndWhatIsWrongWithTheFile) {
         "    line 29 (weapon 19): 29 29.25 29.5\r\n",
         "    line 31 (weapon 37): 31 31.25 31.5\r\n",
         "frame call 0x53E981 (at 0x0053E981): redirected to the plugin",
-        "verdict: ready: settings applied, with 3 problem(s) in the file (see above), weapon offsets on, toggle on, "
-        "live reload off (line 1 of the file is 0)\r\n",
+        "verdict: ready: settings partly applied (26 of 27 values, with 3 problem(s) in the file, see above), weapon "
+        "offsets on, toggle on, live reload off (line 1 of the file is 0)\r\n",
         "unload: frame call 0x53E981 put back\r\n",
         "unload: aim call 0x527A95 put back\r\n",
         "unload: no call left inside the plugin (waited ",
@@ -100,6 +100,46 @@ TEST_F(PluginLogFile, TheVerdictSaysWhatIsOffAndWhy) {
                                  "call), toggle on, live reload off (line 1 of the file is 0)"),
         std::string::npos)
         << directory.ReadLog();
+}
+
+// The verdict says what a load wrote, not that a file was read, and why
+// live reload is off.
+TEST_F(PluginLogFile, TheVerdictSaysHowMuchWasAppliedAndWhyLiveReloadIsOff) {
+    std::string decimalCommas = settings_cases::Join(settings_cases::ReferenceLines());
+    for (char& c : decimalCommas)
+        if (c == '.') c = ',';
+    const struct {
+        const char* name;
+        std::optional<std::string> file;
+        const char* settings;
+        const char* reload;
+    } cases[] = {
+        {"no file", std::nullopt, "settings not applied (no settings file read, see above)",
+         "live reload off (no settings file was read)"},
+        {"an empty file", std::string(), "settings not applied (nothing in the file could be used: ",
+         "live reload off (line 1 of the file gives no whole number)"},
+        {"line 1 a word", settings_cases::ReferenceWith({{1, "reloadEveryFrame on"}}), "settings applied, with ",
+         "live reload off (line 1 of the file gives no whole number)"},
+        {"decimal commas", decimalCommas, "settings not applied (nothing in the file could be used: 27 problem(s)",
+         "live reload off (line 1 of the file is 0)"},
+        {"the sample", settings_cases::ReferenceWith({{16, "w0 0 0 0"}}), "settings applied, weapon offsets on",
+         "live reload off (line 1 of the file is 0)"},
+        {"live reload on", settings_cases::ReferenceWith({{1, "reload 1"}, {16, "w0 0 0 0"}}),
+         "settings applied, weapon offsets on", "live reload on"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        directory.RemoveSettings();
+        Prepare(1001, c.file);
+        Load();
+        const std::string log = directory.ReadLog();
+        Unload();
+        const std::size_t verdict = log.find("verdict: ready: ");
+        ASSERT_NE(verdict, std::string::npos) << log;
+        const std::string line = log.substr(verdict, log.find("\r\n", verdict) - verdict);
+        EXPECT_NE(line.find(c.settings), std::string::npos) << line;
+        EXPECT_NE(line.find(c.reload), std::string::npos) << line;
+    }
 }
 
 TEST_F(PluginLogFile, TheVerdictSaysWhenThePluginIsNotActive) {

@@ -38,5 +38,8 @@ endfunction()
 # changes OUT (so that nothing is rebuilt while the commit stays the same).
 if(CMAKE_SCRIPT_MODE_FILE STREQUAL CMAKE_CURRENT_LIST_FILE)
   source_commit(${SOURCE_DIR} SOURCE_COMMIT)
+  # The short form, where there is room for a few characters only (the
+  # product version, which Explorer's Details tab shows).
+  string(REGEX REPLACE "^([0-9a-f]......)[0-9a-f]*" "\\1" SOURCE_COMMIT_SHORT "${SOURCE_COMMIT}")
   configure_file(${TEMPLATE} ${OUT} @ONLY)
 endif()

@@ -15,6 +15,7 @@ function(add_version_resource target description original_filename type)
   set(RESOURCE_INTERNAL_NAME ${target})
   set(RESOURCE_FILE_TYPE ${type})
   set(SOURCE_COMMIT "@SOURCE_COMMIT@")  # left for the build to fill in
+  set(SOURCE_COMMIT_SHORT "@SOURCE_COMMIT_SHORT@")
   set(rc ${CMAKE_CURRENT_BINARY_DIR}/${target}_version.rc)
   configure_file(${PROJECT_SOURCE_DIR}/cmake/version.rc.in ${rc}.in @ONLY)
   add_custom_target(${target}_source_commit

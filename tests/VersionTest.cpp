@@ -55,7 +55,11 @@ TEST(Version, BothProgramsCarryTheProjectVersionAndTheirCommitInTheirDetails) {
         commits[n++] = info.Value(L"Comments");
         ASSERT_FALSE(info.data.empty()) << "no version resource";
         EXPECT_EQ(info.Value(L"FileVersion"), version);
-        EXPECT_EQ(info.Value(L"ProductVersion"), version);
+        // Details shows the product version, not the comments: the short commit goes there too.
+        const std::wstring full = commits[n - 1].substr(commits[n - 1].find_last_of(L' ') + 1);
+        const std::wstring shortCommit =
+            full == L"unknown" ? full : full.substr(0, 7) + (full.find(L'+') == std::wstring::npos ? L"" : L"+changes");
+        EXPECT_EQ(info.Value(L"ProductVersion"), version + L" (" + shortCommit + L")");
         EXPECT_EQ(info.Fixed(), version);
         EXPECT_EQ(info.Value(L"ProductName"), L"Aiming Plugin");
         EXPECT_EQ(info.Value(L"OriginalFilename"), c.original);

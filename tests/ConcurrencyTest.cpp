@@ -251,38 +251,8 @@ TEST_F(Concurrency, AnUnloadDoesNotWaitForAFrameInsideTheGamesFrameFunction) {
     EXPECT_NE(log.find(", for no thread)"), std::string::npos) << log;
 }
 
-// A frame that is inside the plugin's own code (here: a key query held up
-// in the system) is waited for, and the unload returns only once it is out.
-TEST_F(Concurrency, AnUnloadWaitsForAFrameInsideThePlugin) {
-    Prepare(1001, settings_cases::Join(settings_cases::ReferenceLines()));
-    Load();
-    standin::LogHostEvents(false);
-    HANDLE entered = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    standin::HoldNextKeyQuery(entered, release);
-    OneFrameThread frame;
-    UnloadThread unloader{plugin.get()};
-    HANDLE frameThread = CreateThread(nullptr, 0, &OneFrameThread::Run, &frame, 0, nullptr);
-    ASSERT_NE(frameThread, nullptr);
-    ASSERT_EQ(WaitForSingleObject(entered, 10000), static_cast<DWORD>(WAIT_OBJECT_0)) << "the frame queried a key";
-    HANDLE unloadThread = CreateThread(nullptr, 0, &UnloadThread::Run, &unloader, 0, nullptr);
-    ASSERT_NE(unloadThread, nullptr);
-    // An event, not a timing: the unload cannot finish while the frame is held.
-    EXPECT_EQ(WaitForSingleObject(unloadThread, 100), static_cast<DWORD>(WAIT_TIMEOUT))
-        << "the unload returned while a frame was inside the plugin";
-    SetEvent(release);
-    WaitForSingleObject(unloadThread, INFINITE);
-    WaitForSingleObject(frameThread, INFINITE);
-    for (HANDLE h : {frameThread, unloadThread, entered, release}) CloseHandle(h);
-    EXPECT_LT(frame.doneAs, unloader.doneAs) << "the frame was out before the unload returned";
-    EXPECT_TRUE(frame.outcome.stackBalanced && frame.outcome.registersPreserved);
-    const std::string log = directory.ReadLog();
-    EXPECT_NE(log.find("for 1 thread(s) that were inside it)"), std::string::npos) << log;
-}
-
-// The same with the frame call's gate entered on a stack two bytes off the
-// word boundary (a game's own code may call so): the gate aligns its frame,
-// so the unload finds the mark and waits all the same.
+// The frame call's gate entered straight, on a stack two bytes off the word
+// boundary (a game's own code may call so).
 extern "C" std::uint32_t __cdecl call_with_stack_off_by_two(std::uint32_t function);
 __asm__(
     ".text\n"
@@ -294,40 +264,59 @@ __asm__(
     "    leave\n"
     "    ret\n");
 
-TEST_F(Concurrency, AnUnloadWaitsForAFrameInsideThePluginEnteredOnAMisalignedStack) {
-    Prepare(1001, settings_cases::Join(settings_cases::ReferenceLines()));
-    Load();
-    standin::LogHostEvents(false);
-    standin::SetHostFrameResult(1234);
-    HANDLE entered = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    standin::HoldNextKeyQuery(entered, release);
-    struct MisalignedFrame {
-        std::uint32_t gate, result = 0;
+// A frame that is inside the plugin's own code (here: a key query held up
+// in the system) is waited for, and the unload returns only once it is out;
+// also when the gate was entered on a misaligned stack (the gate aligns its
+// frame, so the mark is found all the same).
+TEST_F(Concurrency, AnUnloadWaitsForAFrameInsideThePlugin) {
+    struct Frame {
+        bool misaligned;
+        std::uint32_t gate = 0, result = 0;
+        bool balanced = true;
         LONG doneAs = 0;
         static DWORD WINAPI Run(void* self) {
-            auto* f = static_cast<MisalignedFrame*>(self);
-            f->result = call_with_stack_off_by_two(f->gate);  // what the frame call calls: the gate
+            auto* f = static_cast<Frame*>(self);
+            if (f->misaligned) {
+                f->result = call_with_stack_off_by_two(f->gate);  // what the frame call calls: the gate
+            } else {
+                const standin::HostCallOutcome outcome = standin::RunHostFrame();
+                f->result = outcome.result;
+                f->balanced = outcome.stackBalanced && outcome.registersPreserved;
+            }
             f->doneAs = InterlockedIncrement(&finishOrder);
             return 0;
         }
-    } frame{codepatch::branch_target(codepatch::patch_address(host::kFrameCallSite))};
-    UnloadThread unloader{plugin.get()};
-    HANDLE frameThread = CreateThread(nullptr, 0, &MisalignedFrame::Run, &frame, 0, nullptr);
-    ASSERT_NE(frameThread, nullptr);
-    ASSERT_EQ(WaitForSingleObject(entered, 10000), static_cast<DWORD>(WAIT_OBJECT_0)) << "the frame queried a key";
-    HANDLE unloadThread = CreateThread(nullptr, 0, &UnloadThread::Run, &unloader, 0, nullptr);
-    ASSERT_NE(unloadThread, nullptr);
-    EXPECT_EQ(WaitForSingleObject(unloadThread, 100), static_cast<DWORD>(WAIT_TIMEOUT))
-        << "the unload returned while a frame was inside the plugin";
-    SetEvent(release);
-    WaitForSingleObject(unloadThread, INFINITE);
-    WaitForSingleObject(frameThread, INFINITE);
-    for (HANDLE h : {frameThread, unloadThread, entered, release}) CloseHandle(h);
-    EXPECT_LT(frame.doneAs, unloader.doneAs) << "the frame was out before the unload returned";
-    EXPECT_EQ(frame.result, 1234u);
-    EXPECT_NE(directory.ReadLog().find("for 1 thread(s) that were inside it)"), std::string::npos)
-        << directory.ReadLog();
+    };
+    for (const bool misaligned : {false, true}) {
+        SCOPED_TRACE(misaligned ? "the gate entered on a stack 2 bytes off" : "the game's frame call");
+        Prepare(1001, settings_cases::Join(settings_cases::ReferenceLines()));
+        Load();
+        standin::LogHostEvents(false);
+        standin::SetHostFrameResult(1234);
+        HANDLE entered = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        standin::HoldNextKeyQuery(entered, release);
+        Frame frame{misaligned, codepatch::branch_target(codepatch::patch_address(host::kFrameCallSite))};
+        UnloadThread unloader{plugin.get()};
+        HANDLE frameThread = CreateThread(nullptr, 0, &Frame::Run, &frame, 0, nullptr);
+        ASSERT_NE(frameThread, nullptr);
+        ASSERT_EQ(WaitForSingleObject(entered, 10000), static_cast<DWORD>(WAIT_OBJECT_0)) << "the frame queried a key";
+        HANDLE unloadThread = CreateThread(nullptr, 0, &UnloadThread::Run, &unloader, 0, nullptr);
+        ASSERT_NE(unloadThread, nullptr);
+        // An event, not a timing: the unload cannot finish while the frame is held.
+        EXPECT_EQ(WaitForSingleObject(unloadThread, 100), static_cast<DWORD>(WAIT_TIMEOUT))
+            << "the unload returned while a frame was inside the plugin";
+        SetEvent(release);
+        WaitForSingleObject(unloadThread, INFINITE);
+        WaitForSingleObject(frameThread, INFINITE);
+        for (HANDLE h : {frameThread, unloadThread, entered, release}) CloseHandle(h);
+        plugin.reset();
+        EXPECT_LT(frame.doneAs, unloader.doneAs) << "the frame was out before the unload returned";
+        EXPECT_EQ(frame.result, 1234u);
+        EXPECT_TRUE(frame.balanced);
+        const std::string log = directory.ReadLog();
+        EXPECT_NE(log.find("for 1 thread(s) that were inside it)"), std::string::npos) << log;
+    }
 }
 
 // The game's frame function, held in a loading screen, loads and frees a

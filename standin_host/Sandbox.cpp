@@ -58,7 +58,8 @@ PluginSandbox::~PluginSandbox() {
 }
 
 void PluginSandbox::WriteSettings(const std::string& contents) const {
-    if (!WriteWholeFile(Wide(SettingsPath()), contents)) throw std::runtime_error("cannot write " + SettingsPath());
+    if (!WriteWholeFile(Wide(SettingsPath()), contents))
+        throw std::runtime_error("cannot write " + SettingsPath() + " (error " + std::to_string(GetLastError()) + ")");
 }
 
 bool WriteWholeFile(const std::wstring& path, const std::string& bytes) {

@@ -9,7 +9,31 @@ namespace {
 using plugin_support::Bits;
 using plugin_support::PluginTest;
 
-class Concurrency : public PluginTest {};
+// The plugin loaded with the sample file into a host that keeps no record of
+// its calls (threads call it at once) and whose frame function returns 1234;
+// and a host function held up: it sets `entered`, then waits for `release`.
+class UnloadTest : public PluginTest {
+protected:
+    void LoadQuietly() {
+        Prepare(1001, settings_cases::Join(settings_cases::ReferenceLines()));
+        Load();
+        standin::LogHostEvents(false);
+        standin::SetHostFrameResult(1234);
+    }
+    struct Held {
+        HANDLE entered = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        Held() = default;
+        Held(const Held&) = delete;
+        Held& operator=(const Held&) = delete;
+        ~Held() {
+            CloseHandle(entered);
+            CloseHandle(release);
+        }
+    };
+};
+
+class Concurrency : public UnloadTest {};
 
 // One host frame, and the plugin's unload, each on a plain Windows thread of
 // its own; `doneAs` says in which order they finished.
@@ -218,13 +242,10 @@ TEST_F(Concurrency, LoadsAndUnloadsWhileAHostThreadMakesBothCallsLoseNoCall) {
 // then returns into the gate, and from there to the game, as if nothing
 // had happened.
 TEST_F(Concurrency, AnUnloadDoesNotWaitForAFrameInsideTheGamesFrameFunction) {
-    Prepare(1001, settings_cases::Join(settings_cases::ReferenceLines()));
-    Load();
+    LoadQuietly();
     const HMODULE module = plugin->Handle();
-    standin::LogHostEvents(false);
-    standin::SetHostFrameResult(1234);
-    HANDLE entered = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    Held held;
+    HANDLE entered = held.entered, release = held.release;
     standin::HoldNextHostFrame(entered, release);
     OneFrameThread frame;
     UnloadThread unloader{plugin.get()};
@@ -243,7 +264,7 @@ TEST_F(Concurrency, AnUnloadDoesNotWaitForAFrameInsideTheGamesFrameFunction) {
         << "the module is gone while the frame is inside the game";
     SetEvent(release);
     WaitForSingleObject(frameThread, INFINITE);
-    for (HANDLE h : {frameThread, unloadThread, entered, release}) CloseHandle(h);
+    for (HANDLE h : {frameThread, unloadThread}) CloseHandle(h);
     EXPECT_EQ(frame.outcome.result, 1234u);
     EXPECT_TRUE(frame.outcome.stackBalanced && frame.outcome.registersPreserved);
     const std::string log = directory.ReadLog();
@@ -289,12 +310,9 @@ TEST_F(Concurrency, AnUnloadWaitsForAFrameInsideThePlugin) {
     };
     for (const bool misaligned : {false, true}) {
         SCOPED_TRACE(misaligned ? "the gate entered on a stack 2 bytes off" : "the game's frame call");
-        Prepare(1001, settings_cases::Join(settings_cases::ReferenceLines()));
-        Load();
-        standin::LogHostEvents(false);
-        standin::SetHostFrameResult(1234);
-        HANDLE entered = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-        HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        LoadQuietly();
+        Held held;
+        HANDLE entered = held.entered, release = held.release;
         standin::HoldNextKeyQuery(entered, release);
         Frame frame{misaligned, codepatch::branch_target(codepatch::patch_address(host::kFrameCallSite))};
         UnloadThread unloader{plugin.get()};
@@ -309,7 +327,7 @@ TEST_F(Concurrency, AnUnloadWaitsForAFrameInsideThePlugin) {
         SetEvent(release);
         WaitForSingleObject(unloadThread, INFINITE);
         WaitForSingleObject(frameThread, INFINITE);
-        for (HANDLE h : {frameThread, unloadThread, entered, release}) CloseHandle(h);
+        for (HANDLE h : {frameThread, unloadThread}) CloseHandle(h);
         plugin.reset();
         EXPECT_LT(frame.doneAs, unloader.doneAs) << "the frame was out before the unload returned";
         EXPECT_EQ(frame.result, 1234u);
@@ -324,12 +342,9 @@ TEST_F(Concurrency, AnUnloadWaitsForAFrameInsideThePlugin) {
 // holds) while the plugin unloads on another thread: the unload does not
 // wait for it, and the frame returns to the game.
 TEST_F(Concurrency, AnUnloadWhileTheGamesFrameFunctionLoadsLibrariesFinishes) {
-    Prepare(1001, settings_cases::Join(settings_cases::ReferenceLines()));
-    Load();
-    standin::LogHostEvents(false);
-    standin::SetHostFrameResult(1234);
-    HANDLE entered = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    LoadQuietly();
+    Held held;
+    HANDLE entered = held.entered, release = held.release;
     standin::HoldNextHostFrameLoadingLibrary(entered, release, L"version.dll");
     OneFrameThread frame;
     HANDLE frameThread = CreateThread(nullptr, 0, &OneFrameThread::Run, &frame, 0, nullptr);
@@ -338,7 +353,7 @@ TEST_F(Concurrency, AnUnloadWhileTheGamesFrameFunctionLoadsLibrariesFinishes) {
     Unload();  // on this thread, with the frame thread taking the loader lock in a loop
     SetEvent(release);
     WaitForSingleObject(frameThread, INFINITE);
-    for (HANDLE h : {frameThread, entered, release}) CloseHandle(h);
+    CloseHandle(frameThread);
     EXPECT_EQ(frame.outcome.result, 1234u);
     EXPECT_TRUE(frame.outcome.stackBalanced && frame.outcome.registersPreserved);
     EXPECT_NE(directory.ReadLog().find(", for no thread)"), std::string::npos) << directory.ReadLog();
@@ -414,12 +429,10 @@ struct OneAimCallThread {
 // waits for nothing, and the call, once the lookup returns, goes on to the
 // game's function unchanged.
 TEST_F(Concurrency, AnUnloadDoesNotWaitForAnAimCallInsideTheGamesLookupThatLoadsALibrary) {
-    Prepare(1001, settings_cases::Join(settings_cases::ReferenceLines()));
-    Load();
-    standin::LogHostEvents(false);
+    LoadQuietly();
     standin::Character().SetWeapon(22);
-    HANDLE entered = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    Held held;
+    HANDLE entered = held.entered, release = held.release;
     standin::HoldNextCharacterLookup(entered, release, L"version.dll");
     OneAimCallThread aim;
     HANDLE thread = CreateThread(nullptr, 0, &OneAimCallThread::Run, &aim, 0, nullptr);
@@ -428,7 +441,7 @@ TEST_F(Concurrency, AnUnloadDoesNotWaitForAnAimCallInsideTheGamesLookupThatLoads
     Unload();  // on this thread, with the aim thread taking the loader lock in a loop
     SetEvent(release);
     WaitForSingleObject(thread, INFINITE);
-    for (HANDLE h : {thread, entered, release}) CloseHandle(h);
+    CloseHandle(thread);
     EXPECT_EQ(aim.outcome.result & 0xFFFF0000u, standin::kAimFunctionResult) << "the game's function answered";
     EXPECT_TRUE(aim.outcome.stackBalanced && aim.outcome.registersPreserved);
     EXPECT_EQ(standin::HostOffsetCallCount(), 0) << "nothing substituted once the plugin was gone";
@@ -484,7 +497,7 @@ TEST_F(Concurrency, AnAimCallWhoseLookupLeavesByLongjmpLeavesNothingToWaitFor) {
 // and says so; the frame then comes back through code that is still there.
 // The module stays loaded, so the suite runs in a process of its own
 // (tests/CMakeLists.txt).
-class UnseenThread : public PluginTest {
+class UnseenThread : public UnloadTest {
 protected:
     static bool Mapped(HMODULE module) {
         HMODULE still = nullptr;
@@ -497,13 +510,10 @@ protected:
 // thread starved or stuck in the system): the unload stops waiting after
 // the bound, keeps the plugin in memory, says so, and the frame comes back.
 TEST_F(UnseenThread, AThreadStillInsideAtTheBoundKeepsThePluginInMemory) {
-    Prepare(1001, settings_cases::Join(settings_cases::ReferenceLines()));
-    Load();
+    LoadQuietly();
     const HMODULE module = plugin->Handle();
-    standin::LogHostEvents(false);
-    standin::SetHostFrameResult(1234);
-    HANDLE entered = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    Held held;
+    HANDLE entered = held.entered, release = held.release;
     standin::HoldNextKeyQuery(entered, release);
     OneFrameThread frame;
     HANDLE frameThread = CreateThread(nullptr, 0, &OneFrameThread::Run, &frame, 0, nullptr);
@@ -513,7 +523,7 @@ TEST_F(UnseenThread, AThreadStillInsideAtTheBoundKeepsThePluginInMemory) {
     EXPECT_TRUE(Mapped(module)) << "the plugin's code went while a thread was inside it";
     SetEvent(release);
     WaitForSingleObject(frameThread, INFINITE);
-    for (HANDLE h : {frameThread, entered, release}) CloseHandle(h);
+    CloseHandle(frameThread);
     EXPECT_EQ(frame.outcome.result, 1234u);
     EXPECT_TRUE(frame.outcome.stackBalanced && frame.outcome.registersPreserved);
     const std::string log = directory.ReadLog();
@@ -522,13 +532,10 @@ TEST_F(UnseenThread, AThreadStillInsideAtTheBoundKeepsThePluginInMemory) {
 }
 
 TEST_F(UnseenThread, AThreadTheUnloadCannotLookAtKeepsThePluginInMemory) {
-    Prepare(1001, settings_cases::Join(settings_cases::ReferenceLines()));
-    Load();
+    LoadQuietly();
     const HMODULE module = plugin->Handle();
-    standin::LogHostEvents(false);
-    standin::SetHostFrameResult(1234);
-    HANDLE entered = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    Held held;
+    HANDLE entered = held.entered, release = held.release;
     standin::HoldNextKeyQuery(entered, release);
     SECURITY_DESCRIPTOR descriptor;
     ACL emptyList;
@@ -548,7 +555,7 @@ TEST_F(UnseenThread, AThreadTheUnloadCannotLookAtKeepsThePluginInMemory) {
     EXPECT_TRUE(Mapped(module)) << "the plugin's code went while a thread may have been inside it";
     SetEvent(release);
     WaitForSingleObject(frameThread, INFINITE);
-    for (HANDLE h : {frameThread, entered, release}) CloseHandle(h);
+    CloseHandle(frameThread);
     EXPECT_EQ(frame.outcome.result, 1234u);
     EXPECT_TRUE(frame.outcome.stackBalanced && frame.outcome.registersPreserved);
     const std::string log = directory.ReadLog();

@@ -127,6 +127,18 @@ TEST(GameFile, WhatIsNotTheGameIsToldForWhatItIs) {
     EXPECT_EQ(Parsed(game, image), "");
 }
 
+// A game named that is not there: the answer speaks of games, and names the
+// full path looked at, also for a relative name.
+TEST(GameFile, AMissingGameIsToldAsAGameWithTheFullPathLookedAt) {
+    const checker::GameReport report = checker::CheckGameFile("nowhere/nosuch.exe");
+    EXPECT_FALSE(report.readable);
+    const std::string text = checker::FormatGameText(report);
+    EXPECT_NE(text.find("no such file: name the game's executable"), std::string::npos) << text;
+    EXPECT_EQ(text.find("aimingSets.dat"), std::string::npos) << text;
+    EXPECT_NE(text.find("(looked at /"), std::string::npos) << text;
+    EXPECT_NE(text.find("/nowhere/nosuch.exe)"), std::string::npos) << text;
+}
+
 TEST(GameFile, TheImageIsLaidOutAsTheLoaderLaysItOut) {
     Program p = Program::Game();
     p.section.resize(0x2000);

@@ -4,6 +4,7 @@
 #include <windows.h>
 #else
 #include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 #include <algorithm>
@@ -118,10 +119,24 @@ bool FileExists(const std::string& path) {
     return stat(path.c_str(), &info) == 0 && !S_ISDIR(info.st_mode);
 }
 
+// The full name of `path`: as the system resolves it, or, for a name that
+// is not there, the current folder's with the path after it.
+std::string FullPathOf(const std::string& path) {
+    if (char* resolved = realpath(path.c_str(), nullptr)) {
+        std::string full = resolved;
+        std::free(resolved);
+        return full;
+    }
+    if (!path.empty() && path[0] == '/') return path;
+    char* folder = getcwd(nullptr, 0);
+    if (!folder) return path;
+    std::string full = std::string(folder) + "/" + path;
+    std::free(folder);
+    return full;
+}
+
 FileBytes ReadFileBytes(const std::string& path, std::size_t limit) {
-    char* resolved = realpath(path.c_str(), nullptr);
-    const std::string fullPath = resolved ? resolved : path;
-    std::free(resolved);
+    const std::string fullPath = FullPathOf(path);
     struct stat info;
     if (stat(path.c_str(), &info) != 0) {
         if (errno != ENOENT) return NotRead(fullPath, std::string("it cannot be looked at: ") + std::strerror(errno));

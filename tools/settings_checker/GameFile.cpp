@@ -158,7 +158,9 @@ GameReport CheckGameFile(const std::string& path) {
     report.fullPath = file.fullPath;
     report.folder = FolderOf(file.fullPath);
     if (!file.read) {
-        report.problem = file.why;
+        // The file's own advice speaks of settings files; a game is named.
+        report.problem =
+            file.missing ? "no such file: name the game's executable (the .exe in the game's folder)" : file.why;
         return report;
     }
     report.readable = true;

@@ -106,10 +106,10 @@ void LogDrain(const codepatch::gate_drain& drain) {
                 "system?)",
                 drain.threads_still_inside, tenths / 10000, tenths / 1000 % 10);
         if (drain.threads_not_inspected)
-            Log("unload: %u thread(s) of the game could not be looked at (protected from other threads, or "
-                "ending?), so the plugin cannot tell whether they are inside it",
+            Log("unload: %u thread(s) of the game could not be looked at (Windows would not let the plugin "
+                "see them), so the plugin cannot tell whether they are inside it",
                 drain.threads_not_inspected);
-        Log("unload: so that no game thread runs into freed code, the plugin keeps its code and data in memory "
+        Log("unload: so that the game cannot crash, the plugin keeps its code and data in memory "
             "until the game exits; everything it changed in the game is put back all the same");
         return;
     }

@@ -134,6 +134,9 @@ LineShape ShapeOf(const char* text, std::size_t length) {
         if (word.begin == line.end) break;
         if (!word.end.next) {
             shape.clean = false;
+            const char* q = word.begin;
+            while (q != line.end && !IsBlank(*q)) ++q;
+            shape.decimalComma = IsDecimalCommaNumber(word.begin, static_cast<std::size_t>(q - word.begin));
             break;
         }
         if (shape.numbers++ == 0) {
@@ -164,6 +167,19 @@ const char* ConvertInt(const char* p, const char* end, std::int32_t& value) {
     else
         value = magnitude >= kLimit ? std::numeric_limits<std::int32_t>::max() : static_cast<std::int32_t>(magnitude);
     return p;
+}
+
+bool IsDecimalCommaNumber(const char* word, std::size_t length) {
+    char fixed[64];
+    const char* comma = static_cast<const char*>(std::memchr(word, ',', length));
+    if (!comma || length >= sizeof fixed ||
+        std::memchr(comma + 1, ',', length - static_cast<std::size_t>(comma + 1 - word)))
+        return false;
+    std::memcpy(fixed, word, length);
+    fixed[comma - word] = '.';
+    float ignored = 0;
+    return ConvertFloat(fixed, fixed + length, ignored) == fixed + length &&
+           std::memchr(fixed, '.', length) == fixed + (comma - word);
 }
 
 const char* ConvertFloat(const char* p, const char* end, float& value) {
@@ -205,6 +221,10 @@ ParsedLine ParseValueLine(const char* text, std::size_t length, bool integer, in
             break;
         }
         p = word.end.next;
+        if (parsed.converted < kMaxValuesPerLine) {
+            parsed.numberBegin[parsed.converted] = static_cast<std::size_t>(word.begin - text);
+            parsed.numberEnd[parsed.converted] = static_cast<std::size_t>(word.numberEnd - text);
+        }
         ++parsed.converted;
         parsed.stop = static_cast<std::size_t>(word.numberEnd - text);
         if (word.end.comment) {

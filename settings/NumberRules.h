@@ -21,6 +21,8 @@ struct ParsedLine {
     std::size_t commentBegin = 0;    // a comment mark right after the last number (0: none)
     std::int32_t integer = 0;        // for "%d" lines
     float floats[kMaxValuesPerLine] = {};
+    std::size_t numberBegin[kMaxValuesPerLine] = {};  // where each number converted is written
+    std::size_t numberEnd[kMaxValuesPerLine] = {};
 };
 
 // Converts `text` (up to its first NUL or `length`) as "%s %d" (integer) or
@@ -42,6 +44,7 @@ struct LineShape {
     int numbers = 0;
     bool clean = true;
     bool firstIsWhole = false;  // the first number is written without a point or exponent (25, not 25.0)
+    bool decimalComma = false;  // the word after the numbers is a number written with a decimal comma (1,0)
 };
 LineShape ShapeOf(const char* text, std::size_t length);
 
@@ -54,6 +57,9 @@ LineShape ShapeOf(const char* text, std::size_t length);
 //            the decimal separator; correctly rounded (std::from_chars), to
 //            infinity or zero beyond a float's range.
 const char* ConvertInt(const char* p, const char* end, std::int32_t& value);
+// Whether `word` is a number written with one decimal comma for the point
+// (1,0  -0,25  ,5  1,5e3), as a locale with a decimal comma writes it.
+bool IsDecimalCommaNumber(const char* word, std::size_t length);
 const char* ConvertFloat(const char* p, const char* end, float& value);
 
 // A value as the log and the checker print it, alike: the shortest spelling

@@ -135,6 +135,15 @@ bool SuggestNumber(const char* word, std::size_t length, bool integer, bool firs
             return true;
         }
     }
+    if (numberEnd != end && *numberEnd == '%') {
+        float percent = 0;
+        ConvertFloat(word, numberEnd, percent);
+        char fraction[kNumberTextSize];
+        FormatNumber(percent / 100, fraction);
+        std::snprintf(out, size, "a percent sign is not read: %.*s%% is %s as a number",
+                      static_cast<int>(numberEnd - word), word, fraction);
+        return true;
+    }
     if (numberEnd != end && (*numberEnd == '.' || *numberEnd == ',')) {
         std::snprintf(out, size, "it has more than one decimal point or comma: write one number, like 0.5");
         return true;
@@ -171,6 +180,67 @@ bool SuggestDigits(const char* word, std::size_t length, bool integer, char* out
     return true;
 }
 
+// A character that looks like part of a number, or like nothing, in a word
+// that is no number: named by its look and its code, since the player cannot
+// tell it from what they meant.
+struct LookAlike {
+    std::uint32_t first, last;
+    const char* what;  // "%s": the character as written, then "%04X" its code; invisible ones take the code only
+    const char* fix;
+    bool invisible = false;
+};
+constexpr LookAlike kLookAlikes[] = {
+    {0x2212, 0x2212, "a typographic minus sign (%s, U+%04X), which looks like - but is another character",
+     "type the minus key instead"},
+    {0x2010, 0x2015, "a dash (%s, U+%04X), which looks like - but is another character", "type the minus key instead"},
+    {0xFE63, 0xFE63, "a small hyphen (%s, U+%04X), which looks like - but is another character",
+     "type the minus key instead"},
+    {0xFF0D, 0xFF0D, "a full-width minus (%s, U+%04X), which looks like - but is another character",
+     "type the minus key instead"},
+    {0xFF10, 0xFF19, "a full-width digit (%s, U+%04X)", "type the digits with the keyboard in half-width mode"},
+    {0xFF0E, 0xFF0E, "a full-width point (%s, U+%04X)", "type the point with the keyboard in half-width mode"},
+    {0x00AD, 0x00AD, "an invisible soft hyphen (U+%04X)", "delete it: retype the number", true},
+    {0x200C, 0x200F, "an invisible character (U+%04X)", "delete it: retype the number", true},
+    {0x2060, 0x2064, "an invisible character (U+%04X)", "delete it: retype the number", true},
+    {0x00B7, 0x00B7, "a middle dot (%s, U+%04X), which is no decimal point", "write a point"},
+    {0x066B, 0x066B, "an Arabic decimal separator (%s, U+%04X)", "write a point"},
+};
+
+bool DescribeOddCharacter(const char* word, std::size_t length, char* out, std::size_t size) {
+    for (std::size_t i = 0; i < length; ++i) {
+        const auto c = static_cast<unsigned char>(word[i]);
+        if (c < 0x80) continue;
+        const std::size_t n = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
+        if (n == 1 || i + n > length) return false;
+        std::uint32_t code = c & (0x7Fu >> n);
+        for (std::size_t k = 1; k < n; ++k) code = code << 6 | (static_cast<unsigned char>(word[i + k]) & 0x3Fu);
+        char look[8];
+        std::snprintf(look, sizeof look, "%.*s", static_cast<int>(n), word + i);
+        char what[128];
+        const char* fix = "write the number with the digits 0-9, a point and a minus only";
+        bool known = false;
+        for (const LookAlike& alike : kLookAlikes)
+            if (code >= alike.first && code <= alike.last) {
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wformat-nonliteral"
+                if (alike.invisible)
+                    std::snprintf(what, sizeof what, alike.what, static_cast<unsigned>(code));
+                else
+                    std::snprintf(what, sizeof what, alike.what, look, static_cast<unsigned>(code));
+#pragma GCC diagnostic pop
+                fix = alike.fix;
+                known = true;
+                break;
+            }
+        if (!known)
+            std::snprintf(what, sizeof what, "the character %s (U+%04X), which no number holds", look,
+                          static_cast<unsigned>(code));
+        std::snprintf(out, size, "it %s %s: %s", i == 0 ? "starts with" : "holds", what, fix);
+        return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 Refusal RefusalOf(int lineNumber, const Line& line, const ParsedLine& parsed, const LineShape& shape) {
@@ -182,7 +252,8 @@ Refusal RefusalOf(int lineNumber, const Line& line, const ParsedLine& parsed, co
         if (label[k] == ':' || label[k] == '=') {
             float ignored = 0;
             const char* end = label + parsed.labelLength;
-            if (k + 1 < parsed.labelLength && ConvertFloat(label + k + 1, end, ignored) == end)
+            if (k + 1 < parsed.labelLength && ConvertFloat(label + k + 1, end, ignored) == end &&
+                shape.numbers + 1 == layout.values)
                 return Refusal::GluedToLabel;
             break;
         }
@@ -194,7 +265,7 @@ Refusal RefusalOf(int lineNumber, const Line& line, const ParsedLine& parsed, co
 }
 
 void DiagnoseLine(int lineNumber, const Line& line, const ParsedLine& parsed, const LineShape& shape, Refusal refusal,
-                  Problems& problems) {
+                  bool decimalCommasTold, Problems& problems) {
     const Reporter problem(lineNumber, problems);
     const LineLayout& layout = kLayout[lineNumber - 1];
     if (line.truncated)
@@ -211,7 +282,18 @@ void DiagnoseLine(int lineNumber, const Line& line, const ParsedLine& parsed, co
         case Refusal::NotFinite:
             for (int i = 0; i < parsed.converted; ++i)
                 if (std::isinf(parsed.floats[i]) || std::isnan(parsed.floats[i])) {
-                    problem("the %s number is %s, which no game value can be: nothing on this line is applied, so %s",
+                    const char* written = line.text + parsed.numberBegin[i];
+                    const std::size_t length = parsed.numberEnd[i] - parsed.numberBegin[i];
+                    const std::size_t sign = *written == '-' || *written == '+' ? 1 : 0;
+                    if (std::isinf(parsed.floats[i]) && length > sign &&
+                        (IsDigit(written[sign]) || written[sign] == '.'))
+                        problem(
+                            "the %s number, %.*s, is too big for a game value (the largest is about 3.4e38): nothing "
+                            "on this line is applied, so %s",
+                            Ordinal(i + 1), static_cast<int>(length < 40 ? length : 40), written, nothing);
+                    else
+                        problem(
+                            "the %s number is %s, which no game value can be: nothing on this line is applied, so %s",
                             Ordinal(i + 1), std::isnan(parsed.floats[i]) ? "not a number (nan)" : "infinite", nothing);
                     return;
                 }
@@ -234,13 +316,16 @@ void DiagnoseLine(int lineNumber, const Line& line, const ParsedLine& parsed, co
     }
     char kept[160];
     DescribeKept(layout, parsed.converted, kept, sizeof kept);
-    char fix[96];
+    char fix[192];
     const char* word = line.text + parsed.stopWordBegin;
     const int shown = static_cast<int>(parsed.stopWordLength < 40 ? parsed.stopWordLength : 40);
     if (parsed.stopWordLength) {
         if (integer && IsOnOffWord(word, parsed.stopWordLength))
             problem("line 1 takes a whole number: 1 (on) or 0 (off); \"%.*s\" is not read, so %s", shown, word, kept);
-        else if (SuggestNumber(word, parsed.stopWordLength, integer, parsed.converted == 0, fix, sizeof fix) ||
+        else if (decimalCommasTold && IsDecimalCommaNumber(word, parsed.stopWordLength))
+            ;  // told once for the whole file
+        else if (DescribeOddCharacter(word, parsed.stopWordLength, fix, sizeof fix) ||
+                 SuggestNumber(word, parsed.stopWordLength, integer, parsed.converted == 0, fix, sizeof fix) ||
                  SuggestDigits(word, parsed.stopWordLength, integer, fix, sizeof fix))
             problem("the %s value, \"%.*s\", is not a number (%s): %s", Ordinal(parsed.converted + 1), shown, word, fix,
                     kept);
@@ -250,6 +335,16 @@ void DiagnoseLine(int lineNumber, const Line& line, const ParsedLine& parsed, co
         problem("the line is blank: %s", kept);
     } else if (parsed.converted == 0) {
         problem("no number after the label: %s", kept);
+    } else if (parsed.converted < layout.values && parsed.commentBegin) {
+        // "0.16;0.01;0.63": the mark right after a number ends the line.
+        const char* mark = line.text + parsed.commentBegin;
+        const int markLength = *mark == '/' ? 2 : 1;
+        problem(
+            "only %d of %d values read: the %.*s after %.*s starts a comment, which ends the line; put spaces, not "
+            "%.*s, between the numbers: %s",
+            parsed.converted, static_cast<int>(layout.values), markLength, mark,
+            static_cast<int>(parsed.numberEnd[parsed.converted - 1] - parsed.numberBegin[parsed.converted - 1]),
+            line.text + parsed.numberBegin[parsed.converted - 1], markLength, mark, kept);
     } else if (parsed.converted < layout.values) {
         problem("only %d of %d values read: %s", parsed.converted, static_cast<int>(layout.values), kept);
     }
@@ -261,7 +356,8 @@ void DiagnoseLine(int lineNumber, const Line& line, const ParsedLine& parsed, co
 
     // A label that reads as a number whole was most likely meant as a value.
     float ignored;
-    if (parsed.hasLabel && ConvertFloat(label, label + parsed.labelLength, ignored) == label + parsed.labelLength)
+    if (parsed.hasLabel && shape.numbers < layout.values &&
+        ConvertFloat(label, label + parsed.labelLength, ignored) == label + parsed.labelLength)
         problem(
             "the line starts with a number where a label should be: it is taken as the label and the values shift "
             "left by one");
@@ -279,11 +375,13 @@ void DiagnoseLine(int lineNumber, const Line& line, const ParsedLine& parsed, co
         problem("live reload reads whole numbers only: the fraction is ignored");
 }
 
-void DiagnoseFile(int linesRead, bool linesAfterLast, bool limitReached, bool shifted, Problems& problems) {
+void DiagnoseFile(int linesRead, bool linesAfterLast, bool limitReached, bool shifted, bool countTold,
+                  Problems& problems) {
     const Reporter problem(0, problems);
     if (limitReached)
         problem("the file is %u bytes or longer: nothing after its first %u bytes is read",
                 static_cast<unsigned>(kMaxFileBytes), static_cast<unsigned>(kMaxFileBytes));
+    if (countTold) return;  // the lines' count is what showed the shift, and was told with it
     if (linesRead == kLineCount - 1)
         problem("the file has %d line(s) instead of %d: line %d is missing and its destinations keep their values",
                 linesRead, kLineCount, kLineCount);
@@ -295,6 +393,21 @@ void DiagnoseFile(int linesRead, bool linesAfterLast, bool limitReached, bool sh
     if (linesRead < kLineCount && shifted)
         problem("if you deleted a line, every line below it moved up: put the line back where it was");
     if (linesAfterLast) problem("the file has lines after line %d: they are never read", kLineCount);
+}
+
+void DiagnoseDecimalCommas(int count, int firstLine, const char* word, Problems& problems) {
+    if (count == 0) return;
+    const Reporter problem(0, problems);
+    char fixed[64];
+    std::snprintf(fixed, sizeof fixed, "%s", word);
+    for (char& c : fixed)
+        if (c == ',') c = '.';
+    problem(
+        "%d lines write their numbers with a decimal comma (line %d: \"%s\"): the decimal separator here is a point, "
+        "whatever Windows' region settings say; write %s, and the same on every line (replace each comma between "
+        "digits with a point). Each of those lines is read up to that number: what it gives from there on keeps its "
+        "value",
+        count, firstLine, word, fixed);
 }
 
 void DiagnoseCtrlZ(int line, Problems& problems) {
@@ -366,15 +479,18 @@ Shift DetectShift(const LineShape* shapes, int available) {
     return best;
 }
 
-LineLabel LabelOf(const char* text, std::size_t length) {
+LineLabel LabelOf(const char* text, std::size_t length, const LineShape& shape) {
     LineLabel label;
     std::size_t begin = 0;
     while (begin < length && IsBlank(text[begin])) ++begin;
     std::size_t end = begin;
     while (end < length && text[end] != '\0' && !IsBlank(text[end])) ++end;
     if (begin == end) return label;
-    label.comment = text[begin] == ';' || text[begin] == '#' ||
-                    (text[begin] == '/' && begin + 1 < length && text[begin + 1] == '/');
+    if (shape.numbers == 0) {
+        label.comment = text[begin] == ';' || text[begin] == '#' ||
+                        (text[begin] == '/' && begin + 1 < length && text[begin + 1] == '/');
+        return label;
+    }
     for (int line = 1; line <= kLineCount; ++line) {
         const char* sample = kSampleLabels[line - 1];
         if (sample && std::strlen(sample) == end - begin && std::memcmp(sample, text + begin, end - begin) == 0) {
@@ -385,39 +501,181 @@ LineLabel LabelOf(const char* text, std::size_t length) {
     return label;
 }
 
-LabelShift DetectLabelShift(const LineLabel* labels, int available) {
-    LabelShift found;
-    const int lines = available < kLineCount ? available : kLineCount;
-    // A sample label on three lines or more is a label of the player's own
-    // pattern ("weapon22" on every weapon line), no evidence of a place; twice
-    // it may be a copied line.
-    int places[kLineCount + 2] = {};
-    for (int i = 0; i < available && i <= kLineCount; ++i) {
+namespace {
+
+// The places the labels of lines [1, lines] show (0: none), a sample label
+// on three lines or more being a label of the player's own pattern
+// ("weapon22" on every weapon line), no evidence of a place; twice it may be
+// a copied line. Only the 31 lines a load reads count its uses.
+void PlacesOf(const LineLabel* labels, int lines, int (&places)[kLineCount + 2]) {
+    for (int i = 0; i < lines; ++i) {
         const int place = labels[i].samplePlace;
         int uses = 0;
-        for (int j = 0; j < available && j <= kLineCount; ++j) uses += labels[j].samplePlace == place ? 1 : 0;
-        places[i] = place && uses < 3 ? place : 0;
+        for (int j = 0; j < lines && j < kLineCount; ++j) uses += labels[j].samplePlace == place ? 1 : 0;
+        places[i + 1] = place && uses < 3 ? place : 0;
     }
+}
+
+// How many labelled lines in [from, to] carry the label of the line
+// `offset` lines from them; -1 when one carries another.
+int CountOffsetBy(const int (&places)[kLineCount + 2], int from, int to, int offset) {
+    int agreeing = 0;
+    for (int line = from; line <= to; ++line) {
+        if (places[line] == 0) continue;
+        if (places[line] != line + offset) return -1;
+        ++agreeing;
+    }
+    return agreeing;
+}
+// Every labelled line in [from, to] carries the label of the line `offset`
+// lines from it, and one at least does.
+bool AllOffsetBy(const int (&places)[kLineCount + 2], int from, int to, int offset) {
+    return CountOffsetBy(places, from, to, offset) > 0;
+}
+
+// The nearest labelled line above `line` and below it are in place (or
+// there is none).
+bool NeighboursInPlace(const int (&places)[kLineCount + 2], int line, int lines) {
+    int above = line - 1;
+    while (above >= 1 && places[above] == 0) --above;
+    int below = line + 1;
+    while (below <= lines && places[below] == 0) ++below;
+    return (above < 1 || places[above] == above) && (below > lines || places[below] == below);
+}
+
+}  // namespace
+
+LabelEvidence ReadLabelEvidence(const LineLabel* labels, int available, int textLines) {
+    LabelEvidence evidence;
+    const int lines = available < kLineCount + 1 ? available : kLineCount + 1;
+    int places[kLineCount + 2] = {};
+    PlacesOf(labels, lines, places);
     // The sample's labels, or most of them: a file of the player's own
     // labels says nothing of where its lines belong.
-    int sampleLabels = 0;
-    for (int i = 0; i < lines; ++i) sampleLabels += places[i] ? 1 : 0;
-    int valueLines = 0;
-    for (int line = 1; line <= lines; ++line) valueLines += kSampleLabels[line - 1] ? 1 : 0;
-    if (sampleLabels < 4 || 2 * sampleLabels <= valueLines) return found;
-    for (int line = 1; line <= available && line <= kLineCount + 1; ++line) {
-        const int place = places[line - 1];
-        if (place == 0 || place == line) continue;
+    int sampleLabels = 0, valueLines = 0;
+    for (int line = 1; line <= lines && line <= kLineCount; ++line) {
+        sampleLabels += places[line] ? 1 : 0;
+        valueLines += kSampleLabels[line - 1] ? 1 : 0;
+    }
+    if (sampleLabels < 4 || 2 * sampleLabels <= valueLines) return evidence;
+    evidence.evidence = true;
+
+    int misplaced = 1;
+    while (misplaced <= lines && (places[misplaced] == 0 || places[misplaced] == misplaced)) ++misplaced;
+    if (misplaced > lines) return evidence;
+    const int offset = places[misplaced] - misplaced;
+    // A line missing (the labels below belong further down) or one too many,
+    // where the labels below agree, or where the file is as many lines short
+    // or long.
+    // None below may be back in place: the count of lines alone only speaks
+    // where no label below is left to agree.
+    const int agreeing = CountOffsetBy(places, misplaced + 1, lines, offset);
+    const bool agree = agreeing > 0;
+    if (agree || (agreeing == 0 && kLineCount - textLines == offset)) {
         // The lines just above that carry no label of the sample's (a comment,
         // a blank line, an added line) are read off their places too.
-        int first = line;
-        while (first > 1 && places[first - 2] == 0 && kSampleLabels[first - 2] != nullptr) --first;
-        found.shift = Shift{place > line ? Shift::Kind::Missing : Shift::Kind::Extra, first, first};
-        found.labelLine = line;
-        found.belongsOn = place;
-        return found;
+        int first = misplaced;
+        while (first > 1 && places[first - 1] == 0 && kSampleLabels[first - 2] != nullptr) --first;
+        evidence.shift.shift = Shift{offset > 0 ? Shift::Kind::Missing : Shift::Kind::Extra, first, first};
+        evidence.shift.labelLine = misplaced;
+        evidence.shift.belongsOn = places[misplaced];
+        evidence.shift.labelsAgree = agree;
+        return evidence;
     }
-    return found;
+    // No line missing: name what the labels show, line by line, within the
+    // lines a load reads.
+    const int last = lines < kLineCount ? lines : kLineCount;
+    for (int line = misplaced; line <= last && evidence.findings < LabelEvidence::kMaxFindings;) {
+        const int place = places[line];
+        if (place == 0 || place == line) {
+            ++line;
+            continue;
+        }
+        LabelFinding finding;
+        finding.line = line;
+        int end = line;
+        int below = 0;  // the line whose label is this line's, further down
+        for (int k = line + 1; k <= last && !below; ++k) below = places[k] == line ? k : 0;
+        if (place > line && place <= last && AllOffsetBy(places, line + 1, place, -1)) {
+            // Line `place`'s line moved up to `line`: those between moved down by one.
+            finding.kind = place == line + 1 ? LabelFinding::Kind::Swapped : LabelFinding::Kind::MovedUp;
+            finding.from = place;
+            finding.to = line;
+            end = place;
+        } else if (below && AllOffsetBy(places, line, below - 1, 1)) {
+            finding.kind = below == line + 1 ? LabelFinding::Kind::Swapped : LabelFinding::Kind::MovedDown;
+            finding.from = line;
+            finding.to = below;
+            end = below;
+        } else if (NeighboursInPlace(places, line, last)) {
+            finding.kind = LabelFinding::Kind::Odd;
+            finding.from = place;
+        } else {
+            // One of a run of labels that agree on their own numbering
+            // (aimRow1 to aimRow4): the player's scheme, nothing to say.
+            ++line;
+            continue;
+        }
+        if (finding.kind == LabelFinding::Kind::Swapped) {
+            finding.from = line;
+            finding.to = end;
+        }
+        evidence.found[evidence.findings++] = finding;
+        line = end + 1;
+    }
+    return evidence;
+}
+
+void DiagnoseLabelFinding(const LabelFinding& finding, Problems& problems) {
+    const Reporter problem(finding.line, problems);
+    char role[32], otherRole[32];
+    switch (finding.kind) {
+        case LabelFinding::Kind::Odd:
+            problem(
+                "line %d is labelled %s, like line %d in the sample: a line's place, not its label, says what it "
+                "sets, so line %d sets %s%s",
+                finding.line, kSampleLabels[finding.from - 1], finding.from, finding.line, LineRole(finding.line, role),
+                kLayout[finding.line - 1].kind == LineKind::WeaponOffset && kLayout[finding.line - 1].index
+                    ? "'s offset"
+                    : "");
+            return;
+        case LabelFinding::Kind::Swapped:
+            problem(
+                "lines %d and %d carry each other's labels (%s and %s): were they swapped? A line's place, not its "
+                "label, says what it sets: line %d sets %s and line %d %s; if you swapped them, swap them back",
+                finding.from, finding.to, kSampleLabels[finding.to - 1], kSampleLabels[finding.from - 1], finding.from,
+                LineRole(finding.from, role), finding.to, LineRole(finding.to, otherRole));
+            return;
+        case LabelFinding::Kind::MovedUp:
+            problem(
+                "line %d carries %s, line %d's label, and lines %d to %d the label of the line above each: was line "
+                "%d moved up to line %d? A line's place, not its label, says what it sets: line %d sets %s, line %d "
+                "%s; if you moved it, put it back on line %d",
+                finding.to, kSampleLabels[finding.from - 1], finding.from, finding.to + 1, finding.from, finding.from,
+                finding.to, finding.to, LineRole(finding.to, role), finding.from, LineRole(finding.from, otherRole),
+                finding.from);
+            return;
+        case LabelFinding::Kind::MovedDown:
+            problem(
+                "line %d carries %s, line %d's label, and lines %d to %d the label of the line below each: was line "
+                "%d moved down to line %d? A line's place, not its label, says what it sets: line %d sets %s, line %d "
+                "%s; if you moved it, put it back on line %d",
+                finding.to, kSampleLabels[finding.from - 1], finding.from, finding.from, finding.to - 1, finding.from,
+                finding.to, finding.from, LineRole(finding.from, role), finding.to, LineRole(finding.to, otherRole),
+                finding.from);
+            return;
+    }
+}
+
+Shift DetectWeaponLineCount(const LineShape* shapes, int available, int textLines) {
+    if (textLines != kLineCount - 1 && textLines != kLineCount + 1) return Shift{};
+    const int firstWeapon = LineOf(LineKind::WeaponOffset, 0);
+    if (available < textLines) return Shift{};
+    for (int line = firstWeapon; line <= textLines; ++line) {
+        const LineShape& shape = shapes[line - 1];
+        if (!shape.clean || shape.numbers != kLayout[firstWeapon - 1].values) return Shift{};
+    }
+    return Shift{textLines < kLineCount ? Shift::Kind::Missing : Shift::Kind::Extra, firstWeapon, textLines, true};
 }
 
 void DiagnoseShift(const Shift& shift, const LabelShift* byLabel, const LineLabel* labels, Problems& problems) {
@@ -433,18 +691,45 @@ void DiagnoseShift(const Shift& shift, const LabelShift* byLabel, const LineLabe
             shift.first, meanwhile);
         return;
     }
+    if (shift.byCount) {
+        const int weapons = kLineCount - LineOf(LineKind::WeaponOffset, 0) + 1;
+        if (shift.kind == Shift::Kind::Missing)
+            problem(
+                "the file has %d lines where %d belong, and its weapon lines (%d to %d) all look alike: one of the %d "
+                "weapon lines seems missing, and every weapon below it would take the next one's offset; nothing from "
+                "line %d on is applied (those weapons keep their offsets): put the missing line back",
+                shift.last, kLineCount, shift.first, shift.last, weapons, shift.first);
+        else
+            problem(
+                "the file has %d lines where %d belong, and its weapon lines (%d to %d) all look alike: one of them "
+                "seems to be there twice (a copied line?), and every weapon below it would take the offset of the one "
+                "above; nothing from line %d on is applied (those weapons keep their offsets): delete the extra line",
+                shift.last, kLineCount, shift.first, shift.last, shift.first);
+        return;
+    }
     if (byLabel && byLabel->labelLine) {
         const int line = byLabel->labelLine;
         const char* label = kSampleLabels[byLabel->belongsOn - 1];
+        const int off = byLabel->belongsOn > line ? byLabel->belongsOn - line : line - byLabel->belongsOn;
+        const char* firstLabel = kSampleLabels[shift.first - 1] ? kSampleLabels[shift.first - 1] : "a heading";
+        char lines[96];
+        if (off > 1 && shift.kind == Shift::Kind::Missing)
+            std::snprintf(lines, sizeof lines, "%d lines above it (from %s's on) seem", off, firstLabel);
+        else if (shift.kind == Shift::Kind::Missing)
+            std::snprintf(lines, sizeof lines, "a line above it (%s's) seems", firstLabel);
+        else
+            std::snprintf(lines, sizeof lines, off > 1 ? "%d lines above it seem" : "a line above it seems", off);
+        char why[64] = "the labels below agree";
+        if (!byLabel->labelsAgree)
+            std::snprintf(why, sizeof why, "the file has %d lines", kLineCount - (byLabel->belongsOn - line));
         if (shift.kind == Shift::Kind::Missing)
-            problem("line %d is labelled %s, which belongs on line %d: a line above it (%s's) seems missing; %s", line,
-                    label, byLabel->belongsOn,
-                    kSampleLabels[shift.first - 1] ? kSampleLabels[shift.first - 1] : "a heading", meanwhile);
+            problem("line %d is labelled %s, which belongs on line %d, and %s: %s missing; %s", line, label,
+                    byLabel->belongsOn, why, lines, meanwhile);
         else
             problem(
-                "line %d is labelled %s, which belongs on line %d: a line above it seems to be one too many (a copied "
-                "or added line?); %s",
-                line, label, byLabel->belongsOn, meanwhile);
+                "line %d is labelled %s, which belongs on line %d, and %s: %s to be one too many (a copied or "
+                "added line?); %s",
+                line, label, byLabel->belongsOn, why, lines, meanwhile);
         return;
     }
     char where[64];

@@ -17,47 +17,83 @@ void Problems::Add(int line, const char* text) {
 }
 
 void ReadSettingsFile(const char* bytes, std::size_t size, SettingsFile& file) {
-    // First the shape of every line, and of the first line after the
-    // layout: whether the lines sit where the layout has them.
+    // First the shape and label of every line, and of the first line after
+    // the layout: whether the lines sit where the layout has them. Then how
+    // many lines hold text at all, the ones past the layout included.
     LineShape shapes[kLineCount + 1];
     LineLabel labels[kLineCount + 1];
     int available = 0;
+    int textLines = 0;  // the last line that holds text
     {
         TextLines text(bytes, size);
         Line line;
         while (available <= kLineCount && text.Next(line)) {
-            labels[available] = LabelOf(line.text, line.length);
-            shapes[available++] = ShapeOf(line.text, line.length);
+            shapes[available] = ShapeOf(line.text, line.length);
+            labels[available] = LabelOf(line.text, line.length, shapes[available]);
+            if (!shapes[available++].blank) textLines = available;
+        }
+        for (int number = available; text.Next(line);) {
+            ++number;
+            for (std::size_t i = 0; i < line.length; ++i)
+                if (!IsBlank(line.text[i])) {
+                    textLines = number;
+                    break;
+                }
         }
         file.encoding = text.TextEncoding();
         file.linesRead = available < kLineCount ? available : kLineCount;
-        file.linesAfterLast = available > kLineCount && (!shapes[kLineCount].blank || text.RestHoldsText());
+        file.linesAfterLast = textLines > kLineCount;
         file.limitReached = text.LimitReached();
         file.ctrlZLine = text.CtrlZLine();
     }
-    // The sample's labels name a shift exactly, where the file has them; the
-    // lines' shapes, where it has not.
-    const LabelShift byLabel = DetectLabelShift(labels, available);
-    const Shift shift = byLabel.labelLine ? byLabel.shift : DetectShift(shapes, available);
+    // The sample's labels tell where lines went, where the file has them;
+    // the lines' shapes and count, where it has not.
+    const LabelEvidence byLabels = ReadLabelEvidence(labels, available, textLines);
+    Shift shift = byLabels.shift.shift;
+    if (!byLabels.evidence) {
+        shift = DetectShift(shapes, available);
+        if (shift.kind == Shift::Kind::None) shift = DetectWeaponLineCount(shapes, available, textLines);
+    }
     file.firstShiftedLine = shift.kind == Shift::Kind::None ? 0 : shift.first;
+
+    // Numbers written with a decimal comma on many lines are one mistake,
+    // told once.
+    int commaLines = 0, firstCommaLine = 0;
+    for (int number = 1; number <= file.linesRead; ++number) {
+        if (file.firstShiftedLine && number >= file.firstShiftedLine) break;
+        const LineLayout& layout = kLayout[number - 1];
+        const LineShape& shape = shapes[number - 1];
+        if (layout.kind != LineKind::FreeText && shape.decimalComma && shape.numbers < layout.values) {
+            ++commaLines;
+            if (!firstCommaLine) firstCommaLine = number;
+        }
+    }
+    const bool commasTold = commaLines >= 3;
+    char commaWord[48] = "";
 
     // Then the values: none from a shifted line on, whose values would land
     // in the wrong places.
     file.problems.count = 0;
     int aimRowsRead = 0;
     int aimValuesRead = 0;
+    int finding = 0;
     TextLines text(bytes, size);
     Line line;
     for (int number = 1; number <= kLineCount; ++number) {
         LineValues& given = file.lines[number - 1];
         given = LineValues{};
         if (number > file.linesRead || !text.Next(line)) continue;
-        if (number == file.firstShiftedLine) DiagnoseShift(shift, &byLabel, labels, file.problems);
+        if (number == file.firstShiftedLine) DiagnoseShift(shift, &byLabels.shift, labels, file.problems);
         if (file.firstShiftedLine && number >= file.firstShiftedLine) continue;
+        for (; finding < byLabels.findings && byLabels.found[finding].line == number; ++finding)
+            DiagnoseLabelFinding(byLabels.found[finding], file.problems);
         const LineLayout& layout = kLayout[number - 1];
         ParsedLine parsed;
         if (layout.kind != LineKind::FreeText)
             parsed = ParseValueLine(line.text, line.length, layout.kind == LineKind::ReloadSwitch, layout.values);
+        if (number == firstCommaLine && commasTold)
+            std::snprintf(commaWord, sizeof commaWord, "%.*s", static_cast<int>(parsed.stopWordLength),
+                          line.text + parsed.stopWordBegin);
         // A plainly wrong line is not applied at all.
         const Refusal refusal = RefusalOf(number, line, parsed, shapes[number - 1]);
         given.count = refusal == Refusal::None ? parsed.converted : 0;
@@ -67,10 +103,12 @@ void ReadSettingsFile(const char* bytes, std::size_t size, SettingsFile& file) {
             aimRowsRead = layout.index + 1;
             aimValuesRead += given.count;
         }
-        DiagnoseLine(number, line, parsed, shapes[number - 1], refusal, file.problems);
+        DiagnoseLine(number, line, parsed, shapes[number - 1], refusal, commasTold, file.problems);
     }
     file.aimRowsPublished = aimValuesRead > 0 ? aimRowsRead : 0;
-    DiagnoseFile(file.linesRead, file.linesAfterLast, file.limitReached, file.firstShiftedLine != 0, file.problems);
+    if (commasTold) DiagnoseDecimalCommas(commaLines, firstCommaLine, commaWord, file.problems);
+    DiagnoseFile(file.linesRead, file.linesAfterLast, file.limitReached, file.firstShiftedLine != 0, shift.byCount,
+                 file.problems);
     DiagnoseCtrlZ(file.ctrlZLine, file.problems);
 }
 

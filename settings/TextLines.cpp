@@ -31,13 +31,30 @@ std::size_t EncodeUtf8(std::uint32_t code, char* out) {
     return 4;
 }
 
-// Fills a Line from pieces of text: what does not fit the buffer is counted,
-// not kept.
-// The spaces that pasting from a web page or a word processor brings: a
-// no-break space (U+00A0), a thin space (U+2009) and a narrow no-break space
-// (U+202F), in UTF-8 (as UTF-16 text is turned into), and the no-break space
-// as the Windows code page writes it, a lone byte 0xA0. Each becomes a plain
-// space, so that the numbers a player sees apart are read apart.
+// The spaces that pasting from a web page, a word processor or an East Asian
+// input method brings, in UTF-8 (as UTF-16 text is turned into): every space
+// separator of Unicode (the no-break, en, em, thin, ideographic spaces and
+// the rest), the zero-width space (U+200B) and a byte-order mark inside the
+// text (U+FEFF, a zero-width no-break space), and the no-break space as the
+// Windows code page writes it, a lone byte 0xA0. Each becomes a plain space,
+// so that the words a player sees apart, or that look like one word, are
+// read as they were typed: a label, then numbers.
+bool IsPastedSpace(const unsigned char* c, std::size_t size) {
+    switch (size) {
+        case 1:
+            return c[0] == 0xA0;
+        case 2:
+            return c[0] == 0xC2 && c[1] == 0xA0;  // U+00A0
+        case 3: {
+            const std::uint32_t code = (c[0] & 0x0Fu) << 12 | (c[1] & 0x3Fu) << 6 | (c[2] & 0x3Fu);
+            return code == 0x1680 || (code >= 0x2000 && code <= 0x200B) || code == 0x202F || code == 0x205F ||
+                   code == 0x3000 || code == 0xFEFF;
+        }
+        default:
+            return false;
+    }
+}
+
 std::size_t PlainSpaces(char* text, std::size_t length) {
     const auto byte = [text](std::size_t i) { return static_cast<unsigned char>(text[i]); };
     std::size_t out = 0;
@@ -48,11 +65,7 @@ std::size_t PlainSpaces(char* text, std::size_t length) {
         bool whole = size > 1 && i + size <= length;
         for (std::size_t k = 1; whole && k < size; ++k) whole = (byte(i + k) & 0xC0) == 0x80;
         if (!whole) size = 1;
-        const bool space =
-            (size == 2 && c == 0xC2 && byte(i + 1) == 0xA0) ||
-            (size == 3 && c == 0xE2 && byte(i + 1) == 0x80 && (byte(i + 2) == 0x89 || byte(i + 2) == 0xAF)) ||
-            (size == 1 && c == 0xA0);
-        if (space) {
+        if (IsPastedSpace(reinterpret_cast<const unsigned char*>(text + i), size)) {
             text[out++] = ' ';
         } else {
             for (std::size_t k = 0; k < size; ++k) text[out++] = text[i + k];
@@ -62,6 +75,8 @@ std::size_t PlainSpaces(char* text, std::size_t length) {
     return out;
 }
 
+// Fills a Line from pieces of text: what does not fit the buffer is counted,
+// not kept.
 class LineBuilder {
 public:
     explicit LineBuilder(Line& line) : line_(line) {
@@ -102,23 +117,31 @@ private:
 
 namespace {
 
-// UTF-16 without a byte-order mark, told by the whole text's pattern: at
-// least four units, and three in four of them a character of the first 256
-// that is no control (tab and line ends aside) in the byte of its order and
-// zero in the other. A short or accented first line is no hindrance; text in
-// other scripts here and there is none either.
+// UTF-16 without a byte-order mark, told by the whole text's pattern. A
+// settings file is mostly digits, points, blanks and line ends, whatever the
+// script of its labels and headings: as UTF-16 each of those is a unit with
+// one byte zero, always on the same side of the pair (the high byte's). So
+// the text is UTF-16 of one byte order when at least four units are such
+// characters and those that are not (a zero on the other side, as U+0400
+// has, or a control character, which text has none of besides tab and line
+// ends) are rare. Cyrillic, Greek or Chinese labels change nothing; plain
+// text has no zero bytes at all.
 Encoding MarklessUtf16(const char* bytes, std::size_t size) {
-    // Every unit that counts holds a zero byte: text without one is plain.
     if (!std::memchr(bytes, 0, size)) return Encoding::Plain;
     for (const bool little : {true, false}) {
-        std::size_t units = 0, matching = 0;
-        for (std::size_t i = 0; i + 1 < size; i += 2, ++units) {
-            const auto text = static_cast<unsigned char>(bytes[little ? i : i + 1]);
-            const auto zero = static_cast<unsigned char>(bytes[little ? i + 1 : i]);
-            const bool control = text < 0x20 && text != '\t' && text != '\r' && text != '\n';
-            if (zero == 0 && text != 0 && !control) ++matching;
+        std::size_t ascii = 0, otherSide = 0, controls = 0;
+        for (std::size_t i = 0; i + 1 < size; i += 2) {
+            const auto low = static_cast<unsigned char>(bytes[little ? i : i + 1]);
+            const auto high = static_cast<unsigned char>(bytes[little ? i + 1 : i]);
+            const unsigned unit = static_cast<unsigned>(high) << 8 | low;
+            if (unit < 0x20 && unit != '\t' && unit != '\r' && unit != '\n' && unit != 0x1A)
+                ++controls;
+            else if (high == 0)
+                ++ascii;
+            else if (low == 0)
+                ++otherSide;
         }
-        if (matching >= 4 && 4 * matching >= 3 * units)
+        if (ascii >= 4 && 8 * (otherSide + controls) <= ascii)
             return little ? Encoding::Utf16LittleEndianWithoutMark : Encoding::Utf16BigEndianWithoutMark;
     }
     return Encoding::Plain;
@@ -142,7 +165,9 @@ TextLines::TextLines(const char* bytes, std::size_t size)
     }
     // Ctrl-Z ends the text (for UTF-16, as a unit of its own; see NextUtf16),
     // and text after it is text the player meant: its line is named. Lines
-    // that end in CR alone (as old Mac editors save them) have no LF at all.
+    // that end in CR alone (as old Mac editors save them) outnumber the LFs:
+    // then CR, LF and CR LF each end a line, so a CR LF that a paste or
+    // another editor left in such a file is one line end, not the only one.
     // Both are told by the characters, in either encoding alike.
     const std::size_t step = Utf16() ? 2 : 1;
     const bool little = encoding_ == Encoding::Utf16LittleEndian || encoding_ == Encoding::Utf16LittleEndianWithoutMark;
@@ -153,24 +178,26 @@ TextLines::TextLines(const char* bytes, std::size_t size)
         return little ? static_cast<std::uint32_t>(a | (b << 8)) : static_cast<std::uint32_t>((a << 8) | b);
     };
     const char* textEnd = at_ + (static_cast<std::size_t>(end_ - at_) / step) * step;
-    bool anyLf = false, anyCr = false;
-    int linesByLf = 1, linesByCr = 1;
+    int lfs = 0, crs = 0, crLfs = 0;
+    std::uint32_t previous = 0;
     const char* p = at_;
     if (step == 1) {  // plain text: up to its first Ctrl-Z at once
         const void* ctrlZ = std::memchr(at_, kCtrlZ, static_cast<std::size_t>(textEnd - at_));
         p = ctrlZ ? static_cast<const char*>(ctrlZ) : textEnd;
-        linesByLf += static_cast<int>(std::count(at_, p, '\n'));
-        linesByCr += static_cast<int>(std::count(at_, p, '\r'));
-        anyLf = linesByLf > 1;
-        anyCr = linesByCr > 1;
+        lfs = static_cast<int>(std::count(at_, p, '\n'));
+        crs = static_cast<int>(std::count(at_, p, '\r'));
+        for (const char* q = at_;
+             crs && (q = static_cast<const char*>(std::memchr(q, '\r', static_cast<std::size_t>(p - q))));)
+            if (++q != p && *q == '\n') ++crLfs;
     }
+    const auto crEnds = [&] { return crs - crLfs > lfs; };
     for (; p != textEnd; p += step) {
         const std::uint32_t c = character(p);
         if (c == static_cast<std::uint32_t>(kCtrlZ)) {
             for (const char* q = p + step; q != textEnd && !ctrlZLine_; q += step) {
                 const std::uint32_t after = character(q);
                 if (after != static_cast<std::uint32_t>(kCtrlZ) && !(after < 0x80 && IsBlank(static_cast<char>(after))))
-                    ctrlZLine_ = anyLf || !anyCr ? linesByLf : linesByCr;
+                    ctrlZLine_ = 1 + lfs + (crEnds() ? crs - crLfs : 0);
             }
             if (!Utf16()) {
                 end_ = p;
@@ -178,12 +205,12 @@ TextLines::TextLines(const char* bytes, std::size_t size)
             }
             break;
         }
-        anyLf |= c == '\n';
-        anyCr |= c == '\r';
-        linesByLf += c == '\n' ? 1 : 0;
-        linesByCr += c == '\r' ? 1 : 0;
+        lfs += c == '\n' ? 1 : 0;
+        crs += c == '\r' ? 1 : 0;
+        crLfs += c == '\n' && previous == '\r' ? 1 : 0;
+        previous = c;
     }
-    lineEnd_ = !anyLf && anyCr ? '\r' : '\n';
+    crEnds_ = crEnds();
 }
 
 // UTF-16 as Notepad's "Unicode" and PowerShell 5 save it. ASCII stays
@@ -230,7 +257,14 @@ bool TextLines::Next(Line& line) {
             return false;
         }
         for (; size; size = NextUtf16(character)) {
-            if (size == 1 && character[0] == lineEnd_) {
+            if (size == 1 && character[0] == '\r' && crEnds_) {
+                const char* const next = at_;
+                char after[4];
+                if (NextUtf16(after) != 1 || after[0] != '\n') at_ = next;
+                builder.Finish(false);
+                return true;
+            }
+            if (size == 1 && character[0] == '\n') {
                 builder.Finish(true);
                 return true;
             }
@@ -239,7 +273,16 @@ bool TextLines::Next(Line& line) {
         builder.Finish(false);
         return true;
     }
-    const auto* newline = static_cast<const char*>(std::memchr(at_, lineEnd_, static_cast<std::size_t>(end_ - at_)));
+    const auto* newline = static_cast<const char*>(std::memchr(at_, '\n', static_cast<std::size_t>(end_ - at_)));
+    if (crEnds_) {
+        const auto* cr = static_cast<const char*>(std::memchr(at_, '\r', static_cast<std::size_t>(end_ - at_)));
+        if (cr && (!newline || cr < newline)) {
+            builder.Append(at_, static_cast<std::size_t>(cr - at_));
+            at_ = cr + 1 != end_ && cr[1] == '\n' ? cr + 2 : cr + 1;
+            builder.Finish(false);
+            return true;
+        }
+    }
     const char* lineEnd = newline ? newline : end_;
     builder.Append(at_, static_cast<std::size_t>(lineEnd - at_));
     at_ = newline ? newline + 1 : end_;

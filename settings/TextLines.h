@@ -41,8 +41,8 @@ struct Line {
     bool truncated;              // the line held more; the rest was dropped
 };
 
-// Cuts bytes into lines ending in LF or CR LF (or CR alone, in a file with
-// no LF at all, as old Mac editors save it). One line of the input is one
+// Cuts bytes into lines ending in LF or CR LF (or in CR alone, in a file
+// where those outnumber the LFs, as old Mac editors save it). One line of the input is one
 // line however long it is: what does not fit the line buffer is dropped,
 // never carried into the next line. Nothing past the first kMaxFileBytes
 // bytes is read.
@@ -71,8 +71,6 @@ public:
     Encoding TextEncoding() const { return encoding_; }
     // The line that holds a Ctrl-Z with text after it (0: none).
     int CtrlZLine() const { return ctrlZLine_; }
-    // True when the lines end in CR alone.
-    bool CrLineEnds() const { return lineEnd_ == '\r'; }
 
 private:
     bool Utf16() const { return encoding_ != Encoding::Plain && encoding_ != Encoding::Utf8WithMark; }
@@ -84,7 +82,7 @@ private:
     bool limitReached_;
     Encoding encoding_ = Encoding::Plain;
     int ctrlZLine_ = 0;
-    char lineEnd_ = '\n';
+    bool crEnds_ = false;  // CR, LF and CR LF each end a line
 };
 
 }  // namespace settings

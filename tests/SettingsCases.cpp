@@ -103,19 +103,12 @@ std::vector<Case> ShiftedCases() {
             cases.push_back({KeptName("deleted_line_" + std::to_string(line)),
                              [line] { return ReferenceWithout(line); }, [from] { return ReferenceUpTo(from - 1); }});
         } else {
-            // A deleted weapon line looks like a file whose last line is
-            // missing: it is read as it stands, every later weapon one row early.
+            // A deleted weapon line: the weapon lines all look alike, so only
+            // the count of lines shows it, and not where. Nothing from the
+            // first weapon line on is applied.
             cases.push_back({KeptName("deleted_line_" + std::to_string(line)),
-                             [line] { return ReferenceWithout(line); },
-                             [line] {
-                                 Snapshot s = ReferenceUpTo(line - 1);
-                                 for (int at = line; at <= 30; ++at) {
-                                     const float source = static_cast<float>(at + 1);
-                                     const float row[3] = {source, source + 0.25f, source + 0.5f};
-                                     GiveOffset(s, at - 16, row, 3);
-                                 }
-                                 return s;
-                             }});
+                             [line] { return ReferenceWithout(line); }, [] { return ReferenceUpTo(15); },
+                             "one of the 16 weapon lines seems missing", "settings partly applied (11 of 27 values"});
         }
         const int blankFrom = line == 10 ? 10 : line == 15 ? 15 : line;
         cases.push_back({KeptName("blank_line_before_" + std::to_string(line)),
@@ -196,7 +189,282 @@ std::vector<Case> LabelShiftedCases() {
     return cases;
 }
 
+// The reference with the sample's labels, and offset row 0, which serves no
+// weapon, all zero as the sample has it: a file with nothing to say.
+std::vector<std::string> SampleLines() {
+    std::vector<std::string> lines = SampleLabelledLines();
+    lines[15] = "unusedRow0 0.0 0.0 0.0";
+    return lines;
+}
+Snapshot WithRow0Zero(Snapshot s) {
+    for (auto& f : s.offsets[0]) f = 0;
+    return s;
+}
+Snapshot Sample() {
+    return WithRow0Zero(Reference());
+}
+Snapshot SampleExcept(std::initializer_list<int> keep) {
+    return WithRow0Zero(ReferenceExcept(keep));
+}
+
+// The sample-labelled reference with lines replaced, or relabelled.
+std::string SampleWith(const std::vector<std::pair<int, std::string>>& replacements) {
+    std::vector<std::string> lines = SampleLines();
+    for (const auto& [line, text] : replacements) lines[static_cast<std::size_t>(line - 1)] = text;
+    return Join(lines);
+}
+std::string Relabelled(const std::vector<std::pair<int, std::string>>& labels) {
+    std::vector<std::string> lines = SampleLines();
+    for (const auto& [line, label] : labels) {
+        std::string& text = lines[static_cast<std::size_t>(line - 1)];
+        text = label + text.substr(text.find(' '));
+    }
+    return Join(lines);
+}
+
+// The reference snapshot where weapon line `line` gave what reference line
+// `source` holds.
+void GiveReferenceOffset(Snapshot& s, int line, int source) {
+    const float row[3] = {static_cast<float>(source), static_cast<float>(source) + 0.25f,
+                          static_cast<float>(source) + 0.5f};
+    for (auto& f : s.offsets[line - 16]) f = kNotGiven;
+    GiveOffset(s, line - 16, row, 3);
+}
+
+// The sample with labels and headings in another script.
+std::string ReferenceInScript(const char* label, const char* heading) {
+    std::vector<std::string> lines = SampleLines();
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        const std::size_t space = lines[i].find(' ');
+        if (i == 1 || i == 9 || i == 14)
+            lines[i] = std::string("== ") + heading + " " + std::to_string(i + 1) + " ==";
+        else
+            lines[i] = label + std::to_string(i + 1) + lines[i].substr(space);
+    }
+    return Join(lines);
+}
+
 }  // namespace
+
+testing::AssertionResult SaysWhatItShould(const Case& c, const settings::SettingsFile& file) {
+    std::string said;
+    bool found = false;
+    for (int i = 0; i < file.problems.Kept(); ++i) {
+        said += "\n  line " + std::to_string(file.problems.kept[i].line) + ": " + file.problems.kept[i].text;
+        found |= c.said && *c.said && std::strstr(file.problems.kept[i].text, c.said) != nullptr;
+    }
+    if (!c.said || (*c.said ? found : file.problems.count == 0)) return testing::AssertionSuccess();
+    return testing::AssertionFailure() << "expected " << (*c.said ? std::string("\"") + c.said + "\"" : "nothing")
+                                       << ", said:" << (said.empty() ? " nothing" : said);
+}
+
+std::vector<Case> EditedSampleCases() {
+    return {
+        // Correct files: labels of the player's own that reuse the sample's
+        // words, headings that name labels. All is applied, nothing said.
+        {"aim_rows_labelled_from_1",
+         [] {
+             return Relabelled({{11, "aimRow1"}, {12, "aimRow2"}, {13, "aimRow3"}, {14, "aimRow4"}});
+         },
+         [] { return Sample(); }, "", "settings applied, weapon"},
+        {"heading_starting_with_a_weapon_label",
+         [] {
+             return SampleWith({{15, "weapon22 to weapon37: x y z offsets"}});
+         },
+         [] { return Sample(); }, "", "settings applied, weapon"},
+        {"heading_starting_with_the_reload_label",
+         [] {
+             return SampleWith({{2, "reloadEveryFrame above: 1 on, 0 off"}});
+         },
+         [] { return Sample(); }, "", "settings applied, weapon"},
+        {"label_with_a_colon_before_digits",
+         [] {
+             return Relabelled({{17, "weapon:22"}, {18, "weapon=23"}});
+         },
+         [] { return Sample(); }, "", "settings applied, weapon"},
+        {"number_as_the_label_every_value_present",
+         [] {
+             return Relabelled({{17, "22"}, {3, "1"}});
+         },
+         [] { return Sample(); }, "", "settings applied, weapon"},
+        {"hash_label_with_numbers",
+         [] {
+             return Relabelled({{17, "#22"}});
+         },
+         [] { return Sample(); }, "", "settings applied, weapon"},
+        {"cr_only_with_one_cr_lf",
+         [] {
+             std::string text = Join(SampleLines(), "\r");
+             return text.replace(text.find('\r', text.find("aim block")), 1, "\r\n");
+         },
+         [] { return Sample(); }, "", "settings applied, weapon"},
+        {"utf16_without_a_mark_cyrillic",
+         [] {
+             return Utf16(ReferenceInScript("\xD0\xBE\xD1\x80\xD1\x83\xD0\xB6\xD0\xB8\xD0\xB5",
+                                            "\xD0\xB7\xD0\xB0\xD0\xB3\xD0\xBE\xD0\xBB\xD0\xBE\xD0\xB2\xD0\xBE\xD0\xBA"),
+                          true)
+                 .substr(2);
+         },
+         [] { return Sample(); }, "", "settings applied, weapon"},
+        {"utf16_big_endian_without_a_mark_greek",
+         [] {
+             return Utf16(
+                        ReferenceInScript(
+                            "\xCF\x8C\xCF\x80\xCE\xBB\xCE\xBF",
+                            "\xCE\xB5\xCF\x80\xCE\xB9\xCE\xBA\xCE\xB5\xCF\x86\xCE\xB1\xCE\xBB\xCE\xAF\xCE\xB4\xCE\xB1"),
+                        false)
+                 .substr(2);
+         },
+         [] { return Sample(); }, "", "settings applied, weapon"},
+        // Spaces of other scripts and zero-width ones between the words.
+        {"ideographic_en_and_zero_width_spaces",
+         [] {
+             return SampleWith({{17,
+                                 "\xE6\xAD\xA6\xE5\x99\xA8"
+                                 "22\xE3\x80\x80"
+                                 "17.0\xE2\x80\x82"
+                                 "17.25 17.5"},
+                                {18,
+                                 "weapon23\xE2\x80\x8B"
+                                 "18.0 18.25\xEF\xBB\xBF"
+                                 "18.5"},
+                                {3,
+                                 "hostFloat_8CC4B4\xE2\x80\x83\xE2\x80\x8A"
+                                 "3.5"}});
+         },
+         [] { return Sample(); }, "", "settings applied, weapon"},
+
+        // A label that is another line's, among labels in place: named, and
+        // the line still applied where it stands.
+        {"label_digits_swapped",
+         [] {
+             return Relabelled({{18, "weapon32"}});
+         },
+         [] { return Sample(); }, "line 18 is labelled weapon32, like line 25 in the sample",
+         "settings applied, with 1 problem(s)"},
+        {"label_copied_from_the_line_above",
+         [] {
+             return Relabelled({{18, "weapon22"}});
+         },
+         [] { return Sample(); }, "line 18 is labelled weapon22, like line 17 in the sample",
+         "settings applied, with 1 problem(s)"},
+        {"label_copied_and_a_copy_after_line_31",
+         [] {
+             return Relabelled({{18, "weapon22"}}) + "weapon22 1 2 3\n";
+         },
+         [] { return Sample(); }, "line 18 is labelled weapon22, like line 17 in the sample",
+         "settings applied, with 2 problem(s)"},
+        // Lines 25 to 27 as another scheme numbers them: they may as well have
+        // been moved; either way each line sets what its place sets.
+        {"weapon_labels_in_numeric_order",
+         [] {
+             return Relabelled({{25, "weapon30"}, {26, "weapon31"}, {27, "weapon32"}});
+         },
+         [] { return Sample(); }, "was line 25 moved down to line 27?", "settings applied, with 1 problem(s)"},
+        {"two_lines_swapped",
+         [] {
+             std::vector<std::string> lines = SampleLines();
+             std::swap(lines[2], lines[3]);
+             return Join(lines);
+         },
+         [] {
+             Snapshot s = Sample();
+             std::swap(s.hostValues[0], s.hostValues[1]);
+             return s;
+         },
+         "lines 3 and 4 carry each other's labels (hostFloat_8CC4B8 and hostFloat_8CC4B4): were they swapped?",
+         "settings applied, with 1 problem(s)"},
+        {"last_weapon_line_moved_up",
+         [] {
+             std::vector<std::string> lines = SampleLines();
+             const std::string last = lines.back();
+             lines.pop_back();
+             lines.insert(lines.begin() + 19, last);
+             return Join(lines);
+         },
+         [] {
+             Snapshot s = Sample();
+             GiveReferenceOffset(s, 20, 31);
+             for (int line = 21; line <= 31; ++line) GiveReferenceOffset(s, line, line - 1);
+             return s;
+         },
+         "was line 31 moved up to line 20?", "settings applied, with 1 problem(s)"},
+
+        // A line deleted or doubled where the labels are the player's own:
+        // only the count of lines shows it; nothing from the first weapon
+        // line on is applied.
+        {"own_labels_weapon_line_deleted_blank_last_line", [] { return ReferenceWithout(20) + "\n"; },
+         [] { return ReferenceUpTo(15); }, "the file has 30 lines where 31 belong, and its weapon lines (16 to 30)",
+         "settings partly applied (11 of 27 values"},
+        {"own_labels_weapon_line_doubled",
+         [] {
+             std::vector<std::string> lines = ReferenceLines();
+             lines.insert(lines.begin() + 20, lines[20]);
+             return Join(lines);
+         },
+         [] { return ReferenceUpTo(15); }, "one of them seems to be there twice",
+         "settings partly applied (11 of 27 values"},
+
+        // Advice a player can act on.
+        {"percent_sign",
+         [] {
+             return SampleWith({{4, "hostFloat_8CC4B8 50%"}});
+         },
+         [] { return SampleExcept({4}); }, "a percent sign is not read: 50% is 0.5 as a number",
+         "settings partly applied (26 of 27 values"},
+        {"number_too_big_for_a_float",
+         [] {
+             return SampleWith({{3, "hostFloat_8CC4B4 1e39"}});
+         },
+         [] { return SampleExcept({3}); }, "the 1st number, 1e39, is too big for a game value",
+         "settings partly applied (26 of 27 values"},
+        {"semicolons_between_the_numbers",
+         [] {
+             return SampleWith({{19, "weapon24 19.0;19.25;19.5"}});
+         },
+         [] {
+             Snapshot s = Sample();
+             const float first = 19.0f;
+             for (auto& f : s.offsets[3]) f = kNotGiven;
+             GiveOffset(s, 3, &first, 1);
+             return s;
+         },
+         "the ; after 19.0 starts a comment, which ends the line", "settings applied, with 1 problem(s)"},
+        {"typographic_minus",
+         [] {
+             return SampleWith({{4,
+                                 "hostFloat_8CC4B8 \xE2\x88\x92"
+                                 "4.5"}});
+         },
+         [] { return SampleExcept({4}); }, "typographic minus sign (\xE2\x88\x92, U+2212)",
+         "settings partly applied (26 of 27 values"},
+        {"en_dash_for_a_minus",
+         [] {
+             return SampleWith({{6,
+                                 "hostFloat_8CC4B0 \xE2\x80\x93"
+                                 "6.5"}});
+         },
+         [] { return SampleExcept({6}); }, "a dash (\xE2\x80\x93, U+2013), which looks like -",
+         "settings partly applied (26 of 27 values"},
+        {"word_joiner_inside_a_number",
+         [] {
+             return SampleWith({{7,
+                                 "hostFloat_8CC4AC 7.\xE2\x81\xA0"
+                                 "5"}});
+         },
+         [] { return SampleExcept({7}); }, "an invisible character (U+2060)",
+         "settings partly applied (26 of 27 values"},
+        {"decimal_commas_throughout",
+         [] {
+             std::string text = Join(SampleLines());
+             for (char& c : text)
+                 if (c == '.') c = ',';
+             return text;
+         },
+         [] { return Initial(); }, "27 lines write their numbers with a decimal comma (line 3: \"3,5\")",
+         "settings not applied (nothing in the file could be used: 1 problem(s)"},
+    };
+}
 
 std::vector<std::string> SampleLabelledLines() {
     std::vector<std::string> lines = ReferenceLines();

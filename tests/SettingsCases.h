@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <cstring>
 #include <functional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -186,10 +187,28 @@ struct Case {
     const char* name;
     std::function<std::string()> contents;  // null: no file at all
     std::function<Snapshot()> expected;     // after one load, from Initial()
+    // What the reader must say (part of one problem's text); "": nothing at
+    // all; null: not looked at.
+    const char* said = nullptr;
+    // What the start-up's verdict must say of the settings (part of it),
+    // written out from the file; null: not looked at.
+    const char* verdict = nullptr;
 };
+inline void PrintTo(const Case& c, std::ostream* out) {
+    *out << c.name;
+}
+
+// Whether what `file` says is what `c` expects it to say; the failure names
+// what was said.
+testing::AssertionResult SaysWhatItShould(const Case& c, const settings::SettingsFile& file);
 
 std::vector<Case> WellFormedCases();
 std::vector<Case> HostileCases();
+// The sample with one edit of the kind players make: another scheme of
+// labels, a heading that names labels, a line moved, copied or deleted, a
+// character that looks like another: each with what is applied, what is said
+// and the verdict.
+std::vector<Case> EditedSampleCases();
 
 // Test names for GoogleTest's parameterised suites.
 template <class ParamInfo>
@@ -202,6 +221,8 @@ std::string CaseName(const ParamInfo& info) {
     INSTANTIATE_TEST_SUITE_P(WellFormed, suite, testing::ValuesIn(settings_cases::WellFormedCases()), \
                              settings_cases::CaseName<testing::TestParamInfo<settings_cases::Case>>); \
     INSTANTIATE_TEST_SUITE_P(Hostile, suite, testing::ValuesIn(settings_cases::HostileCases()),       \
+                             settings_cases::CaseName<testing::TestParamInfo<settings_cases::Case>>); \
+    INSTANTIATE_TEST_SUITE_P(Edited, suite, testing::ValuesIn(settings_cases::EditedSampleCases()),   \
                              settings_cases::CaseName<testing::TestParamInfo<settings_cases::Case>>)
 
 }  // namespace settings_cases

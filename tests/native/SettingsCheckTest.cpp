@@ -80,8 +80,8 @@ INSTANTIATE_TEST_SUITE_P(
                     Sound({{20, ""}}),
                     1,
                     {{20, "the line is blank: weapon type 25 keeps the game's own aim point"}}},
-        ProblemCase{
-            "number_for_label", Sound({{3, "3.5 4.5"}}), 1, {{3, "starts with a number where a label should be"}}},
+        // A number as the label, every value there: nothing to say.
+        ProblemCase{"number_for_label", Sound({{3, "3.5 4.5"}}), 0, {}},
         ProblemCase{"number_for_label_short",
                     Sound({{17, "1 2 3"}}),
                     1,
@@ -126,19 +126,23 @@ INSTANTIATE_TEST_SUITE_P(
                     SampleLabelledWith(20, nullptr),
                     1,
                     {{20,
-                      "line 20 is labelled weapon26, which belongs on line 21: a line above it (weapon25's) seems "
-                      "missing; nothing from there on is applied (the game keeps its own values for those lines, or "
+                      "line 20 is labelled weapon26, which belongs on line 21, and the labels below agree: a line "
+                      "above it (weapon25's) seems missing; nothing from there on is applied (the game keeps its own "
+                      "values for those lines, or "
                       "your last save's)"},
                      {0, "30 line(s) instead of 31"},
                      {0, "if you deleted a line, every line below it moved up"},
                      {0, "weapon type 37 keeps"}}},
-        ProblemCase{"sample_line_16_deleted",
-                    SampleLabelledWith(16, nullptr),
-                    1,
-                    {{16, "line 16 is labelled weapon22, which belongs on line 17: a line above it (unusedRow0's)"},
-                     {0, "30 line(s) instead of 31"},
-                     {0, "if you deleted a line"},
-                     {0, "weapon type 37 keeps"}}},
+        ProblemCase{
+            "sample_line_16_deleted",
+            SampleLabelledWith(16, nullptr),
+            1,
+            {{16,
+              "line 16 is labelled weapon22, which belongs on line 17, and the labels below agree: a line above "
+              "it (unusedRow0's)"},
+             {0, "30 line(s) instead of 31"},
+             {0, "if you deleted a line"},
+             {0, "weapon type 37 keeps"}}},
         ProblemCase{"sample_comment_line_17",
                     SampleLabelledWith(17, "; my notes"),
                     1,
@@ -150,8 +154,8 @@ INSTANTIATE_TEST_SUITE_P(
                     SampleLabelledWith(22, "weapon26 21.0 21.25 21.5"),
                     1,
                     {{22,
-                      "line 22 is labelled weapon26, which belongs on line 21: a line above it seems to be one "
-                      "too many (a copied or added line?)"},
+                      "line 22 is labelled weapon26, which belongs on line 21, and the labels below agree: a line "
+                      "above it seems to be one too many (a copied or added line?)"},
                      {0, "the file has lines after line 31"}}},
         // Counts that do not fit.
         ProblemCase{"label_with_a_space",
@@ -264,11 +268,14 @@ INSTANTIATE_TEST_SUITE_P(
         ProblemCase{"reload_with_letters", Sound({{1, "reload 1x"}}), 1, {{1, "\"1x\", is not a number (write 1"}}},
         ProblemCase{"c_float_suffix_is_fine", Sound({{3, "a 3.5f"}, {17, "w1 1.5F 2 3f"}}), 0, {}},
         ProblemCase{"lines_after_31", Sound({}) + "more 1\n", 1, {{0, "after line 31"}}},
-        ProblemCase{"infinity_and_nan",
-                    Sound({{3, "a 1e39"}, {18, "w2 nan 1 -inf"}}),
-                    1,
-                    {{3, "the 1st number is infinite, which no game value can be: nothing on this line is applied"},
-                     {18, "the 1st number is not a number (nan), which no game value can be"}}},
+        ProblemCase{
+            "infinity_and_nan",
+            Sound({{3, "a 1e39"}, {18, "w2 nan 1 -inf"}}),
+            1,
+            {{3,
+              "the 1st number, 1e39, is too big for a game value (the largest is about 3.4e38): nothing on this "
+              "line is applied"},
+             {18, "the 1st number is not a number (nan), which no game value can be"}}},
         ProblemCase{"long_label", Sound({{7, std::string(128, 'L') + " 7.5"}}), 1, {{7, "128 characters long"}}},
         ProblemCase{"label_of_127_is_fine", Sound({{7, std::string(127, 'L') + " 7.5"}}), 0, {}},
         ProblemCase{"row_0_with_values", Sound({{16, "w0 1 0 0"}}), 1, {{16, "serves no weapon"}}},

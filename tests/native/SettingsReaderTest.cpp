@@ -360,7 +360,9 @@ TEST_P(SettingsCases, LoadLeavesExactlyTheExpectedValues) {
     const settings_cases::Case& c = GetParam();
     // Opening the file is the plugin's and the checker's business: their suites run the no-file case.
     if (!c.contents) GTEST_SKIP() << "no file: nothing reaches the reader";
-    settings_cases::ExpectSameSnapshot(settings_cases::AfterLoad(settings_cases::Read(c.contents())), c.expected());
+    const settings::SettingsFile file = settings_cases::Read(c.contents());
+    settings_cases::ExpectSameSnapshot(settings_cases::AfterLoad(file), c.expected());
+    EXPECT_TRUE(settings_cases::SaysWhatItShould(c, file));
 }
 
 INSTANTIATE_SETTINGS_CASES(SettingsCases);

@@ -120,7 +120,7 @@ TEST_F(PluginLogFile, TheVerdictSaysHowMuchWasAppliedAndWhyLiveReloadIsOff) {
          "live reload off (line 1 of the file gives no whole number)"},
         {"line 1 a word", settings_cases::ReferenceWith({{1, "reloadEveryFrame on"}}), "settings applied, with ",
          "live reload off (line 1 of the file gives no whole number)"},
-        {"decimal commas", decimalCommas, "settings not applied (nothing in the file could be used: 27 problem(s)",
+        {"decimal commas", decimalCommas, "settings not applied (nothing in the file could be used: 1 problem(s)",
          "live reload off (line 1 of the file is 0)"},
         {"the sample", settings_cases::ReferenceWith({{16, "w0 0 0 0"}}), "settings applied, weapon offsets on",
          "live reload off (line 1 of the file is 0)"},

@@ -18,6 +18,16 @@ TEST_P(SettingsLoad, HostAndAimCallsSeeExactlyTheExpectedValues) {
     EXPECT_EQ(standin::Counters().settingsOpens, 1) << "one load at start-up";
     const settings_cases::Snapshot expected = c.expected();
     ExpectSameAsHost(Observe(), expected);
+    // The log says what the reader says, and the verdict what was applied.
+    const std::string log = directory.ReadLog();
+    if (c.said && *c.said) {
+        EXPECT_NE(log.find(c.said), std::string::npos) << log;
+    }
+    if (c.verdict) {
+        const std::size_t verdict = log.find("verdict: ready: ");
+        ASSERT_NE(verdict, std::string::npos) << log;
+        EXPECT_NE(log.substr(verdict, log.find('\n', verdict) - verdict).find(c.verdict), std::string::npos) << log;
+    }
     // Live reload runs exactly when line 1 gave a non-zero value: a save of
     // the same text is read again then, and only then; a file the start-up
     // found cut short is read once more too, to see it whole (an editor may

@@ -3,9 +3,12 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -371,7 +374,8 @@ TEST_P(CheckerAgrees, WithThePluginOnEverySettingsCase) {
 INSTANTIATE_SETTINGS_CASES(CheckerAgrees);
 
 // The file on disk: the checker names it whole on its first line, and where
-// it is missing but Notepad's Save As left aimingSets.dat.txt, says so.
+// it is missing, or older than what Notepad's Save As left as
+// aimingSets.dat.txt, says so.
 TEST(Checker, NamesTheFileItCheckedAndANotepadCopy) {
     char folder[] = "/tmp/aimingsets-check-XXXXXX";
     ASSERT_NE(mkdtemp(folder), nullptr);
@@ -384,6 +388,21 @@ TEST(Checker, NamesTheFileItCheckedAndANotepadCopy) {
     std::ofstream(dat, std::ios::binary) << Sound({});
     const std::string text = checker::FormatText(checker::CheckFile(dat), "aimingSets.dat");
     EXPECT_EQ(text.substr(0, text.find('\n')), "checked " + dat);
+    // Beside the file, a copy saved after it is named, as the plugin's log
+    // names it; an older one is not.
+    const auto now = std::filesystem::last_write_time(dat);
+    for (const bool newer : {true, false}) {
+        std::filesystem::last_write_time(dat + ".txt",
+                                         newer ? now + std::chrono::seconds(5) : now - std::chrono::seconds(5));
+        const checker::Report report = checker::CheckFile(dat);
+        const bool named = std::any_of(report.problems.begin(), report.problems.end(), [](const checker::Problem& p) {
+            return p.text.find(
+                       "found aimingSets.dat.txt beside it: Notepad added .txt; rename it to aimingSets.dat "
+                       "(it is newer than this one)") != std::string::npos;
+        });
+        EXPECT_EQ(named, newer) << checker::FormatText(report, "aimingSets.dat");
+        EXPECT_EQ(checker::ExitStatus(report), newer ? 1 : 0);
+    }
     std::remove((dat + ".txt").c_str());
     std::remove(dat.c_str());
     rmdir(folder);

@@ -108,6 +108,14 @@ std::string FolderOf(const std::string& fullPath) {
     const std::size_t slash = fullPath.find_last_of("\\/");
     return slash == std::string::npos ? std::string(".\\") : fullPath.substr(0, slash + 1);
 }
+
+bool NewerFileExists(const std::string& path, const std::string& than) {
+    WIN32_FILE_ATTRIBUTE_DATA file, other;
+    return GetFileAttributesExW(Wide(path).c_str(), GetFileExInfoStandard, &file) &&
+           !(file.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+           GetFileAttributesExW(Wide(than).c_str(), GetFileExInfoStandard, &other) &&
+           CompareFileTime(&file.ftLastWriteTime, &other.ftLastWriteTime) > 0;
+}
 #else
 bool PathExists(const std::string& path) {
     struct stat info;
@@ -117,6 +125,13 @@ bool PathExists(const std::string& path) {
 bool FileExists(const std::string& path) {
     struct stat info;
     return stat(path.c_str(), &info) == 0 && !S_ISDIR(info.st_mode);
+}
+
+bool NewerFileExists(const std::string& path, const std::string& than) {
+    struct stat file, other;
+    if (stat(path.c_str(), &file) != 0 || S_ISDIR(file.st_mode) || stat(than.c_str(), &other) != 0) return false;
+    return file.st_mtim.tv_sec != other.st_mtim.tv_sec ? file.st_mtim.tv_sec > other.st_mtim.tv_sec
+                                                       : file.st_mtim.tv_nsec > other.st_mtim.tv_nsec;
 }
 
 // The full name of `path`: as the system resolves it, or, for a name that

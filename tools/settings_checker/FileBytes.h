@@ -26,6 +26,9 @@ std::string FolderOf(const std::string& fullPath);
 // it is a file.
 bool PathExists(const std::string& path);
 bool FileExists(const std::string& path);
+// Whether `path` is a file written after `than` was (as the plugin tells a
+// Notepad copy that is newer than the file it reads).
+bool NewerFileExists(const std::string& path, const std::string& than);
 
 #ifdef _WIN32
 // UTF-8 as UTF-16, for the wide API (paths in any script), and back.

@@ -120,6 +120,9 @@ Report CheckFile(const std::string& path) {
     }
     Report report = Check(read.bytes);
     report.fullPath = read.fullPath;
+    // What the plugin's first load logs: a Notepad copy saved after the file.
+    if (NewerFileExists(path + ".txt", path))
+        report.problems.push_back({0, std::string(settings::kNotepadTxtHint) + " (it is newer than this one)"});
     return report;
 }
 

@@ -403,11 +403,10 @@ void DiagnoseDecimalCommas(int count, int firstLine, const char* word, Problems&
     for (char& c : fixed)
         if (c == ',') c = '.';
     problem(
-        "%d lines write their numbers with a decimal comma (line %d: \"%s\"): the decimal separator here is a point, "
-        "whatever Windows' region settings say; write %s, and the same on every line (replace each comma between "
-        "digits with a point). Each of those lines is read up to that number: what it gives from there on keeps its "
-        "value",
-        count, firstLine, word, fixed);
+        "%d lines write numbers with a decimal comma, like \"%s\" on line %d: the decimal separator is a point, "
+        "whatever Windows' region settings say: write %s, and the same for each comma between digits; each of "
+        "those lines is read up to that number, and the rest keeps its value",
+        count, word, firstLine, fixed);
 }
 
 void DiagnoseCtrlZ(int line, Problems& problems) {
@@ -626,43 +625,65 @@ LabelEvidence ReadLabelEvidence(const LineLabel* labels, int available, int text
     return evidence;
 }
 
+namespace {
+
+// What file line `line` sets, in a player's words ("weapon 32's offset",
+// "host value 1", "aim row 0").
+const char* WhatLineSets(int line, char (&out)[48]) {
+    char role[32];
+    const char* what = LineRole(line, role);
+    const LineLayout& layout = kLayout[line - 1];
+    std::snprintf(out, sizeof out, "%s%s", what,
+                  layout.kind == LineKind::WeaponOffset && layout.index != 0 ? "'s offset" : "");
+    return out;
+}
+
+// "line 5", "lines 5 and 6", "lines 5 to 9".
+const char* LinesFromTo(int first, int last, char (&out)[32]) {
+    if (first == last)
+        std::snprintf(out, sizeof out, "line %d", first);
+    else
+        std::snprintf(out, sizeof out, last == first + 1 ? "lines %d and %d" : "lines %d to %d", first, last);
+    return out;
+}
+
+}  // namespace
+
 void DiagnoseLabelFinding(const LabelFinding& finding, Problems& problems) {
     const Reporter problem(finding.line, problems);
-    char role[32], otherRole[32];
+    char sets[48], otherSets[48], between[32];
     switch (finding.kind) {
         case LabelFinding::Kind::Odd:
             problem(
                 "line %d is labelled %s, like line %d in the sample: a line's place, not its label, says what it "
-                "sets, so line %d sets %s%s",
-                finding.line, kSampleLabels[finding.from - 1], finding.from, finding.line, LineRole(finding.line, role),
-                kLayout[finding.line - 1].kind == LineKind::WeaponOffset && kLayout[finding.line - 1].index
-                    ? "'s offset"
-                    : "");
+                "sets, so line %d sets %s",
+                finding.line, kSampleLabels[finding.from - 1], finding.from, finding.line,
+                WhatLineSets(finding.line, sets));
             return;
         case LabelFinding::Kind::Swapped:
             problem(
                 "lines %d and %d carry each other's labels (%s and %s): were they swapped? A line's place, not its "
-                "label, says what it sets: line %d sets %s and line %d %s; if you swapped them, swap them back",
+                "label, says what it sets: line %d sets %s, line %d %s; if you swapped them, swap them back",
                 finding.from, finding.to, kSampleLabels[finding.to - 1], kSampleLabels[finding.from - 1], finding.from,
-                LineRole(finding.from, role), finding.to, LineRole(finding.to, otherRole));
+                WhatLineSets(finding.from, sets), finding.to, WhatLineSets(finding.to, otherSets));
             return;
         case LabelFinding::Kind::MovedUp:
             problem(
-                "line %d carries %s, line %d's label, and lines %d to %d the label of the line above each: was line "
-                "%d moved up to line %d? A line's place, not its label, says what it sets: line %d sets %s, line %d "
-                "%s; if you moved it, put it back on line %d",
-                finding.to, kSampleLabels[finding.from - 1], finding.from, finding.to + 1, finding.from, finding.from,
-                finding.to, finding.to, LineRole(finding.to, role), finding.from, LineRole(finding.from, otherRole),
-                finding.from);
+                "line %d carries %s, line %d's label, and %s the label of the line above each: was line %d moved up "
+                "to line %d? A line's place, not its label, says what it sets: line %d sets %s, line %d %s; if you "
+                "moved it, put it back on line %d",
+                finding.to, kSampleLabels[finding.from - 1], finding.from,
+                LinesFromTo(finding.to + 1, finding.from, between), finding.from, finding.to, finding.to,
+                WhatLineSets(finding.to, sets), finding.from, WhatLineSets(finding.from, otherSets), finding.from);
             return;
         case LabelFinding::Kind::MovedDown:
             problem(
-                "line %d carries %s, line %d's label, and lines %d to %d the label of the line below each: was line "
-                "%d moved down to line %d? A line's place, not its label, says what it sets: line %d sets %s, line %d "
-                "%s; if you moved it, put it back on line %d",
-                finding.to, kSampleLabels[finding.from - 1], finding.from, finding.from, finding.to - 1, finding.from,
-                finding.to, finding.from, LineRole(finding.from, role), finding.to, LineRole(finding.to, otherRole),
-                finding.from);
+                "line %d carries %s, line %d's label, and %s the label of the line below each: was line %d moved "
+                "down to line %d? A line's place, not its label, says what it sets: line %d sets %s, line %d %s; if "
+                "you moved it, put it back on line %d",
+                finding.to, kSampleLabels[finding.from - 1], finding.from,
+                LinesFromTo(finding.from, finding.to - 1, between), finding.from, finding.to, finding.from,
+                WhatLineSets(finding.from, sets), finding.to, WhatLineSets(finding.to, otherSets), finding.from);
             return;
     }
 }

@@ -461,7 +461,7 @@ std::vector<Case> EditedSampleCases() {
                  if (c == '.') c = ',';
              return text;
          },
-         [] { return Initial(); }, "27 lines write their numbers with a decimal comma (line 3: \"3,5\")",
+         [] { return Initial(); }, "27 lines write numbers with a decimal comma, like \"3,5\" on line 3",
          "settings not applied (nothing in the file could be used: 1 problem(s)"},
     };
 }

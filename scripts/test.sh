@@ -5,8 +5,9 @@
 # (plugin, stand-in host, test modules) under Wine; then the release package,
 # the README against the tree, the demonstration in a modder's folder, what
 # setup does on a machine without 32-bit support, two runs sharing one Wine
-# session, a build in a folder named with a ', where Wine runs emulated its start-up, and the scripts against
-# another Wine prefix.
+# session, a build in a folder named with a ', a plain native Release build
+# of the checker, where Wine runs emulated its start-up, and the scripts
+# against another Wine prefix.
 # Each step says how long it took.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -32,6 +33,7 @@ check sh tests/demo-folder-test.sh
 check bash tests/i386-setup-test.sh
 check bash tests/wine-session-test.sh
 check sh tests/quoted-path-test.sh
+check sh tests/plain-native-build-test.sh
 case $AIMING_WINE_RUNS in emulated*) check bash tests/emulated-start-test.sh ;; esac
 check bash tests/other-wine-test.sh  # last: the demo it runs ends this run's wineserver
 echo "release checks: $checks passed, 0 failed"

@@ -235,8 +235,8 @@ bool DescribeOddCharacter(const char* word, std::size_t length, char* out, std::
         if (!known)
             std::snprintf(what, sizeof what, "the character %s (U+%04X), which no number holds", look,
                           static_cast<unsigned>(code));
-        std::snprintf(out, size, "it %s %s: %s", i == 0 ? "starts with" : "holds", what, fix);
-        return true;
+        // A description too long for `out` is cut, never overrun.
+        return std::snprintf(out, size, "it %s %s: %s", i == 0 ? "starts with" : "holds", what, fix) > 0;
     }
     return false;
 }

@@ -116,7 +116,7 @@ TEST(ConvertFloat, DecimalsNextToMidpointsRoundOnceAsTheCLibraryDoes) {
     for (int n = 0; n < 100000; ++n) {
         // A finite positive float, its neighbour above, and the exact midpoint (a double).
         float below;
-        const std::uint32_t bits = random() % 0x7F7FFFFFu;
+        const auto bits = static_cast<std::uint32_t>(random() % 0x7F7FFFFFu);
         std::memcpy(&below, &bits, 4);
         const double midpoint = (static_cast<double>(below) + static_cast<double>(std::nextafter(below, INFINITY))) / 2;
         for (int digits : {16, 17}) {
@@ -189,7 +189,7 @@ TEST(FormatNumber, PlainWhereShortAndAlwaysReadsBackToTheSameBits) {
     }
     std::mt19937 random(9);
     for (int n = 0; n < 100000; ++n) {
-        const std::uint32_t bits = random() % 0x7F800000u;  // finite, positive
+        const auto bits = static_cast<std::uint32_t>(random() % 0x7F800000u);  // finite, positive
         float value;
         std::memcpy(&value, &bits, 4);
         char text[settings::kNumberTextSize];
@@ -255,7 +255,9 @@ TEST(ConvertInt, DecimalWithSignStoppingAtThePointAndSaturating) {
         std::int32_t value = 77;
         const char* end = settings::ConvertInt(text.data(), text.data() + text.size(), value);
         EXPECT_EQ(end != nullptr, c.converts) << c.text;
-        if (c.converts) EXPECT_EQ(value, c.value) << c.text;
+        if (c.converts) {
+            EXPECT_EQ(value, c.value) << c.text;
+        }
     }
 }
 

@@ -39,11 +39,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Require(game.build == (game.probe < 0 ? 0 : host::kBuildProbes[game.probe].build));
     Require(game.atPreferredBase == (image.Base() == host::kPreferredImageBase));
     Require(!game.Active() || (game.atPreferredBase && game.aim.verdict != host::AimVerdict::Unknown));
-    Require(game.aim.what != nullptr && (game.Active() || game.WhyInactive()[0] != '\0'));
-    // Nothing outside a file's image is code: no branch in a file is another
-    // mod's hook, nor the plugin's gate.
-    Require(game.aim.holds != host::AimSiteHolds::ModCall && game.aim.holds != host::AimSiteHolds::ModJump &&
-            game.aim.holds != host::AimSiteHolds::EarlierGate);
+    Require(!(game.Active() && game.Undecided()));
+    Require(game.aim.what != nullptr && (game.Active() || game.Undecided() || game.WhyInactive()[0] != '\0'));
+    // What lies outside a file's image only the running game shows: no branch
+    // in a file is another mod's hook, nor the plugin's gate, nor leads to no
+    // code; a branch out of it, or through a slot the loader fills, is
+    // undecided, and nothing else is.
+    using Holds = host::AimSiteHolds;
+    Require(game.aim.holds != Holds::ModCall && game.aim.holds != Holds::ModJump &&
+            game.aim.holds != Holds::EarlierGate && game.aim.holds != Holds::NoCodeThere);
+    Require((game.aim.verdict == host::AimVerdict::Undecided) ==
+            (game.aim.holds == Holds::ThroughImportSlot || game.aim.holds == Holds::OutOfImage));
+    if (game.aim.holds == Holds::ThroughImportSlot) Require(!image.ImportAt(game.aim.slot).empty());
     Require(!image.Executable(image.Base() - 1) && !image.Executable(image.Base() + image.Size()));
 
     for (const std::uint32_t at : {image.Base(), image.Base() + image.Size() - 4, image.Rebase(host::kAimPointCallSite),
@@ -55,6 +62,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     report.imageBase = image.Base();
     report.mayMove = image.MayMove();
     report.game = game;
+    if (game.aim.slot) report.aimImport = image.ImportAt(game.aim.slot);
     Require(!checker::FormatGameText(report).empty() && !checker::FormatGameJson(report).empty());
+    Require((checker::VerdictOf(report) == checker::GameVerdict::CannotTell) ==
+            !checker::WhyCannotTell(report).empty());
     return 0;
 }

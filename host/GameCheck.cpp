@@ -20,10 +20,11 @@ std::uint32_t Word(const std::uint8_t* bytes) {
 }
 
 // Where the branch at `site` leads: E8/E9 rel32, or FF 15/FF 25 through a
-// pointer slot that can be read; false for anything else. Only E8 is a call
-// the plugin's gate can stand in for: a 6-byte call through a slot counts
-// as a jump.
-bool BranchDestination(const GameImage& image, std::uint32_t site, std::uint8_t& op, std::uint32_t& destination) {
+// pointer slot (`slot`, read when it can be); false for anything else. Only
+// E8 is a call the plugin's gate can stand in for: a 6-byte call through a
+// slot counts as a jump.
+bool BranchDestination(const GameImage& image, std::uint32_t site, std::uint8_t& op, std::uint32_t& destination,
+                       std::uint32_t& slot) {
     std::uint8_t bytes[6];
     if (!image.Read(site, bytes, kBranchSize)) return false;
     op = bytes[0];
@@ -35,13 +36,23 @@ bool BranchDestination(const GameImage& image, std::uint32_t site, std::uint8_t&
         (bytes[1] != codepatch::modrm_call_indirect && bytes[1] != codepatch::modrm_jmp_indirect) ||
         !image.Read(site, bytes, 6))
         return false;
-    return image.Read(Word(bytes + 2), &destination, 4);
+    slot = Word(bytes + 2);
+    if (image.LoaderFills(slot) || (!image.Inside(slot) && !image.SeesOutside())) return true;
+    return image.Read(slot, &destination, 4);
 }
 
 }  // namespace
 
 bool GameImage::EarlierGate(std::uint32_t, std::uint32_t) const {
     return false;
+}
+
+bool GameImage::LoaderFills(std::uint32_t) const {
+    return false;
+}
+
+bool GameImage::SeesOutside() const {
+    return true;
 }
 
 int FindBuildProbe(const GameImage& image) {
@@ -64,14 +75,21 @@ AimSiteCheck CheckAimSite(const GameImage& image) {
     }
     std::uint8_t op = 0;
     std::uint32_t destination = 0;
-    if (!BranchDestination(image, check.site, op, destination)) {
+    if (!BranchDestination(image, check.site, op, destination, check.slot)) {
         check.holds = AimSiteHolds::NotACall;
         check.what = "is not a call";
         return check;
     }
     check.destination = destination;
     const bool call = op == kCallRel32;
-    if (call && !image.Inside(destination) && image.EarlierGate(check.site, destination)) {
+    if (check.slot && (image.LoaderFills(check.slot) || (!image.Inside(check.slot) && !image.SeesOutside()))) {
+        check.holds = image.LoaderFills(check.slot) ? AimSiteHolds::ThroughImportSlot : AimSiteHolds::OutOfImage;
+        check.verdict = AimVerdict::Undecided;
+        check.what =
+            image.LoaderFills(check.slot)
+                ? "leads into a system DLL through a slot the loader fills; the plugin decides when the game runs"
+                : "leads through a pointer outside the game's executable; the plugin decides when the game runs";
+    } else if (call && !image.Inside(destination) && image.EarlierGate(check.site, destination)) {
         check.holds = AimSiteHolds::EarlierGate;
         check.verdict = AimVerdict::Hooked;
         check.what = "calls this plugin's gate, left from an earlier load";
@@ -82,6 +100,11 @@ AimSiteCheck CheckAimSite(const GameImage& image) {
     } else if (image.Inside(destination)) {
         check.holds = call ? AimSiteHolds::OtherGameFunction : AimSiteHolds::BranchIntoImage;
         check.what = call ? "calls another function of the game" : "branches into the game's own code, not a call";
+    } else if (!image.SeesOutside()) {
+        check.holds = AimSiteHolds::OutOfImage;
+        check.verdict = AimVerdict::Undecided;
+        check.what =
+            "leads out of the game's executable, where a DLL may lie when the game runs; the plugin decides then";
     } else if (!image.Executable(destination)) {
         check.holds = AimSiteHolds::NoCodeThere;
         check.what = "leads to memory that holds no code";

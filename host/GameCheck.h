@@ -1,7 +1,10 @@
 // What the plugin makes of a game image before it writes a byte of it, decided
 // in this one place: the plugin asks it of the running game, the settings
-// checker of the executable on disk, so the two cannot disagree. Plain C++:
+// checker of the executable on disk. Plain C++:
 // whatever reads the image (the game's memory, or the file) is a GameImage.
+// What a file cannot show (where a branch into a DLL leads) it leaves
+// undecided, and the plugin decides it as the game runs: the two never
+// contradict each other.
 #pragma once
 
 #include <cstdint>
@@ -26,6 +29,13 @@ public:
     // Whether `destination`, called from `site`, is the plugin's own gate that
     // an earlier load of it left in this process (only a running game has one).
     virtual bool EarlierGate(std::uint32_t site, std::uint32_t destination) const;
+    // Whether the system's loader fills the pointer slot at `slot` as the game
+    // starts (a slot of the import address table, read from a file: what it
+    // holds on disk is not where the branch through it leads).
+    virtual bool LoaderFills(std::uint32_t slot) const;
+    // Whether what lies outside the image can be looked at: it can in the
+    // running game, not in a file, where a DLL may lie there once it runs.
+    virtual bool SeesOutside() const;
 
     // The image's address of `address`, an address at the preferred base.
     std::uint32_t Rebase(Address address) const { return RebaseFrom(Base(), address); }
@@ -47,12 +57,15 @@ enum class AimSiteHolds {
     OtherGameFunction,  // a call of another function of the game
     BranchIntoImage,    // a jump into the game's own code
     NoCodeThere,        // a branch out of the image to memory that holds no code
+    ThroughImportSlot,  // a branch through a slot the loader fills: into a DLL (a file only)
+    OutOfImage,         // a branch out of the image, where only the running game shows what lies (a file only)
 };
 
 enum class AimVerdict {
     Unknown,       // not the game's aim call, nor a mod's hook of it: change nothing at all
     SettingsOnly,  // another mod's jump holds it: settings and frame call, no aim hook
     Hooked,        // the plugin's aim hook runs on every aim call
+    Undecided,     // only the running game shows (a file's branch into a DLL): the plugin decides then
 };
 
 struct AimSiteCheck {
@@ -60,6 +73,7 @@ struct AimSiteCheck {
     AimVerdict verdict = AimVerdict::Unknown;
     std::uint32_t site = 0;         // in the image
     std::uint32_t destination = 0;  // where its branch leads, when it is one
+    std::uint32_t slot = 0;         // the pointer slot of an indirect branch (0: none)
     const char* what = "";          // what it holds, in a player's words
     // Why the weapon offsets are off where the rest works ("" otherwise).
     const char* WhyNoOffsets() const {
@@ -70,7 +84,8 @@ struct AimSiteCheck {
 // Positive evidence only: the game's own call of its aim function (or the
 // plugin's gate, from an earlier load), or another mod's hook that leads out
 // of the game's image into code. Anything else is a game the plugin does not
-// know.
+// know. Read from a file, a branch out of the image, or through a slot the
+// loader fills, is undecided: only the running game shows where it leads.
 AimSiteCheck CheckAimSite(const GameImage& image);
 
 // What the frame call site holds, on a build that has it.
@@ -108,7 +123,11 @@ struct GameCheck {
     FrameSiteCheck frame;
 
     // Whether the plugin changes anything in this game at all.
-    bool Active() const { return atPreferredBase && aim.verdict != AimVerdict::Unknown; }
+    bool Active() const {
+        return atPreferredBase && (aim.verdict == AimVerdict::Hooked || aim.verdict == AimVerdict::SettingsOnly);
+    }
+    // Whether only the running game can tell (never for the running game itself).
+    bool Undecided() const { return atPreferredBase && aim.verdict == AimVerdict::Undecided; }
     // Why not, in a player's words ("" when active).
     const char* WhyInactive() const;
     bool WeaponOffsets() const { return Active() && aim.verdict == AimVerdict::Hooked; }

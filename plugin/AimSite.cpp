@@ -14,12 +14,13 @@ host::AimVerdict AimSite::Install(const host::AimSiteCheck& check) {
     char held[3 * 16 + 1];
     HexBytes(site, codepatch::relative_branch_size, held);
     switch (check.verdict) {
+        case Verdict::Undecided:  // (a file's verdict: the running game always shows where a branch leads)
         case Verdict::Unknown:
             Log("aim call 0x%06X (at 0x%08X) holds %s and %s: this is not a game the plugin knows (or another mod "
                 "changed it beyond recognition), so the plugin changes nothing in it: no settings, no aim offsets, "
                 "no toggle",
                 host::kAimPointCallSite, site.value, held, check.what);
-            return check.verdict;
+            return Verdict::Unknown;
         case Verdict::SettingsOnly:
             Log("aim call 0x%06X (at 0x%08X) holds %s and %s: left to that mod, so no per-weapon aim offsets this "
                 "time; the settings file and the frame call are used all the same",

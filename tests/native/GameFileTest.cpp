@@ -8,6 +8,7 @@
 #include <cstring>
 #include <string>
 
+#include "../GameLayouts.h"
 #include "host/GameCheck.h"
 #include "tools/settings_checker/GameFile.h"
 
@@ -116,7 +117,7 @@ TEST(GameFile, WhatIsNotTheGameIsToldForWhatItIs) {
         {"a DLL", dll.Bytes(), "a DLL, not a program"},
         {"its header past the end", farHeader, "cut short"},
         {"cut inside the headers", game.substr(0, 0x150), "cut short"},
-        {"cut inside its code", game.substr(0, game.size() - 1), "cut short"},
+        {"cut 512 bytes into its code", game.substr(0, game.size() - 512), "holds data past the end of the file"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -197,7 +198,7 @@ TEST(GameFile, ThePluginsCheckDecidesOverTheFilesImage) {
          FrameSiteHolds::NoFrameCall, true, false},
         {"a jump into the game", jumpIntoGame, 1001, AimSiteHolds::BranchIntoImage, FrameSiteHolds::GameCall, false,
          false},
-        {"a call out of the image", callOut, 1001, AimSiteHolds::NoCodeThere, FrameSiteHolds::GameCall, false, false},
+        {"a call out of the image", callOut, 1001, AimSiteHolds::OutOfImage, FrameSiteHolds::GameCall, false, false},
         {"another function", otherFunction, 1001, AimSiteHolds::OtherGameFunction, FrameSiteHolds::GameCall, false,
          false},
         {"foreign code", foreign, 1001, AimSiteHolds::NotACall, FrameSiteHolds::GameCall, false, false},
@@ -216,9 +217,109 @@ TEST(GameFile, ThePluginsCheckDecidesOverTheFilesImage) {
         EXPECT_EQ(game.aim.holds, c.aim);
         EXPECT_EQ(game.frame.holds, c.frame);
         EXPECT_EQ(game.Active(), c.active);
+        EXPECT_EQ(game.Undecided(), c.aim == AimSiteHolds::OutOfImage) << "only the running game shows";
         EXPECT_EQ(game.WeaponOffsets(), c.active) << "nothing in a file is another mod's jump";
         EXPECT_EQ(game.ToggleAndReload(), c.toggle);
     }
+}
+
+// Each layout as the loader's rules give it: refused with its reason, or
+// mapped with the aim call's bytes where the loader puts them. (The Wine
+// suite compares every byte of each with the loader's own mapping.)
+TEST(GameFile, EachLayoutIsReadAsTheLoaderMapsIt) {
+    for (const game_layouts::Layout& layout : game_layouts::Layouts()) {
+        SCOPED_TRACE(layout.name);
+        checker::ExecutableImage image;
+        const std::string problem = image.Parse(layout.program.Bytes());
+        if (*layout.refused) {
+            EXPECT_NE(problem.find("Windows would not start this program: "), std::string::npos) << problem;
+            EXPECT_NE(problem.find(layout.refused), std::string::npos) << problem;
+            continue;
+        }
+        ASSERT_EQ(problem, "");
+        unsigned char bytes[5];
+        std::string hex;
+        if (image.Read(host::kAimPointCallSite, bytes, 5))
+            for (unsigned char b : bytes) {
+                char text[4];
+                std::snprintf(text, sizeof text, hex.empty() ? "%02X" : " %02X", b);
+                hex += text;
+            }
+        EXPECT_EQ(hex, layout.aimBytes);
+    }
+}
+
+// What only the running game shows is told as such, in the text, the JSON
+// and the exit status alike: a branch into a DLL (through an import slot,
+// named), out of the image, and an image that asks to be movable.
+TEST(GameFile, WhatOnlyTheRunningGameShowsIsOneVerdictEverywhere) {
+    struct Case {
+        const char* layout;
+        const char* says;
+    };
+    const Case cases[] = {
+        {"ordinary", ""},
+        {"a call through an import slot",
+         "cannot tell from the file: the aim call leads into a system DLL (KERNEL32.dll!GetTickCount)"},
+        {"a jump through an import slot", "leads into a system DLL (KERNEL32.dll!GetTickCount)"},
+        {"a call out of the image", "cannot tell from the file: the aim call leads out of the game's executable"},
+        {"relocatable (dynamic base)", "cannot tell from the file: the program asks to be movable"},
+    };
+    char folder[] = "/tmp/aimingsets-game-XXXXXX";
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    const std::string path = std::string(folder) + "/game.exe";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.layout);
+        for (const game_layouts::Layout& layout : game_layouts::Layouts())
+            if (std::string(layout.name) == c.layout) {
+                std::FILE* f = std::fopen(path.c_str(), "wb");
+                const std::string bytes = layout.program.Bytes();
+                std::fwrite(bytes.data(), 1, bytes.size(), f);
+                std::fclose(f);
+            }
+        const checker::GameReport report = checker::CheckGameFile(path);
+        const std::string text = checker::FormatGameText(report), json = checker::FormatGameJson(report);
+        const bool cannotTell = *c.says != '\0';
+        EXPECT_EQ(checker::GameExitStatus(report), cannotTell ? 3 : 0) << text;
+        EXPECT_EQ(json.find("\"active\": null") != std::string::npos, cannotTell) << json;
+        EXPECT_EQ(json.find("\"verdict\": \"cannot_tell\"") != std::string::npos, cannotTell) << json;
+        if (cannotTell) {
+            EXPECT_NE(text.find(c.says), std::string::npos) << text;
+            EXPECT_EQ(text.find("settings: on"), std::string::npos) << text;
+        }
+    }
+    std::remove(path.c_str());
+    rmdir(folder);
+}
+
+// Files far larger than the game: only the headers and the few bytes the
+// check needs are read, by offset, so a 300 MB program is checked and a
+// 600 MB file is refused as no game, neither read whole (sparse files here:
+// a whole read would take seconds and hundreds of megabytes).
+TEST(GameFile, LargeFilesAreReadOnlyWhereTheCheckLooks) {
+    char folder[] = "/tmp/aimingsets-large-XXXXXX";
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    const std::string path = std::string(folder) + "/game.exe";
+    const std::string game = game_layouts::Layouts().front().program.Bytes();
+    for (const std::uint64_t size : {std::uint64_t{300} << 20, std::uint64_t{600} << 20}) {
+        SCOPED_TRACE(size);
+        std::FILE* f = std::fopen(path.c_str(), "wb");
+        std::fwrite(game.data(), 1, game.size(), f);
+        std::fclose(f);
+        ASSERT_EQ(truncate(path.c_str(), static_cast<off_t>(size)), 0);
+        const checker::GameReport report = checker::CheckGameFile(path);
+        if (size > (std::uint64_t{512} << 20)) {
+            EXPECT_EQ(checker::GameExitStatus(report), 2);
+            EXPECT_NE(report.problem.find("larger than any executable of the game (over 512 MB): not the game"),
+                      std::string::npos)
+                << report.problem;
+        } else {
+            EXPECT_EQ(checker::GameExitStatus(report), 0) << checker::FormatGameText(report);
+            EXPECT_EQ(report.aimBytes, "E8 66 9A FF FF");
+        }
+    }
+    std::remove(path.c_str());
+    rmdir(folder);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -12,14 +13,15 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 #include "settings/SettingsFile.h"
 
 namespace checker {
 namespace {
 
-FileBytes NotRead(const std::string& fullPath, const std::string& why) {
-    FileBytes file;
+OpenedFile NotOpened(const std::string& fullPath, const std::string& why) {
+    OpenedFile file;
     file.fullPath = fullPath;
     file.why = why;
     return file;
@@ -27,24 +29,50 @@ FileBytes NotRead(const std::string& fullPath, const std::string& why) {
 
 const char kNotOnDisk[] = "it is not a file on a disk (a device or a pipe): the plugin does not read it";
 
-// The first `limit` bytes from `read`, and whether there are more: memory
-// grows with the file, a megabyte at a time.
-template <typename Read>
-void TakeBytes(FileBytes& file, std::size_t limit, Read read) {
-    std::size_t size = 0;
-    while (size <= limit) {
-        const std::size_t room = std::min<std::size_t>(std::size_t{1} << 20, limit + 1 - size);
-        file.bytes.resize(size + room);
-        const std::size_t got = settings::ReadUpTo(&file.bytes[size], room, read);
-        size += got;
-        if (got < room) break;
+class MemoryBytes final : public ByteSource {
+public:
+    explicit MemoryBytes(std::string bytes) : bytes_(std::move(bytes)) {}
+    std::uint64_t Size() const override { return bytes_.size(); }
+    bool ReadAt(std::uint64_t offset, void* into, std::size_t size) const override {
+        if (offset > bytes_.size() || bytes_.size() - offset < size) return false;
+        if (size) std::memcpy(into, bytes_.data() + offset, size);
+        return true;
     }
-    file.more = size > limit;
-    file.bytes.resize(file.more ? limit : size);
-    file.read = true;
-}
+
+private:
+    std::string bytes_;
+};
 
 }  // namespace
+
+std::unique_ptr<ByteSource> BytesInMemory(std::string bytes) {
+    return std::make_unique<MemoryBytes>(std::move(bytes));
+}
+
+// The first `limit` bytes, and whether there are more: read in one piece,
+// no larger than the file.
+FileBytes ReadFileBytes(const std::string& path, std::size_t limit) {
+    OpenedFile opened = OpenFile(path);
+    FileBytes file;
+    file.fullPath = opened.fullPath;
+    file.missing = opened.missing;
+    file.why = opened.why;
+    if (!opened.bytes) return file;
+    const std::uint64_t size = opened.bytes->Size();
+    file.more = size > limit;
+    file.bytes.resize(static_cast<std::size_t>(file.more ? limit : size));
+    // A file cut shorter while it is read is read as far as whole pieces go.
+    constexpr std::size_t kPiece = 64 * 1024;
+    std::size_t got = 0;
+    while (got < file.bytes.size()) {
+        const std::size_t piece = std::min(kPiece, file.bytes.size() - got);
+        if (!opened.bytes->ReadAt(got, &file.bytes[got], piece)) break;
+        got += piece;
+    }
+    file.bytes.resize(got);
+    file.read = true;
+    return file;
+}
 
 #ifdef _WIN32
 std::string Utf8(const wchar_t* text) {
@@ -70,7 +98,39 @@ bool FileExists(const std::string& path) {
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-FileBytes ReadFileBytes(const std::string& path, std::size_t limit) {
+namespace {
+
+class FileOnDisk final : public ByteSource {
+public:
+    FileOnDisk(HANDLE handle, std::uint64_t size) : handle_(handle), size_(size) {}
+    ~FileOnDisk() override { CloseHandle(handle_); }
+    FileOnDisk(const FileOnDisk&) = delete;
+    FileOnDisk& operator=(const FileOnDisk&) = delete;
+    std::uint64_t Size() const override { return size_; }
+    bool ReadAt(std::uint64_t offset, void* into, std::size_t size) const override {
+        auto* out = static_cast<char*>(into);
+        while (size) {
+            OVERLAPPED at = {};
+            at.Offset = static_cast<DWORD>(offset);
+            at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+            DWORD got = 0;
+            const auto ask = static_cast<DWORD>(size < 0x10000000 ? size : 0x10000000);
+            if (!ReadFile(handle_, out, ask, &got, &at) || got == 0) return false;
+            out += got;
+            offset += got;
+            size -= got;
+        }
+        return true;
+    }
+
+private:
+    HANDLE handle_;
+    std::uint64_t size_;
+};
+
+}  // namespace
+
+OpenedFile OpenFile(const std::string& path) {
     // Paths are UTF-8 here; Windows takes any script through its wide API.
     const std::wstring wide = Wide(path);
     std::wstring full(32768, L'\0');
@@ -78,29 +138,25 @@ FileBytes ReadFileBytes(const std::string& path, std::size_t limit) {
     const std::string fullPath = fullLength && fullLength < 32768 ? Utf8(full.c_str()) : path;
     const DWORD attributes = GetFileAttributesW(wide.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
-        return NotRead(fullPath, "it is a folder, not a file");
+        return NotOpened(fullPath, "it is a folder, not a file");
     HANDLE handle = CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                 nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         const DWORD error = GetLastError();
         const settings::OpenFailure failure = settings::OpenFailureOf(error);
-        FileBytes file = NotRead(fullPath, settings::OpenFailureMeaning(failure));
+        OpenedFile file = NotOpened(fullPath, settings::OpenFailureMeaning(failure));
         file.missing = failure == settings::OpenFailure::NoSuchFile;
         if (failure == settings::OpenFailure::Other) file.why += " (Windows error " + std::to_string(error) + ")";
         return file;
     }
-    if (GetFileType(handle) != FILE_TYPE_DISK) {
+    LARGE_INTEGER size;
+    if (GetFileType(handle) != FILE_TYPE_DISK || !GetFileSizeEx(handle, &size)) {
         CloseHandle(handle);
-        return NotRead(fullPath, kNotOnDisk);
+        return NotOpened(fullPath, kNotOnDisk);
     }
-    FileBytes file;
+    OpenedFile file;
     file.fullPath = fullPath;
-    TakeBytes(file, limit, [handle](char* into, std::size_t room) {
-        DWORD got = 0;
-        const auto ask = static_cast<DWORD>(room < 0x10000000 ? room : 0x10000000);
-        return ReadFile(handle, into, ask, &got, nullptr) ? std::size_t{got} : std::size_t{0};
-    });
-    CloseHandle(handle);
+    file.bytes = std::make_unique<FileOnDisk>(handle, static_cast<std::uint64_t>(size.QuadPart));
     return file;
 }
 
@@ -150,24 +206,56 @@ std::string FullPathOf(const std::string& path) {
     return full;
 }
 
-FileBytes ReadFileBytes(const std::string& path, std::size_t limit) {
+namespace {
+
+class FileOnDisk final : public ByteSource {
+public:
+    FileOnDisk(int descriptor, std::uint64_t size) : descriptor_(descriptor), size_(size) {}
+    ~FileOnDisk() override { close(descriptor_); }
+    FileOnDisk(const FileOnDisk&) = delete;
+    FileOnDisk& operator=(const FileOnDisk&) = delete;
+    std::uint64_t Size() const override { return size_; }
+    bool ReadAt(std::uint64_t offset, void* into, std::size_t size) const override {
+        auto* out = static_cast<char*>(into);
+        while (size) {
+            const ssize_t got = pread(descriptor_, out, size, static_cast<off_t>(offset));
+            if (got < 0 && errno == EINTR) continue;
+            if (got <= 0) return false;
+            out += got;
+            offset += static_cast<std::uint64_t>(got);
+            size -= static_cast<std::size_t>(got);
+        }
+        return true;
+    }
+
+private:
+    int descriptor_;
+    std::uint64_t size_;
+};
+
+}  // namespace
+
+OpenedFile OpenFile(const std::string& path) {
     const std::string fullPath = FullPathOf(path);
     struct stat info;
     if (stat(path.c_str(), &info) != 0) {
-        if (errno != ENOENT) return NotRead(fullPath, std::string("it cannot be looked at: ") + std::strerror(errno));
-        FileBytes file = NotRead(fullPath, settings::OpenFailureMeaning(settings::OpenFailure::NoSuchFile));
+        if (errno != ENOENT) return NotOpened(fullPath, std::string("it cannot be looked at: ") + std::strerror(errno));
+        OpenedFile file = NotOpened(fullPath, settings::OpenFailureMeaning(settings::OpenFailure::NoSuchFile));
         file.missing = true;
         return file;
     }
-    if (S_ISDIR(info.st_mode)) return NotRead(fullPath, "it is a folder, not a file");
+    if (S_ISDIR(info.st_mode)) return NotOpened(fullPath, "it is a folder, not a file");
     // A pipe would make the open wait for a writer; a device may never end.
-    if (!S_ISREG(info.st_mode)) return NotRead(fullPath, kNotOnDisk);
-    std::FILE* stream = std::fopen(path.c_str(), "rb");
-    if (!stream) return NotRead(fullPath, std::string("it cannot be opened: ") + std::strerror(errno));
-    FileBytes file;
+    if (!S_ISREG(info.st_mode)) return NotOpened(fullPath, kNotOnDisk);
+    const int descriptor = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (descriptor < 0) return NotOpened(fullPath, std::string("it cannot be opened: ") + std::strerror(errno));
+    if (fstat(descriptor, &info) != 0 || !S_ISREG(info.st_mode)) {
+        close(descriptor);
+        return NotOpened(fullPath, kNotOnDisk);
+    }
+    OpenedFile file;
     file.fullPath = fullPath;
-    TakeBytes(file, limit, [stream](char* into, std::size_t room) { return std::fread(into, 1, room, stream); });
-    std::fclose(stream);
+    file.bytes = std::make_unique<FileOnDisk>(descriptor, static_cast<std::uint64_t>(info.st_size));
     return file;
 }
 

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <memory>
 #include <string>
 
 namespace checker {
@@ -18,6 +20,28 @@ struct FileBytes {
 
 // A folder, a device or a pipe is never opened, so nothing waits on it.
 FileBytes ReadFileBytes(const std::string& path, std::size_t limit);
+
+// Bytes read where they lie, by offset: a file opened once, or bytes in
+// memory. Only what is asked for is read, so memory does not grow with the
+// file.
+class ByteSource {
+public:
+    virtual ~ByteSource() = default;
+    virtual std::uint64_t Size() const = 0;
+    // Copies `size` bytes from `offset`; false when the source has not all of them.
+    virtual bool ReadAt(std::uint64_t offset, void* into, std::size_t size) const = 0;
+};
+std::unique_ptr<ByteSource> BytesInMemory(std::string bytes);
+
+// A file opened for reading by offset, or why it cannot be (as ReadFileBytes
+// tells it).
+struct OpenedFile {
+    std::string fullPath;
+    bool missing = false;
+    std::string why;                    // when not opened
+    std::unique_ptr<ByteSource> bytes;  // null when not opened
+};
+OpenedFile OpenFile(const std::string& path);
 
 // The folder that holds `fullPath`, with its separator at the end.
 std::string FolderOf(const std::string& fullPath);

@@ -9,15 +9,16 @@
 // A FILE that is a program (its name ends in .exe, or it starts as one) is
 // checked as the game's executable, as if given with --game.
 //
-// Exit status, the worse of the two when both are checked: 0 sound, 1
-// problems found (in the game: the plugin would change nothing in it), 2 a
-// file cannot be read or is no 32-bit Windows program (or the command line or
-// the template's destination is wrong).
+// Exit status, the worse of the two when both are checked: 0 sound, 3 only
+// the running game can tell (the game's aim call leads into a DLL, or the
+// game may be loaded elsewhere), 1 problems found (in the game: the plugin
+// would change nothing in it), 2 a file cannot be read or is no 32-bit
+// Windows program (or the command line or the template's destination is
+// wrong), worst last.
 //
 // On Windows files dropped on the program are checked, and when the program
 // has a console window of its own (it was double-clicked) it waits for Enter
 // before that window closes.
-#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -55,7 +56,8 @@ const char kUsage[] =
     "also drop the settings file, the game's .exe or both on the program.\n"
     "\n"
     "Exit status: 0 sound, 1 problems found (or the plugin would change nothing\n"
-    "in the game), 2 a file cannot be read or is not a 32-bit Windows program.\n";
+    "in the game), 2 a file cannot be read or is not a 32-bit Windows program,\n"
+    "3 only the running game can tell what the plugin does in it.\n";
 
 #ifdef _WIN32
 // The arguments as the system has them (any script), in UTF-8.
@@ -136,6 +138,12 @@ int WriteTemplate(const std::string& path, bool force) {
     return WriteOut("") ? 0 : 2;
 }
 
+// The worse of two exit statuses: 3 (cannot tell) is better news than 1.
+int Worse(int a, int b) {
+    const auto rank = [](int status) { return status == 3 ? 1 : status == 1 ? 2 : status == 2 ? 3 : 0; };
+    return rank(a) >= rank(b) ? a : b;
+}
+
 int Usage() {
     std::fprintf(stderr, "%s", kUsage);
     return 2;
@@ -184,7 +192,7 @@ int Run(const std::vector<std::string>& args) {
         if (path.empty()) path = "aimingSets.dat";
         const checker::Report report = checker::CheckFile(path);
         settingsText = json ? checker::FormatJson(report, path) : checker::FormatText(report, path);
-        status = std::max(status, checker::ExitStatus(report));
+        status = Worse(status, checker::ExitStatus(report));
     }
     std::string text;
     if (gameText.empty() || settingsText.empty())

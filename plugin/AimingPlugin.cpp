@@ -20,11 +20,14 @@
 #include "plugin/AimSettings.h"
 #include "plugin/AimSite.h"
 #include "plugin/CallSiteLog.h"
+#include "plugin/FrameInput.h"
 #include "plugin/FrameSite.h"
 #include "plugin/ModuleLifetime.h"
+#include "plugin/OptionsFile.h"
 #include "plugin/PluginLog.h"
 #include "plugin/PluginPaths.h"
 #include "plugin/SettingsReload.h"
+#include "plugin/Sounds.h"
 #include "source_commit.h"
 
 namespace {
@@ -185,6 +188,9 @@ public:
         }
         installed_ = LoadSettingsAndHookFrames();
         if (installed_) LogReady(aim == host::AimVerdict::Hooked);
+        // Heard where the game's screen shows nothing: ready, settings applied.
+        if (installed_ && options_.Options().loadedSound && reload_.DestinationsApplied() > 0)
+            PlaySystemSound(Sound::Loaded);
     }
 
     // Unloading while the host goes on: each call site goes back to what it
@@ -247,9 +253,10 @@ private:
             std::snprintf(settingsText, sizeof settingsText, "settings applied%s (see above)", problems);
         else
             std::snprintf(settingsText, sizeof settingsText, "settings applied");
-        char frameText[160];
+        char frameText[224];
+        char keys[64];
         if (frameSite_.Hooked())
-            std::snprintf(frameText, sizeof frameText, "toggle on, live reload %s",
+            std::snprintf(frameText, sizeof frameText, "toggle on (%s), live reload %s", options_.Keys(keys),
                           aimSite_.Settings().reloadEveryFrame ? "on"
                           : !reload_.FileRead()                ? "off (no settings file was read)"
                           : !reload_.ReloadSwitchGiven()       ? "off (line 1 of the file gives no whole number)"
@@ -266,7 +273,8 @@ private:
         try {
             StartupRollback rollback(gates_, aimSite_, frameSite_);
             reload_.LoadAimSettings();
-            frameSite_.Install(reload_);
+            options_.Load();
+            frameSite_.Install(frameParts_);
             rollback.Done();
             return true;
         } catch (...) {
@@ -278,6 +286,8 @@ private:
     codepatch::gate_registry gates_{L"AimingPlugin"};
     AimSite aimSite_{gates_};
     SettingsReload reload_{aimSite_.Settings()};
+    OptionsFile options_;
+    const FrameInputParts frameParts_{&reload_, &options_};
     FrameSite frameSite_{gates_};
     bool claimed_ = false;
     bool installed_ = false;

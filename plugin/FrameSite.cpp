@@ -40,8 +40,8 @@ void FrameSite::LogHook() const {
     }
 }
 
-void FrameSite::Install(SettingsReload& reload) {
-    RegisterFrameInput(event_, reload);
+void FrameSite::Install(const FrameInputParts& parts) {
+    RegisterFrameInput(event_, parts);
     LogHook();
 }
 

@@ -6,7 +6,7 @@
 #include "codepatch/gated_call.h"
 #include "host/FrameEvent.h"
 
-class SettingsReload;
+struct FrameInputParts;
 
 class FrameSite {
 public:
@@ -17,7 +17,7 @@ public:
     // Registers the frame callback (the aim toggle and `reload`'s live
     // reload) with the frame event, whose first registration decides whether
     // the call is hooked. Logs what the site held and what that means.
-    void Install(SettingsReload& reload);
+    void Install(const FrameInputParts& parts);
 
     // Takes the hook off the call (at unload); the result is logged once no
     // frame is inside the plugin any more (LogCallSiteRemoval).

@@ -4,6 +4,8 @@
 
 #include <cstring>
 #include <cwchar>
+#include <initializer_list>
+#include <utility>
 
 #include "plugin/ErrorReport.h"
 
@@ -14,7 +16,8 @@ struct PluginPaths {
     wchar_t directory[kPathCapacity];
     wchar_t settings[kPathCapacity];
     wchar_t log[kPathCapacity];
-    wchar_t logName[kPathCapacity];  // the module's file name with ".log" for its extension
+    wchar_t ini[kPathCapacity];
+    wchar_t name[kPathCapacity];  // the module's file name with another extension
 };
 PluginPaths paths;
 
@@ -44,16 +47,21 @@ void FindPaths() {
         // in the process's current folder.
         std::wcscpy(paths.settings, kSettingsFileName);
         std::wcscpy(paths.log, L"AimingPlugin.log");
+        std::wcscpy(paths.ini, L"AimingPlugin.ini");
         return;
     }
     ComposePath(paths.directory, kSettingsFileName, paths.settings, kPathCapacity);
-
-    wchar_t* name = paths.logName;
-    std::wcscpy(name, paths.module + std::wcslen(paths.directory));
-    if (wchar_t* dot = std::wcsrchr(name, L'.')) *dot = L'\0';
-    if (std::wcslen(name) + 5 > kPathCapacity) return;
-    std::wcscat(name, L".log");
-    ComposePath(paths.directory, name, paths.log, kPathCapacity);
+    // The module's own name with another extension: a renamed DLL has its
+    // own log and ini.
+    for (const auto& [extension, out] :
+         {std::pair<const wchar_t*, wchar_t*>{L".log", paths.log}, {L".ini", paths.ini}}) {
+        wchar_t* name = paths.name;
+        std::wcscpy(name, paths.module + std::wcslen(paths.directory));
+        if (wchar_t* dot = std::wcsrchr(name, L'.')) *dot = L'\0';
+        if (std::wcslen(name) + 5 > kPathCapacity) return;
+        std::wcscat(name, extension);
+        ComposePath(paths.directory, name, out, kPathCapacity);
+    }
 }
 
 const PluginPaths& Paths() {
@@ -110,4 +118,8 @@ const wchar_t* SettingsFilePath() {
 
 const wchar_t* LogFilePath() {
     return Paths().log;
+}
+
+const wchar_t* IniFilePath() {
+    return Paths().ini;
 }

@@ -23,6 +23,10 @@ const wchar_t* SettingsFilePath();
 // folder.
 const wchar_t* LogFilePath();
 
+// The plugin's options beside the module, named likewise with ".ini"
+// ("AimingPlugin.dll" -> "AimingPlugin.ini").
+const wchar_t* IniFilePath();
+
 // Path helpers, exposed for tests.
 // Ends `path` right after its last '\\' or '/', whichever stands later; a path
 // with neither is left whole.

@@ -42,7 +42,7 @@ TEST_F(PluginLogFile, TheLogTellsWhatWasDoneAndWhatIsWrongWithTheFile) {
         "    line 31 (weapon 37): 31 31.25 31.5\r\n",
         "frame call 0x53E981 (at 0x0053E981): redirected to the plugin",
         "verdict: ready: settings partly applied (26 of 27 values, with 3 problem(s) in the file, see above), weapon "
-        "offsets on, toggle on, live reload off (line 1 of the file is 0)\r\n",
+        "offsets on, toggle on (RightMouse held, Space pressed), live reload off (line 1 of the file is 0)\r\n",
         "unload: frame call 0x53E981 put back\r\n",
         "unload: aim call 0x527A95 put back\r\n",
         "unload: no call left inside the plugin (waited ",
@@ -95,10 +95,10 @@ TEST_F(PluginLogFile, TheVerdictSaysWhatIsOffAndWhy) {
     const std::uint32_t detour = standin::PlaceDetour(host::kAimPointCallSite, host::kAimPointFunction);
     standin::SetCallInstruction(host::kAimPointCallSite, standin::JumpBytes(host::kAimPointCallSite, detour));
     Load();
-    EXPECT_NE(
-        directory.ReadLog().find("verdict: ready: settings applied, weapon offsets off (another mod holds the aim "
-                                 "call), toggle on, live reload off (line 1 of the file is 0)"),
-        std::string::npos)
+    EXPECT_NE(directory.ReadLog().find(
+                  "verdict: ready: settings applied, weapon offsets off (another mod holds the aim "
+                  "call), toggle on (RightMouse held, Space pressed), live reload off (line 1 of the file is 0)"),
+              std::string::npos)
         << directory.ReadLog();
 }
 

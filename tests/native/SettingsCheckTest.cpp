@@ -12,7 +12,9 @@
 #include <fstream>
 #include <sstream>
 
+#include "../IniCases.h"
 #include "../SettingsCases.h"
+#include "tools/settings_checker/IniCheck.h"
 #include "tools/settings_checker/SettingsCheck.h"
 
 namespace {
@@ -427,3 +429,37 @@ TEST(Checker, TemplateIsTheShippedSampleAndIsSound) {
 }
 
 }  // namespace
+
+// AimingPlugin.ini as the checker reads it from disk: the same options and
+// the same words as the reader gives (and the plugin logs), a file that is
+// not there told as no mistake; and beside a settings file it is found.
+TEST(Checker, ReadsEachIniAsThePluginDoes) {
+    char folder[] = "/tmp/aimingsets-ini-XXXXXX";
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    const std::string path = std::string(folder) + "/AimingPlugin.ini";
+    for (const ini_cases::Case& c : ini_cases::Cases()) {
+        SCOPED_TRACE(c.name);
+        std::remove(path.c_str());
+        if (c.contents) std::ofstream(path, std::ios::binary) << *c.contents;
+        const checker::IniReport report = checker::CheckIniFile(path);
+        const std::string text = checker::FormatIniText(report, "AimingPlugin.ini");
+        if (!c.contents) {
+            EXPECT_EQ(checker::IniExitStatus(report), 2);
+            EXPECT_NE(text.find("without it the plugin keeps its defaults"), std::string::npos) << text;
+            continue;
+        }
+        ASSERT_TRUE(report.readable);
+        EXPECT_EQ(report.ini->options.holdKey, c.expected.holdKey);
+        EXPECT_EQ(report.ini->options.latchKey, c.expected.latchKey);
+        EXPECT_EQ(report.ini->options.toggleSound, c.expected.toggleSound);
+        EXPECT_EQ(report.ini->options.loadedSound, c.expected.loadedSound);
+        EXPECT_EQ(checker::IniExitStatus(report), *c.said ? 1 : 0) << text;
+        if (*c.said) {
+            EXPECT_NE(text.find(c.said), std::string::npos) << text;
+        }
+        char described[128];
+        EXPECT_NE(text.find(settings::DescribeOptions(c.expected, described)), std::string::npos) << text;
+    }
+    std::remove(path.c_str());
+    rmdir(folder);
+}

@@ -3,6 +3,7 @@
 // splitting and decoding, and every settings case in plain memory.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <clocale>
 #include <cmath>
 #include <cstdlib>
@@ -10,6 +11,7 @@
 #include <random>
 #include <string>
 
+#include "../IniCases.h"
 #include "../SettingsCases.h"
 #include "settings/NumberRules.h"
 #include "settings/SettingsFile.h"
@@ -378,3 +380,56 @@ TEST(SettingsCases, ReadsNoMoreThan31Lines) {
 }
 
 }  // namespace
+
+// ---- AimingPlugin.ini ---------------------------------------------------------
+namespace {
+
+testing::AssertionResult Said(const settings::Problems& problems, const char* said) {
+    std::string all;
+    bool found = false;
+    for (int i = 0; i < problems.Kept(); ++i) {
+        all += std::string("\n  line ") + std::to_string(problems.kept[i].line) + ": " + problems.kept[i].text;
+        found |= *said && std::strstr(problems.kept[i].text, said) != nullptr;
+    }
+    if (*said ? found : problems.count == 0) return testing::AssertionSuccess();
+    return testing::AssertionFailure() << "expected " << (*said ? said : "nothing") << ", said:" << all;
+}
+
+void ExpectSameOptions(const settings::PluginOptions& actual, const settings::PluginOptions& expected) {
+    EXPECT_EQ(actual.holdKey, expected.holdKey);
+    EXPECT_EQ(actual.latchKey, expected.latchKey);
+    EXPECT_EQ(actual.toggleSound, expected.toggleSound);
+    EXPECT_EQ(actual.loadedSound, expected.loadedSound);
+}
+
+}  // namespace
+
+TEST(PluginIni, EachFileGivesItsOptionsAndNamesEachMistake) {
+    for (const ini_cases::Case& c : ini_cases::Cases()) {
+        if (!c.contents) continue;  // no file reaches the reader
+        SCOPED_TRACE(c.name);
+        static settings::PluginIni ini;
+        settings::ReadPluginIni(c.contents->data(), c.contents->size(), ini);
+        ExpectSameOptions(ini.options, c.expected);
+        EXPECT_TRUE(Said(ini.problems, c.said));
+    }
+}
+
+// Every name README.txt lists reads as its key, in any case, and names it back.
+TEST(PluginIni, EveryKeyNameReadsAsItsKey) {
+    for (std::size_t i = 0; i < settings::kKeyNameCount; ++i) {
+        const settings::KeyName& key = settings::kKeyNames[i];
+        SCOPED_TRACE(key.name);
+        std::string lower = key.name;
+        for (char& ch : lower) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+        for (const std::string& name : {std::string(key.name), lower}) {
+            const std::string text = "[Toggle]\nHold = " + name + "\nPress = " + name + "\n";
+            static settings::PluginIni ini;
+            settings::ReadPluginIni(text.data(), text.size(), ini);
+            EXPECT_EQ(ini.options.holdKey, key.code);
+            EXPECT_EQ(ini.options.latchKey, key.code);
+            EXPECT_EQ(ini.problems.count, 0);
+        }
+        EXPECT_STREQ(settings::KeyNameOf(key.code), key.name) << "one name per key";
+    }
+}

@@ -1,7 +1,8 @@
 // aimingsets-check: tells a player or modder what each line of aimingSets.dat
 // sets, what the plugin reads from it, and what is wrong with it.
 //
-//   aimingsets-check [--json] [FILE]             (FILE: aimingSets.dat by default)
+//   aimingsets-check [--json] [FILE] [INI]       (FILE: aimingSets.dat by default;
+//                                                INI: AimingPlugin.ini, also found beside FILE)
 //   aimingsets-check [--json] --game GAME.exe [FILE]
 //   aimingsets-check --template [FILE] [--force] a fresh sample, to FILE or standard output
 //   aimingsets-check --version | --help
@@ -23,10 +24,13 @@
 #include <csignal>
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "settings/PluginIni.h"
 #include "source_commit.h"
 #include "tools/settings_checker/GameFile.h"
+#include "tools/settings_checker/IniCheck.h"
 #include "tools/settings_checker/SettingsCheck.h"
 
 #ifdef _WIN32
@@ -38,16 +42,19 @@
 namespace {
 
 const char kUsage[] =
-    "usage: aimingsets-check [--json] [FILE]\n"
+    "usage: aimingsets-check [--json] [FILE] [AimingPlugin.ini]\n"
     "       aimingsets-check [--json] --game GAME.exe [FILE]\n"
-    "       aimingsets-check --template [FILE] [--force]\n"
+    "       aimingsets-check --template [FILE | AimingPlugin.ini] [--force]\n"
     "       aimingsets-check --version | --help\n"
     "\n"
     "Checks aimingSets.dat (FILE, or aimingSets.dat in the current folder) the way\n"
     "the aiming plugin reads it: what each line sets, what is read from it, and\n"
     "every problem. --json prints the same as JSON. --template writes a fresh,\n"
-    "fully labelled sample; it never replaces an existing file unless --force is\n"
-    "given.\n"
+    "fully labelled sample (of the plugin's options, for a name ending in .ini);\n"
+    "it never replaces an existing file unless --force is given.\n"
+    "\n"
+    "AimingPlugin.ini, the plugin's options (the toggle's keys, the sounds), is\n"
+    "checked when named, and when it sits beside the settings file checked.\n"
     "\n"
     "--game reads the game's executable (without running it) and says whether the\n"
     "plugin knows it: the build it finds, what the two calls it uses hold, what it\n"
@@ -117,7 +124,9 @@ bool WriteOut(const std::string& text) {
 }
 
 int WriteTemplate(const std::string& path, bool force) {
-    const std::string& text = checker::TemplateText();
+    // The settings file's sample, or the ini's where the name asks for one.
+    const std::string text =
+        checker::LooksLikeIni(path) ? std::string(settings::kIniTemplate) : checker::TemplateText();
     if (path.empty()) return WriteOut(text) ? 0 : 2;
     if (checker::PathExists(path) && !force) {
         std::fprintf(stderr, "%s already exists: it is not replaced (add --force to replace it)\n", path.c_str());
@@ -151,7 +160,7 @@ int Usage() {
 
 int Run(const std::vector<std::string>& args) {
     bool json = false, writeTemplate = false, force = false;
-    std::string path, game;
+    std::string path, game, ini;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         if (arg == "--game") {
@@ -174,33 +183,48 @@ int Run(const std::vector<std::string>& args) {
             return Usage();
         } else if (!writeTemplate && game.empty() && checker::LooksLikeProgram(arg)) {
             game = arg;
+        } else if (!writeTemplate && ini.empty() && checker::LooksLikeIni(arg)) {
+            ini = arg;
         } else if (!path.empty()) {
             return Usage();
         } else {
             path = arg;
         }
     }
-    if (writeTemplate) return game.empty() ? WriteTemplate(path, force) : Usage();
-    std::string gameText, settingsText;
+    if (writeTemplate) return game.empty() && ini.empty() ? WriteTemplate(path, force) : Usage();
+    // Each file checked, in its words: (name, text).
+    std::vector<std::pair<std::string, std::string>> parts;
     int status = 0;
     if (!game.empty()) {
         const checker::GameReport report = checker::CheckGameFile(game);
-        gameText = json ? checker::FormatGameJson(report) : checker::FormatGameText(report);
+        parts.emplace_back("game", json ? checker::FormatGameJson(report) : checker::FormatGameText(report));
         status = checker::GameExitStatus(report);
     }
-    if (game.empty() || !path.empty()) {
+    if ((game.empty() && ini.empty()) || !path.empty()) {
         if (path.empty()) path = "aimingSets.dat";
         const checker::Report report = checker::CheckFile(path);
-        settingsText = json ? checker::FormatJson(report, path) : checker::FormatText(report, path);
+        parts.emplace_back("settings", json ? checker::FormatJson(report, path) : checker::FormatText(report, path));
         status = Worse(status, checker::ExitStatus(report));
+        // The plugin's options beside the settings file, as the plugin reads them.
+        const std::string beside = checker::FolderOf(report.fullPath) + "AimingPlugin.ini";
+        if (ini.empty() && checker::FileExists(beside)) ini = beside;
+    }
+    if (!ini.empty()) {
+        const checker::IniReport report = checker::CheckIniFile(ini);
+        parts.emplace_back("ini", json ? checker::FormatIniJson(report, ini) : checker::FormatIniText(report, ini));
+        status = Worse(status, checker::IniExitStatus(report));
     }
     std::string text;
-    if (gameText.empty() || settingsText.empty())
-        text = gameText + settingsText;
-    else if (json)
-        text = "{\"game\": " + gameText + ", \"settings\": " + settingsText + "}\n";
-    else
-        text = gameText + "\n" + settingsText;
+    if (parts.size() == 1) {
+        text = parts[0].second;
+    } else if (json) {
+        text = "{";
+        for (std::size_t i = 0; i < parts.size(); ++i)
+            text += std::string(i ? ", " : "") + "\"" + parts[i].first + "\": " + parts[i].second;
+        text += "}\n";
+    } else {
+        for (std::size_t i = 0; i < parts.size(); ++i) text += (i ? "\n" : "") + parts[i].second;
+    }
     return WriteOut(text) ? status : 2;
 }
 

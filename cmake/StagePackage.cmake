@@ -6,14 +6,15 @@
 # order, each with the same permissions and the commit's time
 # (SOURCE_DATE_EPOCH when it is set). README.txt and CHANGELOG.txt name the
 # commit.
-# Variables: STAGE ZIP DLL CHECKER SAMPLE README CHANGELOG VERSION SOURCE_DIR
+# Variables: STAGE ZIP DLL CHECKER SAMPLE INI_SAMPLE README CHANGELOG VERSION SOURCE_DIR
 cmake_minimum_required(VERSION 3.25)
 set(folder AimingPlugin-${VERSION})
 file(REMOVE_RECURSE ${STAGE})
 file(MAKE_DIRECTORY ${STAGE}/${folder})
-set(files AimingPlugin.dll aimingSets.dat aimingsets-check.exe README.txt CHANGELOG.txt LICENSE.txt)
+set(files AimingPlugin.dll AimingPlugin.ini aimingSets.dat aimingsets-check.exe README.txt CHANGELOG.txt LICENSE.txt)
 file(COPY_FILE ${DLL} ${STAGE}/${folder}/AimingPlugin.dll)
 file(COPY_FILE ${SAMPLE} ${STAGE}/${folder}/aimingSets.dat)
+file(COPY_FILE ${INI_SAMPLE} ${STAGE}/${folder}/AimingPlugin.ini)
 file(COPY_FILE ${CHECKER} ${STAGE}/${folder}/aimingsets-check.exe)
 
 include(${CMAKE_CURRENT_LIST_DIR}/SourceCommit.cmake)

@@ -1,6 +1,6 @@
 #!/bin/sh
 # The release zip as a player unpacks it: one folder, AimingPlugin-<version>/,
-# with exactly the six files, names Windows knows how to open, checksums that
+# with exactly the seven files, names Windows knows how to open, checksums that
 # verify, the guide and the changelog with CR LF line ends, the version in the
 # guide, dated changelog entries, the commit it was built from named in the
 # guide, the changelog and both programs, and the very DLL that was built.
@@ -26,11 +26,11 @@ folder=AimingPlugin-$version
 [ "$(ls -A)" = "$folder" ] || { echo "FAIL: the zip unpacks into: $(ls -A | tr '\n' ' ')"; exit 1; }
 cd "$folder" || exit 1
 listed=$(find . -type f | sed 's|^\./||' | LC_ALL=C sort | tr '\n' ' ')
-expected="AimingPlugin.dll CHANGELOG.txt LICENSE.txt README.txt SHA256SUMS.txt aimingSets.dat aimingsets-check.exe "
+expected="AimingPlugin.dll AimingPlugin.ini CHANGELOG.txt LICENSE.txt README.txt SHA256SUMS.txt aimingSets.dat aimingsets-check.exe "
 [ "$listed" = "$expected" ] || { echo "FAIL: $folder holds: $listed"; fail=1; }
 sha256sum --quiet -c SHA256SUMS.txt || { echo "FAIL: SHA256SUMS.txt does not verify"; fail=1; }
-[ "$(wc -l < SHA256SUMS.txt)" = 6 ] || { echo "FAIL: SHA256SUMS.txt does not list the six other files"; fail=1; }
-for text in README.txt CHANGELOG.txt LICENSE.txt; do
+[ "$(wc -l < SHA256SUMS.txt)" = 7 ] || { echo "FAIL: SHA256SUMS.txt does not list the seven other files"; fail=1; }
+for text in README.txt CHANGELOG.txt LICENSE.txt AimingPlugin.ini; do
   lines=$(wc -l < "$text")
   crlf=$(grep -c "$(printf '\r')\$" "$text")
   [ "$lines" = "$crlf" ] || { echo "FAIL: $text: $crlf of $lines lines end in CR LF"; fail=1; }

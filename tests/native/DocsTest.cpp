@@ -4,6 +4,8 @@
 // codes, the number of values).
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <fstream>
 #include <regex>
@@ -12,6 +14,7 @@
 #include <vector>
 
 #include "host/HostConstants.h"
+#include "settings/PluginIni.h"
 #include "settings/SettingsLayout.h"
 #include "settings/WeaponTable.h"
 
@@ -133,6 +136,42 @@ TEST(SettingsTables, ThePlayersGuideHasTheLayoutInCode) {
     const std::vector<Row> rows = TextRows(Read(PROJECT_SOURCE_DIR "/docs/README.txt"));
     ASSERT_FALSE(rows.empty());
     ExpectTheLayout(rows, false);
+}
+
+// The key names of the player's guide, under "Options: AimingPlugin.ini",
+// against those the ini reader takes: each one listed (a range such as
+// "F1 to F12" lists those between), and nothing listed that it does not take.
+TEST(KeyNames, ThePlayersGuideListsExactlyTheNamesTheIniTakes) {
+    const std::string text = Read(PROJECT_SOURCE_DIR "/docs/README.txt");
+    const std::size_t section = text.find("The names of the keys, in any case:");
+    ASSERT_NE(section, std::string::npos);
+    const std::string list = text.substr(section, text.find("\n\n", text.find("  mouse", section)) - section);
+    std::vector<std::string> listed;
+    const std::regex word(R"(\b([A-Z][A-Za-z0-9]*|[0-9])\b(?: to ([A-Za-z]*)([0-9A-Z]+))?)");
+    for (std::sregex_iterator it(list.begin(), list.end(), word), end; it != end; ++it) {
+        const std::string first = (*it)[1];
+        if (!(*it)[3].matched) {
+            listed.push_back(first);
+            continue;
+        }
+        // "F1 to F12", "A to Z", "0 to 9", "Numpad0 to Numpad9".
+        const std::string prefix = (*it)[2];
+        const std::string from = first.substr(prefix.size()), to = (*it)[3];
+        if (from.size() == 1 && to.size() == 1 && !std::isdigit(static_cast<unsigned char>(from[0]))) {
+            for (char c = from[0]; c <= to[0]; ++c) listed.push_back(prefix + c);
+        } else {
+            for (int n = std::stoi(from); n <= std::stoi(to); ++n) listed.push_back(prefix + std::to_string(n));
+        }
+    }
+    // The words of the guide's own sentences in the list.
+    const std::vector<std::string> prose = {"The", "Windows"};
+    std::vector<std::string> names;
+    for (std::size_t i = 0; i < settings::kKeyNameCount; ++i) names.push_back(settings::kKeyNames[i].name);
+    for (const std::string& name : names)
+        EXPECT_NE(std::find(listed.begin(), listed.end(), name), listed.end()) << name << " is not listed";
+    for (const std::string& name : listed)
+        if (std::find(prose.begin(), prose.end(), name) == prose.end())
+            EXPECT_NE(std::find(names.begin(), names.end(), name), names.end()) << name << " is listed, not taken";
 }
 
 }  // namespace

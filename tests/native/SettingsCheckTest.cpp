@@ -463,3 +463,12 @@ TEST(Checker, ReadsEachIniAsThePluginDoes) {
     std::remove(path.c_str());
     rmdir(folder);
 }
+
+// The ini the release carries is the checker's template, and says nothing:
+// every option at its default.
+TEST(Checker, TheShippedIniIsTheTemplateAndChangesNothing) {
+    std::ifstream in(SAMPLE_INI, std::ios::binary);
+    std::stringstream shipped;
+    shipped << in.rdbuf();
+    EXPECT_EQ(shipped.str(), settings::kIniTemplate);
+}

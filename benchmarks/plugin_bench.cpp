@@ -414,6 +414,40 @@ void Allocations() {
 
 }  // namespace
 
+// The toggle latched on one frame and released on the next, frame after
+// frame: the held button is down on every other frame, the key always.
+volatile long keyFrames = 0;
+SHORT WINAPI AlternatingKeys(int key) {
+    if (key == VK_RBUTTON) return ++keyFrames % 2 ? static_cast<SHORT>(0xFF80) : 0;
+    return static_cast<SHORT>(0xFF80);
+}
+
+// A frame whose toggle changes and asks for a sound, against the same frame
+// without one: the request is queued for a system worker and the frame goes
+// on (the sound itself is played elsewhere, and not timed). The plugin plays
+// at most one sound in a quarter of a second, so the frames timed lie that
+// far apart.
+void ToggleSounds(int perBatch) {
+    auto run = [] { standin::RunHostFrame(); };
+    double ns[2] = {};
+    for (const bool sounds : {false, true}) {
+        standin::ResetHost(1001);
+        standin::LogHostEvents(false);
+        standin::PluginSandbox directory;
+        WriteSettingsFor(directory, false);
+        standin::WriteWholeFile(standin::Wide(directory.Path() + "AimingPlugin.ini"),
+                                std::string("[Sound]\r\nToggle = ") + (sounds ? "on" : "off") + "\r\n");
+        standin::PluginModule plugin(directory.PluginPath(), false);
+        standin::ReplaceImport(plugin.Handle(), "user32.dll", "GetKeyState", reinterpret_cast<void*>(&AlternatingKeys));
+        // A quarter of a second between the frames timed: each asks for a sound.
+        ns[sounds] = MedianNsAfter(
+            perBatch, [](int) { Sleep(260); }, run);
+        Sleep(200);  // the queued sounds played before the plugin goes
+    }
+    Report({"frame that latches or releases the toggle, with its sound", "the same frame, sounds off", ns[1], ns[0], 0,
+            "ns"});
+}
+
 extern "C" __declspec(dllexport) int standin_module_main(int argc, char** argv) {
     std::string json;
     for (int i = 1; i + 1 < argc; i += 2) {
@@ -428,6 +462,7 @@ extern "C" __declspec(dllexport) int standin_module_main(int argc, char** argv) 
     AimCall(20000);
     FrameCall(20000);
     Reload(200);
+    ToggleSounds(8);
     SavesDuringFrames();
     Allocations();
 

@@ -30,9 +30,20 @@ LPTHREAD_START_ROUTINE BeepRoutine() {
     return reinterpret_cast<LPTHREAD_START_ROUTINE>(reinterpret_cast<void (*)()>(beep));
 }
 
+// When the last sound was asked for (GetTickCount64), for all threads.
+volatile LONGLONG lastSound = 0;
+// A sound lasts about half a second: at most one starts in this span, so a
+// toggle mashed on and off queues a few sounds, not one per frame (and no
+// crowd of workers plays at once).
+constexpr LONGLONG kSoundSpacingMs = 250;
+
 }  // namespace
 
 void PlaySystemSound(Sound sound) noexcept {
+    const auto now = static_cast<LONGLONG>(GetTickCount64());
+    const LONGLONG last = lastSound;
+    if (last && now - last < kSoundSpacingMs) return;
+    if (InterlockedCompareExchange64(&lastSound, now, last) != last) return;  // another thread's sound just started
     if (const LPTHREAD_START_ROUTINE beep = BeepRoutine())
         QueueUserWorkItem(beep, reinterpret_cast<void*>(static_cast<std::uintptr_t>(BeepOf(sound))), WT_EXECUTEDEFAULT);
 }

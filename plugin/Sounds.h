@@ -7,4 +7,5 @@
 enum class Sound { ToggleLatched, ToggleReleased, Loaded };
 
 // Queues `sound` for one of the system's worker threads; returns at once.
+// Within a quarter of a second of the last sound, none is queued.
 void PlaySystemSound(Sound sound) noexcept;

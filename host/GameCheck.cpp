@@ -19,26 +19,35 @@ std::uint32_t Word(const std::uint8_t* bytes) {
     return word;
 }
 
-// Where the branch at `site` leads: E8/E9 rel32, or FF 15/FF 25 through a
-// pointer slot (`slot`, read when it can be); false for anything else. Only
-// E8 is a call the plugin's gate can stand in for: a 6-byte call through a
-// slot counts as a jump.
-bool BranchDestination(const GameImage& image, std::uint32_t site, std::uint8_t& op, std::uint32_t& destination,
-                       std::uint32_t& slot) {
+// A branch the call site holds, and where it leads.
+struct Branch {
+    std::uint8_t op = 0;
+    std::uint32_t destination = 0;
+    std::uint32_t slot = 0;          // the pointer slot of FF 15 / FF 25 (0: none)
+    bool filledByLoader = false;     // that slot is one the loader fills (a file's import slot)
+    bool destinationUnseen = false;  // only the running game shows where it leads
+};
+
+// The branch at `site`: E8/E9 rel32, or FF 15/FF 25 through a pointer slot
+// (read where it can be); false for anything else. Only E8 is a call the
+// plugin's gate can stand in for: a 6-byte call through a slot counts as a
+// jump.
+bool BranchAt(const GameImage& image, std::uint32_t site, Branch& branch) {
     std::uint8_t bytes[6];
     if (!image.Read(site, bytes, kBranchSize)) return false;
-    op = bytes[0];
-    if (op == kCallRel32 || op == kJumpRel32) {
-        destination = site + kBranchSize + Word(bytes + 1);
+    branch.op = bytes[0];
+    if (branch.op == kCallRel32 || branch.op == kJumpRel32) {
+        branch.destination = site + kBranchSize + Word(bytes + 1);
         return true;
     }
-    if (op != codepatch::op_group_ff ||
+    if (branch.op != codepatch::op_group_ff ||
         (bytes[1] != codepatch::modrm_call_indirect && bytes[1] != codepatch::modrm_jmp_indirect) ||
         !image.Read(site, bytes, 6))
         return false;
-    slot = Word(bytes + 2);
-    if (image.LoaderFills(slot) || (!image.Inside(slot) && !image.SeesOutside())) return true;
-    return image.Read(slot, &destination, 4);
+    branch.slot = Word(bytes + 2);
+    branch.filledByLoader = image.LoaderFills(branch.slot);
+    branch.destinationUnseen = branch.filledByLoader || (!image.Inside(branch.slot) && !image.SeesOutside());
+    return branch.destinationUnseen || image.Read(branch.slot, &branch.destination, 4);
 }
 
 }  // namespace
@@ -73,20 +82,20 @@ AimSiteCheck CheckAimSite(const GameImage& image) {
         check.what = "is not in the game's memory";
         return check;
     }
-    std::uint8_t op = 0;
-    std::uint32_t destination = 0;
-    if (!BranchDestination(image, check.site, op, destination, check.slot)) {
+    Branch branch;
+    if (!BranchAt(image, check.site, branch)) {
         check.holds = AimSiteHolds::NotACall;
         check.what = "is not a call";
         return check;
     }
-    check.destination = destination;
-    const bool call = op == kCallRel32;
-    if (check.slot && (image.LoaderFills(check.slot) || (!image.Inside(check.slot) && !image.SeesOutside()))) {
-        check.holds = image.LoaderFills(check.slot) ? AimSiteHolds::ThroughImportSlot : AimSiteHolds::OutOfImage;
+    const std::uint32_t destination = check.destination = branch.destination;
+    check.slot = branch.slot;
+    const bool call = branch.op == kCallRel32;
+    if (branch.destinationUnseen) {
+        check.holds = branch.filledByLoader ? AimSiteHolds::ThroughImportSlot : AimSiteHolds::OutOfImage;
         check.verdict = AimVerdict::Undecided;
         check.what =
-            image.LoaderFills(check.slot)
+            branch.filledByLoader
                 ? "leads into a system DLL through a slot the loader fills; the plugin decides when the game runs"
                 : "leads through a pointer outside the game's executable; the plugin decides when the game runs";
     } else if (call && !image.Inside(destination) && image.EarlierGate(check.site, destination)) {

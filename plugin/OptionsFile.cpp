@@ -22,15 +22,11 @@ long ReadIni(char* bytes, std::size_t capacity) {
                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return -1;
     long size = -1;
-    if (GetFileType(file) == FILE_TYPE_DISK) {
-        size = 0;
-        DWORD got = 0;
-        while (static_cast<std::size_t>(size) < capacity &&
-               ReadFile(file, bytes + size, static_cast<DWORD>(capacity - static_cast<std::size_t>(size)), &got,
-                        nullptr) &&
-               got)
-            size += static_cast<long>(got);
-    }
+    if (GetFileType(file) == FILE_TYPE_DISK)
+        size = static_cast<long>(settings::ReadUpTo(bytes, capacity, [file](char* into, std::size_t room) {
+            DWORD got = 0;
+            return ReadFile(file, into, static_cast<DWORD>(room), &got, nullptr) ? std::size_t{got} : 0;
+        }));
     CloseHandle(file);
     return size;
 }

@@ -41,7 +41,7 @@ constexpr LONGLONG kSoundSpacingMs = 250;
 
 void PlaySystemSound(Sound sound) noexcept {
     const auto now = static_cast<LONGLONG>(GetTickCount64());
-    const LONGLONG last = lastSound;
+    const LONGLONG last = InterlockedCompareExchange64(&lastSound, 0, 0);  // read whole, both halves
     if (last && now - last < kSoundSpacingMs) return;
     if (InterlockedCompareExchange64(&lastSound, now, last) != last) return;  // another thread's sound just started
     if (const LPTHREAD_START_ROUTINE beep = BeepRoutine())

@@ -1,9 +1,10 @@
 #include "settings/PluginIni.h"
 
-#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <initializer_list>
+
+#include "settings/SettingsDiagnostics.h"
 
 namespace settings {
 
@@ -57,23 +58,6 @@ Span Trimmed(const char* begin, const char* end) {
     while (end != begin && IsBlank(end[-1])) --end;
     return {begin, end};
 }
-
-class Reporter {
-public:
-    Reporter(int line, Problems& problems) : line_(line), problems_(problems) {}
-    void operator()(const char* format, ...) const __attribute__((format(printf, 2, 3))) {
-        char text[Problem::kLength];
-        va_list args;
-        va_start(args, format);
-        std::vsnprintf(text, sizeof text, format, args);
-        va_end(args);
-        problems_.Add(line_, text);
-    }
-
-private:
-    int line_;
-    Problems& problems_;
-};
 
 // Whether the line is text: no control character but tab, and no character
 // that stands for bytes that were none (U+FFFD, from UTF-16 that pairs with
@@ -143,7 +127,7 @@ void ReadPluginIni(const char* bytes, std::size_t size, PluginIni& ini) {
     int givenOn[kEntries] = {};
     Line line;
     for (int number = 1; text.Next(line); ++number) {
-        const Reporter problem(number, ini.problems);
+        const ProblemReporter problem(number, ini.problems);
         const Span whole = Trimmed(line.text, line.text + line.length);
         const int shown = static_cast<int>(whole.Length() < 60 ? whole.Length() : 60);
         if (whole.Empty() || *whole.begin == ';' || *whole.begin == '#') continue;
@@ -228,9 +212,7 @@ void ReadPluginIni(const char* bytes, std::size_t size, PluginIni& ini) {
         }
         givenOn[entry] = number;
     }
-    if (text.LimitReached())
-        Reporter(0, ini.problems)("the file is %u bytes or longer: nothing after its first %u bytes is read",
-                                  static_cast<unsigned>(kMaxIniBytes), static_cast<unsigned>(kMaxIniBytes));
+    if (text.LimitReached()) DiagnoseReadLimit(kMaxIniBytes, ini.problems);
 }
 
 const char* DescribeKeys(const PluginOptions& options, char (&out)[64]) {

@@ -1,7 +1,6 @@
 #include "settings/SettingsDiagnostics.h"
 
 #include <cmath>
-#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <initializer_list>
@@ -10,24 +9,6 @@
 
 namespace settings {
 namespace {
-
-class Reporter {
-public:
-    Reporter(int lineNumber, Problems& problems) : lineNumber_(lineNumber), problems_(problems) {}
-
-    void operator()(const char* format, ...) const __attribute__((format(printf, 2, 3))) {
-        char text[Problem::kLength];
-        va_list args;
-        va_start(args, format);
-        std::vsnprintf(text, sizeof text, format, args);
-        va_end(args);
-        problems_.Add(lineNumber_, text);
-    }
-
-private:
-    int lineNumber_;
-    Problems& problems_;
-};
 
 // What the destinations a line did not give keep, in words.
 // "1st", "2nd", ... (up to the 7 values a line takes).
@@ -266,7 +247,7 @@ Refusal RefusalOf(int lineNumber, const Line& line, const ParsedLine& parsed, co
 
 void DiagnoseLine(int lineNumber, const Line& line, const ParsedLine& parsed, const LineShape& shape, Refusal refusal,
                   bool decimalCommasTold, Problems& problems) {
-    const Reporter problem(lineNumber, problems);
+    const ProblemReporter problem(lineNumber, problems);
     const LineLayout& layout = kLayout[lineNumber - 1];
     if (line.truncated)
         problem("the line is longer than %u characters; whatever stands beyond that is ignored",
@@ -377,10 +358,8 @@ void DiagnoseLine(int lineNumber, const Line& line, const ParsedLine& parsed, co
 
 void DiagnoseFile(int linesRead, bool linesAfterLast, bool limitReached, bool shifted, bool countTold,
                   Problems& problems) {
-    const Reporter problem(0, problems);
-    if (limitReached)
-        problem("the file is %u bytes or longer: nothing after its first %u bytes is read",
-                static_cast<unsigned>(kMaxFileBytes), static_cast<unsigned>(kMaxFileBytes));
+    const ProblemReporter problem(0, problems);
+    if (limitReached) DiagnoseReadLimit(kMaxFileBytes, problems);
     if (countTold) return;  // the lines' count is what showed the shift, and was told with it
     if (linesRead == kLineCount - 1)
         problem("the file has %d line(s) instead of %d: line %d is missing and its destinations keep their values",
@@ -395,9 +374,14 @@ void DiagnoseFile(int linesRead, bool linesAfterLast, bool limitReached, bool sh
     if (linesAfterLast) problem("the file has lines after line %d: they are never read", kLineCount);
 }
 
+void DiagnoseReadLimit(std::size_t limit, Problems& problems) {
+    ProblemReporter(0, problems)("the file is %u bytes or longer: nothing after its first %u bytes is read",
+                                 static_cast<unsigned>(limit), static_cast<unsigned>(limit));
+}
+
 void DiagnoseDecimalCommas(int count, int firstLine, const char* word, Problems& problems) {
     if (count == 0) return;
-    const Reporter problem(0, problems);
+    const ProblemReporter problem(0, problems);
     char fixed[64];
     std::snprintf(fixed, sizeof fixed, "%s", word);
     for (char& c : fixed)
@@ -411,7 +395,7 @@ void DiagnoseDecimalCommas(int count, int firstLine, const char* word, Problems&
 
 void DiagnoseCtrlZ(int line, Problems& problems) {
     if (line == 0) return;
-    const Reporter problem(0, problems);
+    const ProblemReporter problem(0, problems);
     problem(
         "line %d holds a Ctrl-Z character (an end-of-file mark that old DOS programs write): nothing after it is "
         "read; delete that character",
@@ -650,7 +634,7 @@ const char* LinesFromTo(int first, int last, char (&out)[32]) {
 }  // namespace
 
 void DiagnoseLabelFinding(const LabelFinding& finding, Problems& problems) {
-    const Reporter problem(finding.line, problems);
+    const ProblemReporter problem(finding.line, problems);
     char sets[48], otherSets[48], between[32];
     switch (finding.kind) {
         case LabelFinding::Kind::Odd:
@@ -668,23 +652,20 @@ void DiagnoseLabelFinding(const LabelFinding& finding, Problems& problems) {
                 WhatLineSets(finding.from, sets), finding.to, WhatLineSets(finding.to, otherSets));
             return;
         case LabelFinding::Kind::MovedUp:
+        case LabelFinding::Kind::MovedDown: {
+            // Line `from`'s line stands on line `to`; the lines between moved by one the other way.
+            const bool up = finding.kind == LabelFinding::Kind::MovedUp;
+            const int first = up ? finding.to : finding.from, last = up ? finding.from : finding.to;
             problem(
-                "line %d carries %s, line %d's label, and %s the label of the line above each: was line %d moved up "
-                "to line %d? A line's place, not its label, says what it sets: line %d sets %s, line %d %s; if you "
+                "line %d carries %s, line %d's label, and %s the label of the line %s each: was line %d moved %s to "
+                "line %d? A line's place, not its label, says what it sets: line %d sets %s, line %d %s; if you "
                 "moved it, put it back on line %d",
                 finding.to, kSampleLabels[finding.from - 1], finding.from,
-                LinesFromTo(finding.to + 1, finding.from, between), finding.from, finding.to, finding.to,
-                WhatLineSets(finding.to, sets), finding.from, WhatLineSets(finding.from, otherSets), finding.from);
+                LinesFromTo(up ? first + 1 : first, up ? last : last - 1, between), up ? "above" : "below",
+                finding.from, up ? "up" : "down", finding.to, first, WhatLineSets(first, sets), last,
+                WhatLineSets(last, otherSets), finding.from);
             return;
-        case LabelFinding::Kind::MovedDown:
-            problem(
-                "line %d carries %s, line %d's label, and %s the label of the line below each: was line %d moved "
-                "down to line %d? A line's place, not its label, says what it sets: line %d sets %s, line %d %s; if "
-                "you moved it, put it back on line %d",
-                finding.to, kSampleLabels[finding.from - 1], finding.from,
-                LinesFromTo(finding.from, finding.to - 1, between), finding.from, finding.to, finding.from,
-                WhatLineSets(finding.from, sets), finding.to, WhatLineSets(finding.to, otherSets), finding.from);
-            return;
+        }
     }
 }
 
@@ -701,7 +682,7 @@ Shift DetectWeaponLineCount(const LineShape* shapes, int available, int textLine
 
 void DiagnoseShift(const Shift& shift, const LabelShift* byLabel, const LineLabel* labels, Problems& problems) {
     if (shift.kind == Shift::Kind::None) return;
-    const Reporter problem(shift.first, problems);
+    const ProblemReporter problem(shift.first, problems);
     const char* const meanwhile =
         "nothing from there on is applied (the game keeps its own values for those lines, or your last save's)";
     // A comment on a line of its own, however the shift was found.

@@ -111,6 +111,8 @@ void DiagnoseFile(int linesRead, bool linesAfterLast, bool limitReached, bool sh
 void DiagnoseDecimalCommas(int count, int firstLine, const char* word, Problems& problems);
 // Whether `word` is a number written with a decimal comma (1,0  -0,25).
 bool IsDecimalCommaNumber(const char* word, std::size_t length);
+// The bytes reached the read limit, `limit`: nothing after them is read.
+void DiagnoseReadLimit(std::size_t limit, Problems& problems);
 // A Ctrl-Z on line `line` (0: none) with text after it.
 void DiagnoseCtrlZ(int line, Problems& problems);
 

@@ -1,5 +1,6 @@
 #include "settings/SettingsFile.h"
 
+#include <cstdarg>
 #include <cstdio>
 
 #include "settings/NumberRules.h"
@@ -14,6 +15,15 @@ void Problems::Add(int line, const char* text) {
         std::snprintf(kept[count].text, sizeof kept[count].text, "%s", text);
     }
     ++count;
+}
+
+void ProblemReporter::operator()(const char* format, ...) const {
+    char text[Problem::kLength];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    problems_.Add(line_, text);
 }
 
 void ReadSettingsFile(const char* bytes, std::size_t size, SettingsFile& file) {
@@ -32,14 +42,7 @@ void ReadSettingsFile(const char* bytes, std::size_t size, SettingsFile& file) {
             labels[available] = LabelOf(line.text, line.length, shapes[available]);
             if (!shapes[available++].blank) textLines = available;
         }
-        for (int number = available; text.Next(line);) {
-            ++number;
-            for (std::size_t i = 0; i < line.length; ++i)
-                if (!IsBlank(line.text[i])) {
-                    textLines = number;
-                    break;
-                }
-        }
+        if (const int more = text.LinesToLastText()) textLines = available + more;
         file.encoding = text.TextEncoding();
         file.linesRead = available < kLineCount ? available : kLineCount;
         file.linesAfterLast = textLines > kLineCount;

@@ -39,6 +39,18 @@ struct Problems {
     void Add(int line, const char* text);
 };
 
+// Adds problems of line `line` (0: the file as a whole), each formatted
+// printf-style and cut to a problem's length.
+class ProblemReporter {
+public:
+    ProblemReporter(int line, Problems& problems) : line_(line), problems_(problems) {}
+    void operator()(const char* format, ...) const __attribute__((format(printf, 2, 3)));
+
+private:
+    int line_;
+    Problems& problems_;
+};
+
 struct SettingsFile {
     Encoding encoding;
     int linesRead;        // at most kLineCount; the lines after them are never read

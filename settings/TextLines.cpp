@@ -290,12 +290,18 @@ bool TextLines::Next(Line& line) {
     return true;
 }
 
-bool TextLines::RestHoldsText() {
+int TextLines::LinesToLastText() {
     Line line;
-    while (Next(line))
+    int read = 0, last = 0;
+    while (Next(line)) {
+        ++read;
         for (std::size_t i = 0; i < line.length; ++i)
-            if (!IsBlank(line.text[i])) return true;
-    return false;
+            if (!IsBlank(line.text[i])) {
+                last = read;
+                break;
+            }
+    }
+    return last;
 }
 
 const char* EncodingName(Encoding encoding) {

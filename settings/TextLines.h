@@ -63,9 +63,10 @@ public:
 
     // Reads the next line; false when the bytes have no more.
     bool Next(Line& line);
-    // Whether the lines not read yet hold anything but blanks (a blank line
-    // or two after the last one a load reads is no mistake). Reads them.
-    bool RestHoldsText();
+    // Reads the lines not read yet; returns how many of them there are up to
+    // the last that holds anything but blanks (0: none holds any). A blank
+    // line or two after the last line a load reads is no mistake.
+    int LinesToLastText();
     // True when the bytes reached kMaxFileBytes: whatever followed is not read.
     bool LimitReached() const { return limitReached_; }
     Encoding TextEncoding() const { return encoding_; }

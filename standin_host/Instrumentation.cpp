@@ -32,6 +32,7 @@ using MessageBoxAFn = int(WINAPI*)(HWND, LPCSTR, LPCSTR, UINT);
 using GetTickCount64Fn = ULONGLONG(WINAPI*)();
 using GetModuleFileNameWFn = DWORD(WINAPI*)(HMODULE, LPWSTR, DWORD);
 using VirtualProtectFn = BOOL(WINAPI*)(LPVOID, SIZE_T, DWORD, PDWORD);
+using QueueUserWorkItemFn = BOOL(WINAPI*)(LPTHREAD_START_ROUTINE, PVOID, ULONG);
 
 MallocFn realMalloc = nullptr;
 CallocFn realCalloc = nullptr;
@@ -44,6 +45,7 @@ MessageBoxAFn realMessageBoxA = nullptr;
 GetTickCount64Fn realGetTickCount64 = nullptr;
 GetModuleFileNameWFn realGetModuleFileNameW = nullptr;
 VirtualProtectFn realVirtualProtect = nullptr;
+QueueUserWorkItemFn realQueueUserWorkItem = nullptr;
 std::uint32_t rewriteSite = 0;  // 0: no other writer armed
 std::vector<std::uint8_t> rewriteBytes;
 bool clockFrozen = false;
@@ -145,6 +147,11 @@ BOOL WINAPI PluginVirtualProtect(LPVOID address, SIZE_T size, DWORD protection, 
     }
     return realVirtualProtect(address, size, protection, old);
 }
+// The plugin queues work only to play a sound: recorded, never played.
+BOOL WINAPI RecordingQueueUserWorkItem(LPTHREAD_START_ROUTINE, PVOID context, ULONG) {
+    Counters().soundsQueued.push_back(static_cast<unsigned>(reinterpret_cast<std::uintptr_t>(context)));
+    return TRUE;
+}
 int WINAPI RecordingMessageBoxA(HWND, LPCSTR text, LPCSTR caption, UINT type) {
     Counters().messageBoxes.push_back({text ? text : "", caption ? caption : "", type});
     return IDOK;
@@ -177,6 +184,7 @@ void InstrumentPlugin(HMODULE module) {
     Interpose(module, "kernel32.dll", "VirtualProtect", &PluginVirtualProtect, realVirtualProtect);
     Interpose(module, "kernel32.dll", "CreateFileMappingW", &PluginCreateFileMappingW, realCreateFileMappingW);
     Interpose(module, "kernel32.dll", "VirtualAlloc", &PluginVirtualAlloc, realVirtualAlloc);
+    Interpose(module, "kernel32.dll", "QueueUserWorkItem", &RecordingQueueUserWorkItem, realQueueUserWorkItem);
     instrumented = true;
 }
 

@@ -318,6 +318,7 @@ struct PluginCounters {
     int moduleLookups = 0;                      // GetModuleHandleExW
     long long bytesRead = 0;                    // ReadFile: the settings file is all the plugin reads
     std::vector<MessageBoxShown> messageBoxes;  // MessageBoxA never shows a box: it is recorded
+    std::vector<unsigned> soundsQueued;         // QueueUserWorkItem: each sound's MessageBeep type, not played
 };
 PluginCounters& Counters();  // cleared by ResetHost
 

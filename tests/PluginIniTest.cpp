@@ -108,4 +108,45 @@ TEST_F(PluginIni, AnIniEditedWhileLiveReloadIsOnIsReadAgain) {
     }
 }
 
+// The sounds asked for: the start's, once settings are applied; the
+// toggle's as it latches and as it releases; none within a quarter of a
+// second of the last; none that the ini leaves off. (Recorded, not played.)
+TEST_F(PluginIni, SoundsAreAskedForAsTheIniSays) {
+    struct Case {
+        const char* name;
+        std::optional<std::string> settings;
+        const char* ini;
+        std::vector<unsigned> sounds;
+    };
+    const std::string reference = settings_cases::Join(settings_cases::ReferenceLines());
+    const Case cases[] = {
+        {"both on",
+         reference,
+         "[Sound]\nToggle = on\nLoaded = on\n",
+         {MB_ICONEXCLAMATION, MB_ICONASTERISK, MB_ICONASTERISK, MB_OK}},
+        {"toggle only", reference, "[Sound]\nToggle = on\n", {MB_ICONASTERISK, MB_ICONASTERISK, MB_OK}},
+        {"loaded only", reference, "[Sound]\nLoaded = on\n", {MB_ICONEXCLAMATION}},
+        {"loaded, but nothing applied", std::nullopt, "[Sound]\nLoaded = on\n", {}},
+        {"off", reference, "[Sound]\nToggle = off\nLoaded = off\n", {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        directory.RemoveSettings();
+        Prepare(1001, c.settings);
+        WriteIni(c.ini);
+        standin::FreezePluginClock(true);  // the quarter seconds, as the test moves them on
+        Load();
+        standin::AdvancePluginClock(300);
+        Frame({0x02, 0x20});  // latched
+        Frame({});            // released at once: too soon for a sound
+        standin::AdvancePluginClock(300);
+        Frame({0x02, 0x20});  // latched
+        standin::AdvancePluginClock(300);
+        Frame({0x02});  // still latched: nothing changes
+        Frame({});      // released
+        Unload();
+        EXPECT_EQ(standin::Counters().soundsQueued, c.sounds);
+    }
+}
+
 }  // namespace

@@ -2,7 +2,8 @@
 # The checker as a player runs it: exit status for a sound, a broken and a
 # missing file, a folder, a pipe, a full disk, files saved the way editors
 # save them, --json for any path, --template that never replaces a file by
-# surprise, --version, --game of files that are not the game.
+# surprise, the plugin's ini beside the settings file or named, --version,
+# --game of files that are not the game.
 # Arguments: RUNNER (empty or wine) CHECKER SAMPLE WORKDIR VERSION
 set -u
 runner=$1 checker=$2 sample=$3 work=$4 version=$5
@@ -99,6 +100,22 @@ else                                       # no Windows program at all
   expect 2 --game program.exe
   grep -q "not a Windows program" out.txt || { echo "FAIL: --game of a native program"; cat out.txt; fail=1; }
 fi
+
+# The plugin's options: --template writes the ini's sample; beside the
+# settings file checked, the ini is found and checked too; named alone, it is
+# checked alone; a mistake in it is named with its line, and exits 1.
+mkdir options && cp "$sample" options/aimingSets.dat
+expect 0 --template options/AimingPlugin.ini
+grep -q "^;Hold = RightMouse" options/AimingPlugin.ini || { echo "FAIL: --template of an .ini"; fail=1; }
+expect 0 options/aimingSets.dat
+grep -q "AimingPlugin.ini: the toggle: RightMouse held, Space pressed; sounds off" out.txt ||
+  { echo "FAIL: the ini beside the settings file not checked"; cat out.txt; fail=1; }
+printf '[Toggle]\r\nHold = X1Mouse\r\nPress = F55\r\n' > options/AimingPlugin.ini
+expect 1 options/aimingSets.dat
+grep -q 'line 3: no key is named "F55"' out.txt || { echo "FAIL: a mistake in the ini"; cat out.txt; fail=1; }
+expect 1 options/AimingPlugin.ini
+grep -q "X1Mouse held, Space pressed" out.txt && ! grep -q "31 line(s) read" out.txt ||
+  { echo "FAIL: the ini named alone"; cat out.txt; fail=1; }
 
 expect 0 --version
 tr -d "\r" < out.txt | grep -qx "aimingsets-check $version (built from commit .*)" ||

@@ -29,6 +29,39 @@ OpenedFile NotOpened(const std::string& fullPath, const std::string& why) {
 
 const char kNotOnDisk[] = "it is not a file on a disk (a device or a pipe): the plugin does not read it";
 
+// The system's file: a handle (Windows) or a descriptor, read at an offset.
+#ifdef _WIN32
+using FileHandle = HANDLE;
+#else
+using FileHandle = int;
+#endif
+// Reads up to `size` bytes at `offset`; 0 at the end or on a failure.
+std::size_t ReadSomeAt(FileHandle file, std::uint64_t offset, char* into, std::size_t size);
+void CloseFile(FileHandle file);
+
+class FileOnDisk final : public ByteSource {
+public:
+    FileOnDisk(FileHandle file, std::uint64_t size) : file_(file), size_(size) {}
+    ~FileOnDisk() override { CloseFile(file_); }
+    FileOnDisk(const FileOnDisk&) = delete;
+    FileOnDisk& operator=(const FileOnDisk&) = delete;
+    std::uint64_t Size() const override { return size_; }
+    bool ReadAt(std::uint64_t offset, void* into, std::size_t size) const override {
+        for (auto* out = static_cast<char*>(into); size;) {
+            const std::size_t got = ReadSomeAt(file_, offset, out, size);
+            if (got == 0) return false;
+            out += got;
+            offset += got;
+            size -= got;
+        }
+        return true;
+    }
+
+private:
+    FileHandle file_;
+    std::uint64_t size_;
+};
+
 class MemoryBytes final : public ByteSource {
 public:
     explicit MemoryBytes(std::string bytes) : bytes_(std::move(bytes)) {}
@@ -44,6 +77,16 @@ private:
 };
 
 }  // namespace
+
+bool HasExtension(const std::string& path, const char* extension) {
+    const std::size_t length = std::strlen(extension);
+    if (path.size() < length) return false;
+    for (std::size_t i = 0; i < length; ++i) {
+        const char c = path[path.size() - length + i];
+        if ((c >= 'A' && c <= 'Z' ? c + 32 : c) != extension[i]) return false;
+    }
+    return true;
+}
 
 std::unique_ptr<ByteSource> BytesInMemory(std::string bytes) {
     return std::make_unique<MemoryBytes>(std::move(bytes));
@@ -100,33 +143,18 @@ bool FileExists(const std::string& path) {
 
 namespace {
 
-class FileOnDisk final : public ByteSource {
-public:
-    FileOnDisk(HANDLE handle, std::uint64_t size) : handle_(handle), size_(size) {}
-    ~FileOnDisk() override { CloseHandle(handle_); }
-    FileOnDisk(const FileOnDisk&) = delete;
-    FileOnDisk& operator=(const FileOnDisk&) = delete;
-    std::uint64_t Size() const override { return size_; }
-    bool ReadAt(std::uint64_t offset, void* into, std::size_t size) const override {
-        auto* out = static_cast<char*>(into);
-        while (size) {
-            OVERLAPPED at = {};
-            at.Offset = static_cast<DWORD>(offset);
-            at.OffsetHigh = static_cast<DWORD>(offset >> 32);
-            DWORD got = 0;
-            const auto ask = static_cast<DWORD>(size < 0x10000000 ? size : 0x10000000);
-            if (!ReadFile(handle_, out, ask, &got, &at) || got == 0) return false;
-            out += got;
-            offset += got;
-            size -= got;
-        }
-        return true;
-    }
+std::size_t ReadSomeAt(FileHandle file, std::uint64_t offset, char* into, std::size_t size) {
+    OVERLAPPED at = {};
+    at.Offset = static_cast<DWORD>(offset);
+    at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+    DWORD got = 0;
+    const auto ask = static_cast<DWORD>(size < 0x10000000 ? size : 0x10000000);
+    return ReadFile(file, into, ask, &got, &at) ? got : 0;
+}
 
-private:
-    HANDLE handle_;
-    std::uint64_t size_;
-};
+void CloseFile(FileHandle file) {
+    CloseHandle(file);
+}
 
 }  // namespace
 
@@ -208,30 +236,17 @@ std::string FullPathOf(const std::string& path) {
 
 namespace {
 
-class FileOnDisk final : public ByteSource {
-public:
-    FileOnDisk(int descriptor, std::uint64_t size) : descriptor_(descriptor), size_(size) {}
-    ~FileOnDisk() override { close(descriptor_); }
-    FileOnDisk(const FileOnDisk&) = delete;
-    FileOnDisk& operator=(const FileOnDisk&) = delete;
-    std::uint64_t Size() const override { return size_; }
-    bool ReadAt(std::uint64_t offset, void* into, std::size_t size) const override {
-        auto* out = static_cast<char*>(into);
-        while (size) {
-            const ssize_t got = pread(descriptor_, out, size, static_cast<off_t>(offset));
-            if (got < 0 && errno == EINTR) continue;
-            if (got <= 0) return false;
-            out += got;
-            offset += static_cast<std::uint64_t>(got);
-            size -= static_cast<std::size_t>(got);
-        }
-        return true;
+std::size_t ReadSomeAt(FileHandle file, std::uint64_t offset, char* into, std::size_t size) {
+    for (;;) {
+        const ssize_t got = pread(file, into, size, static_cast<off_t>(offset));
+        if (got < 0 && errno == EINTR) continue;
+        return got > 0 ? static_cast<std::size_t>(got) : 0;
     }
+}
 
-private:
-    int descriptor_;
-    std::uint64_t size_;
-};
+void CloseFile(FileHandle file) {
+    close(file);
+}
 
 }  // namespace
 

@@ -46,6 +46,9 @@ OpenedFile OpenFile(const std::string& path);
 // The folder that holds `fullPath`, with its separator at the end.
 std::string FolderOf(const std::string& fullPath);
 
+// Whether `path` ends in `extension` (".exe"), in any case.
+bool HasExtension(const std::string& path, const char* extension);
+
 // Whether anything (a file, a folder, a device) is at `path`, and whether
 // it is a file.
 bool PathExists(const std::string& path);

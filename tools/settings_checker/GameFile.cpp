@@ -273,12 +273,7 @@ std::string ExecutableImage::ImportAt(std::uint32_t slot) const {
 }
 
 bool LooksLikeProgram(const std::string& path) {
-    const std::size_t dot = path.rfind('.');
-    if (dot != std::string::npos) {
-        std::string extension = path.substr(dot);
-        for (char& c : extension) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
-        if (extension == ".exe") return true;
-    }
+    if (HasExtension(path, ".exe")) return true;
     const FileBytes start = ReadFileBytes(path, 2);
     return start.read && start.bytes == "MZ";
 }

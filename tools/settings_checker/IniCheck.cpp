@@ -6,10 +6,7 @@
 namespace checker {
 
 bool LooksLikeIni(const std::string& path) {
-    if (path.size() < 4) return false;
-    std::string extension = path.substr(path.size() - 4);
-    for (char& c : extension) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
-    return extension == ".ini";
+    return HasExtension(path, ".ini");
 }
 
 IniReport CheckIniFile(const std::string& path) {

@@ -149,4 +149,21 @@ TEST_F(PluginIni, SoundsAreAskedForAsTheIniSays) {
     }
 }
 
+// A renamed DLL reads the ini named like it (and writes its log so), not
+// AimingPlugin.ini.
+TEST_F(PluginIni, ARenamedDllReadsTheIniNamedLikeIt) {
+    Prepare(1001, settings_cases::Join(settings_cases::ReferenceLines()));
+    WriteIni("[Toggle]\nHold = LeftShift\n");
+    ASSERT_TRUE(CopyFileA(directory.PluginPath().c_str(), (directory.Path() + "Foo.dll").c_str(), FALSE));
+    ASSERT_TRUE(
+        standin::WriteWholeFile(standin::Wide(directory.Path() + "Foo.ini"), "[Toggle]\nHold = X1Mouse\nPress = F5\n"));
+    {
+        standin::PluginModule foo(directory.Path() + "Foo.dll");
+        ASSERT_TRUE(foo.Loaded());
+    }
+    const std::string log = standin::ReadWholeFile(standin::Wide(directory.Path() + "Foo.log"));
+    EXPECT_NE(log.find("Foo.ini read: the toggle: X1Mouse held, F5 pressed"), std::string::npos) << log;
+    EXPECT_NE(Verdict(log).find("toggle on (X1Mouse held, F5 pressed)"), std::string::npos) << log;
+}
+
 }  // namespace
